@@ -1,0 +1,44 @@
+// The one clock of the program. Every wait of the updater and of the simulated stick goes
+// through here, so that ORBEK_TIME_SCALE (or a clock installed by a test) speeds them all up
+// alike.
+#pragma once
+
+#include <cstdint>
+
+namespace orbek::platform {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds since an arbitrary fixed start, monotonic.
+  virtual uint64_t TickCountMs() = 0;
+  virtual void SleepMs(uint32_t ms) = 0;
+};
+
+// The operating system's monotonic clock, running TimeScale() times faster than real time.
+Clock& SystemClock();
+
+// The clock in force: the system clock unless a test installed another.
+uint64_t TickCountMs();
+void SleepMs(uint32_t ms);
+
+// Installs `clock` for the whole process (nullptr restores the system clock); returns the one
+// that was in force. Meant for tests and the simulator's harness.
+Clock* InstallClock(Clock* clock);
+
+// How many times faster than real time the system clock runs: ORBEK_TIME_SCALE when it holds a
+// positive number, else 1.
+double TimeScale();
+void SetTimeScale(double scale);
+
+// Real milliseconds that `ms` of clock time take at the current scale (at least 1 when ms > 0),
+// for the few OS calls that wait by themselves (poll, WaitForSingleObject).
+uint32_t RealWaitMs(uint32_t ms);
+
+namespace detail {
+// Backend: real monotonic time in microseconds, and a real sleep.
+uint64_t RealMicroseconds();
+void RealSleepMicroseconds(uint64_t us);
+}  // namespace detail
+
+}  // namespace orbek::platform

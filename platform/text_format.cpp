@@ -1,0 +1,24 @@
+#include "platform/text_format.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace orbek {
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list measure;
+  va_copy(measure, args);
+  int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<size_t>(length));
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+  }
+  va_end(args);
+  return text;
+}
+
+}  // namespace orbek

@@ -1,0 +1,86 @@
+#include "platform/clock.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/paths.h"
+#include "platform/text_format.h"
+
+namespace orbek::platform {
+namespace {
+
+class ScaleGuard {
+ public:
+  explicit ScaleGuard(double scale) : previous_(TimeScale()) { SetTimeScale(scale); }
+  ~ScaleGuard() { SetTimeScale(previous_); }
+
+ private:
+  double previous_;
+};
+
+TEST(Clock, FastScaleRunsClockTimeAheadOfRealTime) {
+  ScaleGuard fast(200);
+  uint64_t start = TickCountMs();
+  SleepMs(2000);  // about 10 ms of real time
+  uint64_t elapsed = TickCountMs() - start;
+  EXPECT_GE(elapsed, 2000u);
+  EXPECT_EQ(RealWaitMs(10000), 50u);
+  EXPECT_EQ(RealWaitMs(1), 1u);
+  EXPECT_EQ(RealWaitMs(0), 0u);
+}
+
+TEST(Clock, NonsenseScaleFallsBackToRealTime) {
+  ScaleGuard nonsense(-3);
+  EXPECT_EQ(TimeScale(), 1.0);
+}
+
+TEST(Clock, ChangingTheScaleNeverRunsBackwards) {
+  ScaleGuard fast(1000);
+  SleepMs(500);
+  uint64_t before = TickCountMs();
+  SetTimeScale(1);
+  EXPECT_GE(TickCountMs(), before);
+}
+
+// Restores an environment variable when the test ends.
+class EnvironmentGuard {
+ public:
+  explicit EnvironmentGuard(const char* name) : name_(name) {
+    const char* value = std::getenv(name);
+    had_ = value != nullptr;
+    if (had_) value_ = value;
+  }
+  ~EnvironmentGuard() {
+    if (had_) {
+      setenv(name_, value_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string value_;
+};
+
+TEST(Paths, ComPortsLiveUnderTheRoot) {
+  EnvironmentGuard root("ORBEK_ROOT"), data("XDG_DATA_HOME"), home("HOME");
+  setenv("ORBEK_ROOT", "/tmp/orbek-root", 1);
+  EXPECT_EQ(ComDevicePath(12), "/tmp/orbek-root/dosdevices/com12");
+  unsetenv("ORBEK_ROOT");
+  setenv("XDG_DATA_HOME", "/tmp/xdg", 1);
+  EXPECT_EQ(OrbekRoot(), "/tmp/xdg/orbek-updater");
+  unsetenv("XDG_DATA_HOME");
+  setenv("HOME", "/home/someone", 1);
+  EXPECT_EQ(OrbekRoot(), "/home/someone/.local/share/orbek-updater");
+}
+
+TEST(Format, FillsFixedMessages) {
+  EXPECT_EQ(Format("COM%d: %d, n, %d, %d", 3, 115200, 8, 1), "COM3: 115200, n, 8, 1");
+  std::string longReason(3000, 'x');
+  EXPECT_EQ(Format("Cannot Get the ESN Number of the Phone, Since %s", longReason.c_str()),
+            "Cannot Get the ESN Number of the Phone, Since " + longReason);
+}
+
+}  // namespace
+}  // namespace orbek::platform

@@ -1,0 +1,48 @@
+// A pseudo-terminal pair published as COM port N under a private ORBEK_ROOT: the updater opens
+// the slave through the platform layer, the test plays the stick on the master side.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orbek::testing {
+
+class PtyPeer {
+ public:
+  explicit PtyPeer(int comNumber);
+  ~PtyPeer();
+  PtyPeer(const PtyPeer&) = delete;
+  PtyPeer& operator=(const PtyPeer&) = delete;
+
+  bool Ok() const { return master_ >= 0; }
+  int Master() const { return master_; }
+  const std::string& Root() const { return root_; }
+
+  void Send(const std::vector<uint8_t>& bytes);
+  // What the updater wrote, waiting up to `realMs` for `count` bytes.
+  std::vector<uint8_t> Receive(size_t count, int realMs = 2000);
+
+ private:
+  int master_ = -1;
+  std::string root_;
+  std::string previousRoot_;
+  bool hadRoot_ = false;
+};
+
+// Polls `condition` every millisecond of real time for up to `realMs`.
+template <typename Condition>
+bool WaitUntil(Condition condition, int realMs = 2000);
+
+}  // namespace orbek::testing
+
+#include <chrono>
+#include <thread>
+
+template <typename Condition>
+bool orbek::testing::WaitUntil(Condition condition, int realMs) {
+  for (int i = 0; i < realMs; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return condition();
+}
