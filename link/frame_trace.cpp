@@ -14,8 +14,10 @@ class FrameTraceFile {
  public:
   void Append(TraceDirection direction, LinkMode mode, const uint8_t* bytes, size_t count) {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (!configured_) Configure();
-    if (file_ == nullptr) return;
+    if (!configured_)
+      Configure();
+    if (file_ == nullptr)
+      return;
     static const char kHex[] = "0123456789ABCDEF";
     std::string line = std::to_string(platform::TickCountMs() - start_);
     line += direction == TraceDirection::Sent ? " TX " : " RX ";
@@ -43,13 +45,15 @@ class FrameTraceFile {
   void Configure() {
     configured_ = true;
     const char* path = std::getenv("ORBEK_TRACE");
-    if (path == nullptr || *path == '\0') return;
+    if (path == nullptr || *path == '\0')
+      return;
     file_ = std::fopen(path, "ab");
     start_ = platform::TickCountMs();
   }
 
   void Close() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ != nullptr)
+      std::fclose(file_);
     file_ = nullptr;
   }
 
@@ -70,6 +74,8 @@ void TraceFrame(TraceDirection direction, LinkMode mode, const uint8_t* bytes, s
   Trace().Append(direction, mode, bytes, count);
 }
 
-void ReopenFrameTrace() { Trace().Reopen(); }
+void ReopenFrameTrace() {
+  Trace().Reopen();
+}
 
 }  // namespace orbek

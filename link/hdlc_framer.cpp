@@ -40,7 +40,8 @@ size_t UnstuffInPlace(uint8_t* bytes, size_t begin, size_t end) {
   size_t out = begin;
   for (size_t in = begin; in < end; ++in) {
     if (bytes[in] == kHdlcEscape) {
-      if (++in == end) break;
+      if (++in == end)
+        break;
       bytes[out++] = static_cast<uint8_t>(bytes[in] ^ kHdlcEscapeXor);
     } else {
       bytes[out++] = bytes[in];
@@ -49,11 +50,14 @@ size_t UnstuffInPlace(uint8_t* bytes, size_t begin, size_t end) {
   return out;
 }
 
-bool HasOpeningFlag(LinkMode mode) { return mode == LinkMode::Dload || mode == LinkMode::Streaming; }
+bool HasOpeningFlag(LinkMode mode) {
+  return mode == LinkMode::Dload || mode == LinkMode::Streaming;
+}
 
 // Boot-loader replies may arrive without their opening flag; put one in front.
 void EnsureOpeningFlag(ReplyBuffer& reply) {
-  if (reply.length == 0 || reply.bytes[0] == kHdlcFlag) return;
+  if (reply.length == 0 || reply.bytes[0] == kHdlcFlag)
+    return;
   size_t length = std::min<size_t>(reply.length, kMaxReplyLength);
   std::memmove(reply.bytes.data() + 1, reply.bytes.data(), length);
   reply.bytes[0] = kHdlcFlag;
@@ -62,7 +66,8 @@ void EnsureOpeningFlag(ReplyBuffer& reply) {
 
 uint32_t LittleEndian32(const uint8_t* bytes, size_t available) {
   uint32_t value = 0;
-  for (size_t i = 0; i < 4 && i < available; ++i) value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+  for (size_t i = 0; i < 4 && i < available; ++i)
+    value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
   return value;
 }
 
@@ -77,7 +82,8 @@ void PacketWriter::Byte(uint8_t value) {
 }
 
 void PacketWriter::Bytes(const uint8_t* bytes, size_t count) {
-  for (size_t i = 0; i < count; ++i) Byte(bytes[i]);
+  for (size_t i = 0; i < count; ++i)
+    Byte(bytes[i]);
 }
 
 void PacketWriter::U16Le(uint16_t value) {
@@ -116,7 +122,8 @@ bool Fcs16Good(const uint8_t* bytes, size_t count) {
 }
 
 uint32_t BuildFrame(FrameBuffer& frame, LinkMode mode) {
-  if (frame.overflowed || frame.length > kMaxPacketLength) return 0;
+  if (frame.overflowed || frame.length > kMaxPacketLength)
+    return 0;
   size_t packetLength = Fcs16(frame.bytes.data(), frame.length);
 
   std::vector<uint8_t> stuffed;
@@ -132,7 +139,8 @@ uint32_t BuildFrame(FrameBuffer& frame, LinkMode mode) {
   }
 
   size_t out = 0;
-  if (HasOpeningFlag(mode)) frame.bytes[out++] = kHdlcFlag;
+  if (HasOpeningFlag(mode))
+    frame.bytes[out++] = kHdlcFlag;
   std::copy(stuffed.begin(), stuffed.end(), frame.bytes.begin() + static_cast<ptrdiff_t>(out));
   out += stuffed.size();
   frame.bytes[out++] = kHdlcFlag;
@@ -140,8 +148,7 @@ uint32_t BuildFrame(FrameBuffer& frame, LinkMode mode) {
   return frame.length;
 }
 
-bool DecodeReply(ReplyBuffer& reply, LinkMode mode, uint16_t& rawReplyLength,
-                 std::string& reason) {
+bool DecodeReply(ReplyBuffer& reply, LinkMode mode, uint16_t& rawReplyLength, std::string& reason) {
   reply.length = static_cast<uint16_t>(std::min<size_t>(reply.length, kMaxReplyLength));
   rawReplyLength = reply.length;
   size_t start = 0;
@@ -173,7 +180,8 @@ bool DecodeStreamReplies(ReplyBuffer& reply, std::string& reason, StreamErrorTex
   size_t opening = 0;
   bool open = false;
   for (size_t i = 0; i < reply.length; ++i) {
-    if (bytes[i] != kHdlcFlag) continue;
+    if (bytes[i] != kHdlcFlag)
+      continue;
     if (!open) {
       open = true;
       opening = i;
@@ -187,7 +195,8 @@ bool DecodeStreamReplies(ReplyBuffer& reply, std::string& reason, StreamErrorTex
       return false;
     }
     size_t packetLength = frame.size() - 2;
-    if (packetLength == 0) continue;
+    if (packetLength == 0)
+      continue;
     size_t fieldLength = packetLength - 1;  // bytes after the reply code
     if (frame[0] == kStreamError) {
       uint32_t code = LittleEndian32(frame.data() + 1, fieldLength);

@@ -25,7 +25,8 @@ inline constexpr size_t kFrameCapacity = 2 * (kMaxPacketLength + 2) + 2;
 inline constexpr size_t kMaxReplyLength = 1024;
 
 inline constexpr const char* kTextNoEndFlag = "the Received Data is Wrong without End Flag(0x7e)";
-inline constexpr const char* kTextBadReplyCrc = "the Received Data is Wrong with Wrong CRC Checksum";
+inline constexpr const char* kTextBadReplyCrc =
+    "the Received Data is Wrong with Wrong CRC Checksum";
 inline constexpr const char* kTextBadStreamCrc = "the Received Data is Wrong with CRC Checksum";
 
 // The request is built into it from offset 0, then framed in place.

@@ -15,10 +15,14 @@ enum class LinkMode : int32_t {
 
 inline const char* LinkModeName(LinkMode mode) {
   switch (mode) {
-    case LinkMode::Diag: return "Diag";
-    case LinkMode::Dload: return "Dload";
-    case LinkMode::Streaming: return "Streaming";
-    case LinkMode::RawDiag: return "RawDiag";
+    case LinkMode::Diag:
+      return "Diag";
+    case LinkMode::Dload:
+      return "Dload";
+    case LinkMode::Streaming:
+      return "Streaming";
+    case LinkMode::RawDiag:
+      return "RawDiag";
   }
   return "Unknown";
 }

@@ -16,8 +16,12 @@ constexpr uint32_t kNvPollStepMs = 30;
 constexpr uint32_t kStreamWaitLimitMs = 60000;
 constexpr uint32_t kStreamFirstStepMs = 2;
 
-size_t ModeIndex(LinkMode mode) { return static_cast<size_t>(mode); }
-bool HasHooks(LinkMode mode) { return ModeIndex(mode) < 3; }
+size_t ModeIndex(LinkMode mode) {
+  return static_cast<size_t>(mode);
+}
+bool HasHooks(LinkMode mode) {
+  return ModeIndex(mode) < 3;
+}
 
 void BuildCommandAndPayload(const PhoneLink& link, PacketWriter& packet) {
   packet.Byte(link.request.command);
@@ -29,17 +33,26 @@ void BuildCommandAndPayload(const PhoneLink& link, PacketWriter& packet) {
 
 const char* DiagErrorText(uint8_t firstByte) {
   switch (firstByte) {
-    case 0x13: return "Bad command";
-    case 0x14: return "The Request packet has invalid or inconsistent parameters";
-    case 0x15: return "The Request packet has an invalid length";
-    case 0x18: return "the DMSS isn't in a particular mode";
-    case 0x42: return "the correct SPC has not yet been entered to unlock service programming";
-    case 0x47: return "the correct Security Password has not yet been entered to unlock the phone";
-    default: return "unknow reason";
+    case 0x13:
+      return "Bad command";
+    case 0x14:
+      return "The Request packet has invalid or inconsistent parameters";
+    case 0x15:
+      return "The Request packet has an invalid length";
+    case 0x18:
+      return "the DMSS isn't in a particular mode";
+    case 0x42:
+      return "the correct SPC has not yet been entered to unlock service programming";
+    case 0x47:
+      return "the correct Security Password has not yet been entered to unlock the phone";
+    default:
+      return "unknow reason";
   }
 }
 
-PhoneLink::PhoneLink() { Clear(); }
+PhoneLink::PhoneLink() {
+  Clear();
+}
 
 void PhoneLink::Clear() {
   scratch.clear();
@@ -59,11 +72,13 @@ void PhoneLink::ComposeReason(const char* messageFormat) {
 }
 
 void PhoneLink::SetPacketBuilder(LinkMode forMode, PacketBuilder builder) {
-  if (HasHooks(forMode)) packetBuilders[ModeIndex(forMode)] = builder;
+  if (HasHooks(forMode))
+    packetBuilders[ModeIndex(forMode)] = builder;
 }
 
 void PhoneLink::SetReplyParser(LinkMode forMode, ReplyParser parser) {
-  if (HasHooks(forMode)) replyParsers[ModeIndex(forMode)] = parser;
+  if (HasHooks(forMode))
+    replyParsers[ModeIndex(forMode)] = parser;
 }
 
 bool PhoneLink::PrepareFrame() {
@@ -96,30 +111,36 @@ bool PhoneLink::AwaitReply(uint32_t timeoutMs, uint32_t& queued) {
     platform::SleepMs(step);
     uint32_t second = port.BytesQueued();
     queued = first;
-    if (first >= 1 && second == first) return true;
-    if (platform::TickCountMs() - start > timeoutMs) return first >= 1;
+    if (first >= 1 && second == first)
+      return true;
+    if (platform::TickCountMs() - start > timeoutMs)
+      return first >= 1;
   }
 }
 
 bool PhoneLink::ReadReply(uint32_t count) {
-  replyBuffer.length =
-      static_cast<uint16_t>(port.Read(replyBuffer.bytes.data(), std::min<uint32_t>(count, kMaxReplyLength)));
+  replyBuffer.length = static_cast<uint16_t>(
+      port.Read(replyBuffer.bytes.data(), std::min<uint32_t>(count, kMaxReplyLength)));
   TraceFrame(TraceDirection::Received, mode, replyBuffer.bytes.data(), replyBuffer.length);
   return replyBuffer.length > 0;
 }
 
 bool PhoneLink::DecodeAndParse() {
-  if (!DecodeReply(replyBuffer, mode, rawReplyLength, reason)) return false;
+  if (!DecodeReply(replyBuffer, mode, rawReplyLength, reason))
+    return false;
   readPosition = 0;
   reply.code = replyBuffer.length > 0 ? replyBuffer.bytes[0] : 0;
-  if (!HasHooks(mode)) return false;
+  if (!HasHooks(mode))
+    return false;
   ReplyParser parser = replyParsers[ModeIndex(mode)];
   return parser == nullptr || parser(*this);
 }
 
 bool PhoneLink::Exchange(uint8_t attempts, uint32_t timeoutMs) {
-  if (!PrepareFrame()) return false;
-  if (attempts == 0) return true;
+  if (!PrepareFrame())
+    return false;
+  if (attempts == 0)
+    return true;
   for (uint32_t attempt = 0; attempt < attempts; ++attempt) {
     TraceFrame(TraceDirection::Sent, mode, frame.bytes.data(), frame.length);
     if (port.Write(frame.bytes.data(), frame.length) < frame.length) {
@@ -147,14 +168,16 @@ bool PhoneLink::Exchange(uint8_t attempts, uint32_t timeoutMs) {
       reason = DiagErrorText(replyBuffer.bytes[0]);
       continue;
     }
-    if (DecodeAndParse()) return true;
+    if (DecodeAndParse())
+      return true;
   }
   return false;
 }
 
 bool PhoneLink::StreamExchange() {
   mode = LinkMode::Streaming;
-  if (!PrepareFrame()) return false;
+  if (!PrepareFrame())
+    return false;
   TraceFrame(TraceDirection::Sent, mode, frame.bytes.data(), frame.length);
   if (port.WriteKeepInput(frame.bytes.data(), frame.length) < frame.length) {
     reason = kTextCannotSend;
@@ -179,8 +202,10 @@ bool PhoneLink::StreamExchange() {
     ++step;
   } while (elapsed <= kStreamWaitLimitMs);
   reason = Format("time is %d(ms)", static_cast<int>(elapsed));
-  if (!answered) return true;
-  if (!ReadReply(queued)) return true;
+  if (!answered)
+    return true;
+  if (!ReadReply(queued))
+    return true;
   return DecodeStreamReplies(replyBuffer, reason, streamErrorText, &acknowledgedBlocks);
 }
 

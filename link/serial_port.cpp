@@ -7,23 +7,27 @@ namespace orbek {
 using platform::PurgeScope;
 
 bool SerialPort::Open(int32_t comNumber, int32_t baud, int32_t dataBits, int32_t stopBits) {
-  if (isOpen != 0) return true;
+  if (isOpen != 0)
+    return true;
   channel = platform::OpenSerialChannel(comNumber, {baud, dataBits, stopBits});
-  if (!channel) return false;
+  if (!channel)
+    return false;
   isOpen = 1;
   channel->Purge(PurgeScope::InputAndOutput);
   return true;
 }
 
 bool SerialPort::Close() {
-  if (isOpen != 0 && channel) channel->Purge(PurgeScope::InputAndOutput);
+  if (isOpen != 0 && channel)
+    channel->Purge(PurgeScope::InputAndOutput);
   channel.reset();
   isOpen = 0;
   return true;
 }
 
 uint32_t SerialPort::PurgeAndWrite(PurgeScope scope, const uint8_t* bytes, uint32_t count) {
-  if (!channel) return 0;
+  if (!channel)
+    return 0;
   channel->Purge(scope);
   return static_cast<uint32_t>(channel->Write(bytes, count));
 }
@@ -37,14 +41,17 @@ uint32_t SerialPort::WriteKeepInput(const uint8_t* bytes, uint32_t count) {
 }
 
 uint32_t SerialPort::BytesQueued() {
-  if (isOpen == 0 || !channel) return 0;
+  if (isOpen == 0 || !channel)
+    return 0;
   return static_cast<uint32_t>(channel->BytesQueued());
 }
 
 uint32_t SerialPort::Read(uint8_t* destination, uint32_t maximum) {
-  if (isOpen == 0 || !channel) return 0;
+  if (isOpen == 0 || !channel)
+    return 0;
   size_t queued = channel->BytesQueued();
-  if (queued == 0) return 0;
+  if (queued == 0)
+    return 0;
   return static_cast<uint32_t>(channel->Read(destination, std::min<size_t>(maximum, queued)));
 }
 

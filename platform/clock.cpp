@@ -10,10 +10,12 @@ namespace {
 
 double ScaleFromEnvironment() {
   const char* text = std::getenv("ORBEK_TIME_SCALE");
-  if (text == nullptr || *text == '\0') return 1.0;
+  if (text == nullptr || *text == '\0')
+    return 1.0;
   char* end = nullptr;
   double value = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !std::isfinite(value) || value <= 0.0) return 1.0;
+  if (end == text || *end != '\0' || !std::isfinite(value) || value <= 0.0)
+    return 1.0;
   return value;
 }
 
@@ -64,12 +66,20 @@ static Clock& CurrentClock() {
   return clock != nullptr ? *clock : SystemClock();
 }
 
-uint64_t TickCountMs() { return CurrentClock().TickCountMs(); }
-void SleepMs(uint32_t ms) { CurrentClock().SleepMs(ms); }
+uint64_t TickCountMs() {
+  return CurrentClock().TickCountMs();
+}
+void SleepMs(uint32_t ms) {
+  CurrentClock().SleepMs(ms);
+}
 
-Clock* InstallClock(Clock* clock) { return installedClock.exchange(clock); }
+Clock* InstallClock(Clock* clock) {
+  return installedClock.exchange(clock);
+}
 
-double TimeScale() { return ScaleSetting().load(); }
+double TimeScale() {
+  return ScaleSetting().load();
+}
 
 void SetTimeScale(double scale) {
   SystemClock().TickCountMs();  // close the period that ran at the old scale
@@ -77,7 +87,8 @@ void SetTimeScale(double scale) {
 }
 
 uint32_t RealWaitMs(uint32_t ms) {
-  if (ms == 0) return 0;
+  if (ms == 0)
+    return 0;
   double real = std::ceil(static_cast<double>(ms) / TimeScale());
   return real < 1.0 ? 1u : static_cast<uint32_t>(real);
 }

@@ -13,12 +13,14 @@ std::string Environment(const char* name) {
 }  // namespace
 
 std::string OrbekRoot() {
-  if (std::string root = Environment("ORBEK_ROOT"); !root.empty()) return root;
+  if (std::string root = Environment("ORBEK_ROOT"); !root.empty())
+    return root;
   if (std::string data = Environment("XDG_DATA_HOME"); !data.empty()) {
     return data + "/orbek-updater";
   }
   std::string home = Environment("HOME");
-  if (home.empty()) home = Environment("USERPROFILE");
+  if (home.empty())
+    home = Environment("USERPROFILE");
   return home + "/.local/share/orbek-updater";
 }
 

@@ -7,7 +7,9 @@ namespace {
 std::atomic<SerialBus*> installedBus{nullptr};
 }
 
-SerialBus* InstallSerialBus(SerialBus* bus) { return installedBus.exchange(bus); }
+SerialBus* InstallSerialBus(SerialBus* bus) {
+  return installedBus.exchange(bus);
+}
 
 std::unique_ptr<SerialChannel> OpenSerialChannel(int comNumber, const SerialSettings& settings) {
   SerialBus* bus = installedBus.load();

@@ -34,11 +34,20 @@ bool SpeedFor(int32_t baud, speed_t& speed) {
 
 bool CharacterSizeFor(int32_t dataBits, tcflag_t& size) {
   switch (dataBits) {
-    case 5: size = CS5; return true;
-    case 6: size = CS6; return true;
-    case 7: size = CS7; return true;
-    case 8: size = CS8; return true;
-    default: return false;
+    case 5:
+      size = CS5;
+      return true;
+    case 6:
+      size = CS6;
+      return true;
+    case 7:
+      size = CS7;
+      return true;
+    case 8:
+      size = CS8;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -62,10 +71,13 @@ class PosixSerialChannel final : public SerialChannel {
         written += static_cast<size_t>(n);
         continue;
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return written;
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+        return written;
       uint64_t elapsed = TickCountMs() - start;
-      if (elapsed >= kSerialWriteWaitMs) return 0;
+      if (elapsed >= kSerialWriteWaitMs)
+        return 0;
       pollfd wait{fd_, POLLOUT, 0};
       uint32_t left = static_cast<uint32_t>(kSerialWriteWaitMs - elapsed);
       poll(&wait, 1, static_cast<int>(std::min<uint32_t>(RealWaitMs(left), 50)));
@@ -75,15 +87,18 @@ class PosixSerialChannel final : public SerialChannel {
 
   size_t BytesQueued() override {
     int queued = 0;
-    if (ioctl(fd_, FIONREAD, &queued) != 0 || queued < 0) return 0;
+    if (ioctl(fd_, FIONREAD, &queued) != 0 || queued < 0)
+      return 0;
     return static_cast<size_t>(queued);
   }
 
   size_t Read(uint8_t* destination, size_t count) override {
     for (;;) {
       ssize_t n = read(fd_, destination, count);
-      if (n >= 0) return static_cast<size_t>(n);
-      if (errno != EINTR) return 0;  // EAGAIN, or EIO once the other side hung up
+      if (n >= 0)
+        return static_cast<size_t>(n);
+      if (errno != EINTR)
+        return 0;  // EAGAIN, or EIO once the other side hung up
     }
   }
 
@@ -102,17 +117,21 @@ class PosixSerialBus final : public SerialBus {
     }
     std::string path = ComDevicePath(comNumber);
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0)
+      return nullptr;
     auto channel = std::make_unique<PosixSerialChannel>(fd);
     // A COM port is opened without sharing; the advisory lock gives other updaters the same
     // refusal on posix.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return nullptr;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+      return nullptr;
     termios mode{};
-    if (tcgetattr(fd, &mode) != 0) return nullptr;
+    if (tcgetattr(fd, &mode) != 0)
+      return nullptr;
     cfmakeraw(&mode);
     mode.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     mode.c_cflag |= characterSize | CLOCAL | CREAD;
-    if (settings.stopBits == 2) mode.c_cflag |= CSTOPB;
+    if (settings.stopBits == 2)
+      mode.c_cflag |= CSTOPB;
     mode.c_iflag &= ~(IXON | IXOFF | IXANY);
     mode.c_cc[VMIN] = 0;
     mode.c_cc[VTIME] = 0;

@@ -3,6 +3,8 @@
 
 namespace orbek::platform {
 
-std::string ComDevicePath(int comNumber) { return Format("\\\\.\\COM%d", comNumber); }
+std::string ComDevicePath(int comNumber) {
+  return Format("\\\\.\\COM%d", comNumber);
+}
 
 }  // namespace orbek::platform

@@ -21,8 +21,10 @@ class Win32SerialChannel final : public SerialChannel {
   }
 
   ~Win32SerialChannel() override {
-    if (readRequest_.hEvent != nullptr) CloseHandle(readRequest_.hEvent);
-    if (writeRequest_.hEvent != nullptr) CloseHandle(writeRequest_.hEvent);
+    if (readRequest_.hEvent != nullptr)
+      CloseHandle(readRequest_.hEvent);
+    if (writeRequest_.hEvent != nullptr)
+      CloseHandle(writeRequest_.hEvent);
     CloseHandle(handle_);
   }
 
@@ -78,7 +80,8 @@ class Win32SerialChannel final : public SerialChannel {
     DWORD errors = 0;
     COMSTAT status;
     ZeroMemory(&status, sizeof status);
-    if (!ClearCommError(handle_, &errors, &status)) return 0;
+    if (!ClearCommError(handle_, &errors, &status))
+      return 0;
     return status.cbInQue;
   }
 
@@ -87,7 +90,8 @@ class Win32SerialChannel final : public SerialChannel {
     if (ReadFile(handle_, destination, static_cast<DWORD>(count), &read, &readRequest_)) {
       return read;
     }
-    if (GetLastError() != ERROR_IO_PENDING) return 0;
+    if (GetLastError() != ERROR_IO_PENDING)
+      return 0;
     // A pending read's count is known only once it completes: fetch it, or cancel the read so
     // that it cannot land in the caller's buffer later.
     if (WaitForSingleObject(readRequest_.hEvent, RealWaitMs(kSerialReadWaitMs)) != WAIT_OBJECT_0) {
@@ -109,11 +113,14 @@ class Win32SerialBus final : public SerialBus {
  public:
   std::unique_ptr<SerialChannel> Open(int comNumber, const SerialSettings& settings) override {
     std::string path = ComDevicePath(comNumber);
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+      return nullptr;
     auto channel = std::make_unique<Win32SerialChannel>(handle);
-    if (!channel->Configure(comNumber, settings)) return nullptr;  // closes what it created
+    if (!channel->Configure(comNumber, settings))
+      return nullptr;  // closes what it created
     return channel;
   }
 };

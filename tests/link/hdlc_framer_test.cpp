@@ -29,7 +29,8 @@ ReplyBuffer Received(const Bytes& bytes) {
 bool Decode(const Bytes& bytes, LinkMode mode, Bytes& packet, std::string& reason) {
   ReplyBuffer reply = Received(bytes);
   uint16_t raw = 0;
-  if (!DecodeReply(reply, mode, raw, reason)) return false;
+  if (!DecodeReply(reply, mode, raw, reason))
+    return false;
   EXPECT_EQ(raw, bytes.size());
   packet.assign(reply.bytes.begin(), reply.bytes.begin() + reply.length - 2);
   return true;
@@ -42,9 +43,13 @@ Bytes WithFcs(Bytes packet) {
 }
 
 // A streaming frame as the flash programmer sends it: opening and closing flag.
-Bytes StreamFrame(const Bytes& packet) { return Frame(packet, LinkMode::Streaming); }
+Bytes StreamFrame(const Bytes& packet) {
+  return Frame(packet, LinkMode::Streaming);
+}
 
-std::string NoSuchError(uint32_t code) { return "streaming error " + std::to_string(code); }
+std::string NoSuchError(uint32_t code) {
+  return "streaming error " + std::to_string(code);
+}
 
 TEST(Fcs16, MatchesTheCheckValuesOfRfc1662) {
   const Bytes digits = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
@@ -103,7 +108,8 @@ TEST(BuildFrame, StuffsFlagAndEscapeAndDecodesBack) {
 TEST(BuildFrame, WorstCaseStuffingFitsTheFrameBuffer) {
   FrameBuffer frame;
   PacketWriter writer(frame);
-  for (size_t i = 0; i < kMaxPacketLength; ++i) writer.Byte(kHdlcFlag);
+  for (size_t i = 0; i < kMaxPacketLength; ++i)
+    writer.Byte(kHdlcFlag);
   ASSERT_FALSE(frame.overflowed);
   uint32_t length = BuildFrame(frame, LinkMode::Streaming);
   ASSERT_GT(length, 2 * kMaxPacketLength + 2);
@@ -116,14 +122,16 @@ TEST(BuildFrame, WorstCaseStuffingFitsTheFrameBuffer) {
     unstuffed.push_back(byte == kHdlcEscape ? static_cast<uint8_t>(frame.bytes[++i] ^ 0x20) : byte);
   }
   ASSERT_EQ(unstuffed.size(), kMaxPacketLength + 2);
-  EXPECT_TRUE(std::all_of(unstuffed.begin(), unstuffed.end() - 2, [](uint8_t b) { return b == 0x7E; }));
+  EXPECT_TRUE(
+      std::all_of(unstuffed.begin(), unstuffed.end() - 2, [](uint8_t b) { return b == 0x7E; }));
   EXPECT_TRUE(Fcs16Good(unstuffed.data(), unstuffed.size()));
 }
 
 TEST(BuildFrame, RefusesAPacketPastTheLimit) {
   FrameBuffer frame;
   PacketWriter writer(frame);
-  for (size_t i = 0; i <= kMaxPacketLength; ++i) writer.Byte(0x01);
+  for (size_t i = 0; i <= kMaxPacketLength; ++i)
+    writer.Byte(0x01);
   EXPECT_TRUE(frame.overflowed);
   EXPECT_EQ(frame.length, kMaxPacketLength);
   EXPECT_EQ(BuildFrame(frame, LinkMode::Diag), 0u);
@@ -200,8 +208,9 @@ TEST(DecodeReply, AFullReplyBufferWithoutOpeningFlagStaysInBounds) {
 TEST(DecodeStreamReplies, AcceptsSeveralAcknowledgements) {
   Bytes bytes;
   for (uint32_t address : {0x1000u, 0x1400u, 0x7E7D00u}) {
-    Bytes ack = StreamFrame({0x08, static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
-                             static_cast<uint8_t>(address >> 16), 0x00});
+    Bytes ack =
+        StreamFrame({0x08, static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
+                     static_cast<uint8_t>(address >> 16), 0x00});
     bytes.insert(bytes.end(), ack.begin(), ack.end());
   }
   bytes.erase(bytes.begin());  // the first opening flag may be missing

@@ -142,7 +142,8 @@ TEST_F(PhoneLinkTest, RawDiagKeepsTheReplyAsReceived) {
   link.mode = LinkMode::RawDiag;
   link.request.command = 0x4B;
   PacketWriter packet = link.RawPacket();
-  for (uint8_t byte : {0x4B, 0x7E, 0x01}) packet.Byte(byte);
+  for (uint8_t byte : {0x4B, 0x7E, 0x01})
+    packet.Byte(byte);
   Bytes answer = {0x7E, 0x4B, 0x7D, 0x5E, 0xAA, 0xBB, 0x7E};
   stick.Answer(answer);
   ASSERT_TRUE(link.Exchange(1, 300));
@@ -203,7 +204,9 @@ TEST_F(PhoneLinkTest, StreamWriteWithoutAnswerCountsAsWritten) {
   EXPECT_EQ(stick.purges.back(), platform::PurgeScope::OutputOnly);
 }
 
-std::string StreamErrorText(uint32_t code) { return code == 6 ? "Write failure" : "Illegal reason"; }
+std::string StreamErrorText(uint32_t code) {
+  return code == 6 ? "Write failure" : "Illegal reason";
+}
 
 TEST_F(PhoneLinkTest, StreamWriteReadsEarlierAndNewAcknowledgements) {
   Bytes earlier = Framed({0x08, 0x00, 0x04, 0x00, 0x00}, LinkMode::Streaming);

@@ -47,7 +47,8 @@ class EnvironmentGuard {
   explicit EnvironmentGuard(const char* name) : name_(name) {
     const char* value = std::getenv(name);
     had_ = value != nullptr;
-    if (had_) value_ = value;
+    if (had_)
+      value_ = value;
   }
   ~EnvironmentGuard() {
     if (had_) {

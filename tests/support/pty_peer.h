@@ -41,7 +41,8 @@ bool WaitUntil(Condition condition, int realMs = 2000);
 template <typename Condition>
 bool orbek::testing::WaitUntil(Condition condition, int realMs) {
   for (int i = 0; i < realMs; ++i) {
-    if (condition()) return true;
+    if (condition())
+      return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return condition();

@@ -10,13 +10,15 @@ class ScriptedChannel final : public platform::SerialChannel {
 
   void Purge(platform::PurgeScope scope) override {
     bus_.purges.push_back(scope);
-    if (scope == platform::PurgeScope::InputAndOutput) bus_.input_.clear();
+    if (scope == platform::PurgeScope::InputAndOutput)
+      bus_.input_.clear();
   }
 
   size_t Write(const uint8_t* bytes, size_t count) override {
     bus_.writes_.emplace_back(bytes, bytes + count);
     if (!bus_.answers_.empty()) {
-      if (const auto& answer = bus_.answers_.front()) bus_.Deliver(*answer);
+      if (const auto& answer = bus_.answers_.front())
+        bus_.Deliver(*answer);
       bus_.answers_.pop_front();
     }
     return count;
@@ -38,11 +40,14 @@ class ScriptedChannel final : public platform::SerialChannel {
 ScriptedBus::ScriptedBus(int comNumber)
     : comNumber_(comNumber), previous_(platform::InstallSerialBus(this)) {}
 
-ScriptedBus::~ScriptedBus() { platform::InstallSerialBus(previous_); }
+ScriptedBus::~ScriptedBus() {
+  platform::InstallSerialBus(previous_);
+}
 
 std::unique_ptr<platform::SerialChannel> ScriptedBus::Open(int comNumber,
                                                            const platform::SerialSettings&) {
-  if (comNumber != comNumber_) return nullptr;
+  if (comNumber != comNumber_)
+    return nullptr;
   return std::make_unique<ScriptedChannel>(*this);
 }
 

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, only those that are missing.
+#   scripts/install-deps.sh            build, tests and benchmarks
+#   scripts/install-deps.sh --ci       also the Windows cross compiler and clang-format
+set -euo pipefail
+
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+if [[ "${1:-}" == "--ci" ]]; then
+  packages+=(g++-mingw-w64-i686-posix clang-format)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+if [[ $(id -u) -ne 0 ]]; then
+  as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
