@@ -34,22 +34,6 @@ uint16_t RunFcs(uint16_t fcs, const uint8_t* bytes, size_t count) {
   return fcs;
 }
 
-// Unstuffs bytes[begin, end) onto itself from `begin`; returns the new end. A trailing escape
-// with nothing after it is dropped.
-size_t UnstuffInPlace(uint8_t* bytes, size_t begin, size_t end) {
-  size_t out = begin;
-  for (size_t in = begin; in < end; ++in) {
-    if (bytes[in] == kHdlcEscape) {
-      if (++in == end)
-        break;
-      bytes[out++] = static_cast<uint8_t>(bytes[in] ^ kHdlcEscapeXor);
-    } else {
-      bytes[out++] = bytes[in];
-    }
-  }
-  return out;
-}
-
 bool HasOpeningFlag(LinkMode mode) {
   return mode == LinkMode::Dload || mode == LinkMode::Streaming;
 }
@@ -106,6 +90,32 @@ void PacketWriter::U32Be(uint32_t value) {
   U16Be(static_cast<uint16_t>(value));
 }
 
+void AppendStuffed(const uint8_t* bytes, size_t count, std::vector<uint8_t>& out) {
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t byte = bytes[i];
+    if (byte == kHdlcFlag || byte == kHdlcEscape) {
+      out.push_back(kHdlcEscape);
+      out.push_back(static_cast<uint8_t>(byte ^ kHdlcEscapeXor));
+    } else {
+      out.push_back(byte);
+    }
+  }
+}
+
+size_t UnstuffInPlace(uint8_t* bytes, size_t begin, size_t end) {
+  size_t out = begin;
+  for (size_t in = begin; in < end; ++in) {
+    if (bytes[in] == kHdlcEscape) {
+      if (++in == end)
+        break;
+      bytes[out++] = static_cast<uint8_t>(bytes[in] ^ kHdlcEscapeXor);
+    } else {
+      bytes[out++] = bytes[in];
+    }
+  }
+  return out;
+}
+
 uint16_t ComputeFcs16(const uint8_t* bytes, size_t count) {
   return static_cast<uint16_t>(~RunFcs(kFcsPreset, bytes, count));
 }
@@ -128,15 +138,7 @@ uint32_t BuildFrame(FrameBuffer& frame, LinkMode mode) {
 
   std::vector<uint8_t> stuffed;
   stuffed.reserve(2 * packetLength);
-  for (size_t i = 0; i < packetLength; ++i) {
-    uint8_t byte = frame.bytes[i];
-    if (byte == kHdlcFlag || byte == kHdlcEscape) {
-      stuffed.push_back(kHdlcEscape);
-      stuffed.push_back(static_cast<uint8_t>(byte ^ kHdlcEscapeXor));
-    } else {
-      stuffed.push_back(byte);
-    }
-  }
+  AppendStuffed(frame.bytes.data(), packetLength, stuffed);
 
   size_t out = 0;
   if (HasOpeningFlag(mode))

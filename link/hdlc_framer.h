@@ -66,6 +66,12 @@ size_t Fcs16(uint8_t* bytes, size_t count);
 // residue 0xF0B8.
 bool Fcs16Good(const uint8_t* bytes, size_t count);
 
+// Appends `count` bytes to `out` with 0x7E and 0x7D stuffed (0x7D, byte ^ 0x20).
+void AppendStuffed(const uint8_t* bytes, size_t count, std::vector<uint8_t>& out);
+// Unstuffs bytes[begin, end) onto itself from `begin`; returns the new end. A trailing escape
+// with nothing after it is dropped.
+size_t UnstuffInPlace(uint8_t* bytes, size_t begin, size_t end);
+
 // Turns the packet in frame.bytes[0, frame.length) into its frame in place: check bytes,
 // stuffing, a closing flag and, for Dload and Streaming, an opening flag. Returns the frame
 // length, or 0 (frame untouched) when the packet overflowed kMaxPacketLength.

@@ -4,7 +4,7 @@
 #   scripts/install-deps.sh --ci       also the Windows cross compiler and clang-format
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev)
 if [[ "${1:-}" == "--ci" ]]; then
   packages+=(g++-mingw-w64-i686-posix clang-format)
 fi

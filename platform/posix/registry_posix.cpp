@@ -1,0 +1,115 @@
+// The registry on posix: a regedit export at $ORBEK_ROOT/registry.reg, read again whenever the
+// file changes (the simulated stick replaces it atomically on every plug and unplug).
+#include <sys/stat.h>
+
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "platform/paths.h"
+#include "platform/regedit_text.h"
+#include "platform/registry.h"
+
+namespace orbek::platform {
+namespace {
+
+constexpr const char* kLocalMachine = "HKEY_LOCAL_MACHINE\\";
+
+struct FileIdentity {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  timespec modified{};
+
+  bool operator==(const FileIdentity& other) const {
+    return path == other.path && device == other.device && inode == other.inode &&
+           size == other.size && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec;
+  }
+};
+
+class RegistryFileCache {
+ public:
+  // A copy of the values of `path`, or false when the key does not exist.
+  bool Lookup(const std::string& keyPath, RegeditValues& values) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Refresh();
+    auto key = keys_.find(kLocalMachine + keyPath);
+    if (key == keys_.end())
+      return false;
+    values = key->second;
+    return true;
+  }
+
+ private:
+  void Refresh() {
+    FileIdentity now;
+    now.path = OrbekRoot() + "/registry.reg";
+    struct stat info {};
+    if (stat(now.path.c_str(), &info) == 0) {
+      now.device = info.st_dev;
+      now.inode = info.st_ino;
+      now.size = info.st_size;
+      now.modified = info.st_mtim;
+    }
+    if (loaded_ && now == identity_)
+      return;
+    identity_ = now;
+    loaded_ = true;
+    keys_.clear();
+    std::ifstream file(now.path, std::ios::binary);
+    if (!file)
+      return;
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    keys_ = ParseRegedit(RegeditBytesToUtf8(bytes.str()));
+  }
+
+  std::mutex mutex_;
+  bool loaded_ = false;
+  FileIdentity identity_;
+  RegeditKeys keys_;
+};
+
+RegistryFileCache& Cache() {
+  static RegistryFileCache cache;
+  return cache;
+}
+
+class ExportedKey final : public RegistryKey {
+ public:
+  explicit ExportedKey(RegeditValues values) : values_(std::move(values)) {}
+
+  bool ReadDword(const std::string& name, uint32_t& value) override {
+    auto found = values_.find(name);
+    if (found == values_.end() || found->second.type != RegeditValue::Type::Dword)
+      return false;
+    value = found->second.dword;
+    return true;
+  }
+
+  bool ReadString(const std::string& name, std::string& value, size_t maxBytes) override {
+    auto found = values_.find(name);
+    if (found == values_.end() || found->second.type != RegeditValue::Type::String)
+      return false;
+    if (found->second.text.size() + 1 > maxBytes)
+      return false;
+    value = found->second.text;
+    return true;
+  }
+
+ private:
+  RegeditValues values_;
+};
+
+}  // namespace
+
+std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path) {
+  RegeditValues values;
+  if (!Cache().Lookup(path, values))
+    return nullptr;
+  return std::make_unique<ExportedKey>(std::move(values));
+}
+
+}  // namespace orbek::platform

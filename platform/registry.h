@@ -1,0 +1,25 @@
+// Read access to the local machine's registry: what port discovery and the connection-manager
+// lookup need. On posix the registry is a regedit export at $ORBEK_ROOT/registry.reg.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace orbek::platform {
+
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  // False when the value is missing or of another type.
+  virtual bool ReadDword(const std::string& name, uint32_t& value) = 0;
+  // A text value (REG_SZ) of at most `maxBytes` bytes including its terminating zero; false when
+  // missing, of another type or too long.
+  virtual bool ReadString(const std::string& name, std::string& value, size_t maxBytes = 1024) = 0;
+};
+
+// Opens `path` (such as "SYSTEM\CurrentControlSet\Services\qcusbser6k\Enum") under
+// HKEY_LOCAL_MACHINE; nullptr when the key does not exist or cannot be opened.
+std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path);
+
+}  // namespace orbek::platform

@@ -1,0 +1,57 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace orbek::platform {
+namespace {
+
+class Win32RegistryKey final : public RegistryKey {
+ public:
+  explicit Win32RegistryKey(HKEY key) : key_(key) {}
+  ~Win32RegistryKey() override { RegCloseKey(key_); }
+  Win32RegistryKey(const Win32RegistryKey&) = delete;
+  Win32RegistryKey& operator=(const Win32RegistryKey&) = delete;
+
+  bool ReadDword(const std::string& name, uint32_t& value) override {
+    DWORD type = 0;
+    DWORD data = 0;
+    DWORD size = sizeof data;
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof data) {
+      return false;
+    }
+    value = data;
+    return true;
+  }
+
+  bool ReadString(const std::string& name, std::string& value, size_t maxBytes) override {
+    std::vector<char> buffer(maxBytes + 1, '\0');
+    DWORD type = 0;
+    DWORD size = static_cast<DWORD>(maxBytes);
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                         &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+      return false;
+    }
+    value.assign(buffer.data());  // the stored text may or may not carry its zero
+    return true;
+  }
+
+ private:
+  HKEY key_;
+};
+
+}  // namespace
+
+std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return std::make_unique<Win32RegistryKey>(key);
+}
+
+}  // namespace orbek::platform

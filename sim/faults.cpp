@@ -1,0 +1,133 @@
+#include "sim/faults.h"
+
+#include <cstdlib>
+#include <sstream>
+
+namespace orbek::sim {
+namespace {
+
+bool ParseNumber(const std::string& text, uint32_t maximum, uint32_t& value) {
+  if (text.empty())
+    return false;
+  char* end = nullptr;
+  unsigned long number = std::strtoul(text.c_str(), &end, 0);
+  if (*end != '\0' || number > maximum)
+    return false;
+  value = static_cast<uint32_t>(number);
+  return true;
+}
+
+std::vector<std::string> SplitFields(const std::string& spec) {
+  std::vector<std::string> fields;
+  std::stringstream stream(spec);
+  std::string field;
+  while (std::getline(stream, field, ':'))
+    fields.push_back(field);
+  return fields;
+}
+
+}  // namespace
+
+bool ParseFault(const std::string& spec, FaultRule& rule, std::string& error) {
+  std::vector<std::string> fields = SplitFields(spec);
+  error = "fault '" + spec + "' is not understood";
+  if (fields.size() < 2)
+    return false;
+  const std::string& kind = fields[0];
+  uint32_t command = 0;
+  if (!ParseNumber(fields[1], 0xFF, command))
+    return false;
+  rule = FaultRule{};
+  rule.command = static_cast<uint8_t>(command);
+  size_t countField = 2;  // where the optional repeat count N is
+  if (kind == "noreply") {
+    rule.kind = FaultKind::NoReply;
+  } else if (kind == "badcrc") {
+    rule.kind = FaultKind::BadCrc;
+  } else if (kind == "split") {
+    rule.kind = FaultKind::Split;
+  } else if (kind == "merge") {
+    rule.kind = FaultKind::Merge;
+  } else if (kind == "error" || kind == "delay") {
+    uint32_t value = 0;
+    if (fields.size() < 3 || !ParseNumber(fields[2], kind == "error" ? 0xFF : 3600000, value)) {
+      return false;
+    }
+    rule.kind = kind == "error" ? FaultKind::ErrorReply : FaultKind::Delay;
+    rule.errorCode = static_cast<uint8_t>(value);
+    rule.delayMs = value;
+    countField = 3;
+  } else if (kind == "unplug") {
+    rule.kind = FaultKind::Unplug;
+    if (fields.size() < 3 || !ParseNumber(fields[2], 1000000, rule.occurrence) ||
+        rule.occurrence == 0 || fields.size() > 4) {
+      return false;
+    }
+    if (fields.size() == 4) {
+      uint32_t after = 0;
+      if (fields[3] == "never") {
+        rule.neverReturn = true;
+      } else if (ParseNumber(fields[3], 3600000, after)) {
+        rule.returnAfterMs = after;
+      } else {
+        return false;
+      }
+    }
+    error.clear();
+    return true;
+  } else {
+    return false;
+  }
+  if (fields.size() > countField + 1)
+    return false;
+  if (fields.size() == countField + 1 &&
+      (!ParseNumber(fields[countField], 1000000, rule.remaining) || rule.remaining == 0)) {
+    return false;
+  }
+  error.clear();
+  return true;
+}
+
+FaultDecision FaultPlan::Decide(uint8_t command) {
+  FaultDecision decision;
+  for (FaultRule& rule : rules_) {
+    if (rule.command != command)
+      continue;
+    if (rule.kind == FaultKind::Unplug) {
+      if (++rule.seen == rule.occurrence) {
+        decision.unplug = true;
+        decision.returnAfterMs = rule.returnAfterMs;
+        decision.neverReturn = rule.neverReturn;
+      }
+      continue;
+    }
+    if (rule.remaining == 0)
+      continue;
+    --rule.remaining;
+    switch (rule.kind) {
+      case FaultKind::NoReply:
+        decision.noReply = true;
+        break;
+      case FaultKind::ErrorReply:
+        decision.errorCode = rule.errorCode;
+        break;
+      case FaultKind::BadCrc:
+        decision.badCrc = true;
+        break;
+      case FaultKind::Delay:
+        decision.delayMs += rule.delayMs;
+        break;
+      case FaultKind::Split:
+        decision.split = true;
+        break;
+      case FaultKind::Merge:
+        decision.merge = true;
+        break;
+      case FaultKind::Unplug:
+        break;
+    }
+  }
+  return decision;
+}
+
+}  // namespace orbek::sim

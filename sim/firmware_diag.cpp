@@ -1,0 +1,140 @@
+#include "sim/firmware_diag.h"
+
+#include <algorithm>
+
+namespace orbek::sim {
+namespace {
+
+constexpr uint8_t kBadCommand = 0x13;
+constexpr uint8_t kBadParameters = 0x14;
+constexpr uint8_t kBadLength = 0x15;
+
+constexpr uint8_t kEsn = 0x01;
+constexpr uint8_t kModeChange = 0x29;
+constexpr uint8_t kNvRead = 0x26;
+constexpr uint8_t kNvWrite = 0x27;
+constexpr uint8_t kExtendedBuildId = 0x7C;
+
+constexpr size_t kNvPacketLength = 1 + 2 + kNvItemSize + 2;
+constexpr uint16_t kNvDone = 0;
+constexpr uint16_t kNvNotActive = 5;
+constexpr uint16_t kNvReadOnly = 7;
+
+constexpr uint32_t kMsmHardwareVersion = 0x000090E1;
+constexpr uint32_t kMobileModel = 0x00000415;
+
+void PutLe16(Bytes& out, uint16_t value) {
+  out.push_back(static_cast<uint8_t>(value));
+  out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void PutLe32(Bytes& out, uint32_t value) {
+  PutLe16(out, static_cast<uint16_t>(value));
+  PutLe16(out, static_cast<uint16_t>(value >> 16));
+}
+
+uint16_t Le16(const Bytes& bytes, size_t at) {
+  return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
+}
+
+void PutText(Bytes& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+  out.push_back(0);
+}
+
+Bytes NvReply(uint8_t code, uint16_t item, const uint8_t* data, uint16_t status) {
+  Bytes reply{code};
+  PutLe16(reply, item);
+  reply.insert(reply.end(), data, data + kNvItemSize);
+  PutLe16(reply, status);
+  return reply;
+}
+
+Bytes NvRead(StickState& state, const Bytes& request) {
+  const uint16_t item = Le16(request, 1);
+  static const NvData kZero{};
+  auto stored = state.nvItems.find(item);
+  if (state.inactiveNvItems.count(item) != 0 || stored == state.nvItems.end()) {
+    return NvReply(kNvRead, item, kZero.data(), kNvNotActive);
+  }
+  return NvReply(kNvRead, item, stored->second.data(), kNvDone);
+}
+
+Bytes NvWrite(StickState& state, const Bytes& request) {
+  const uint16_t item = Le16(request, 1);
+  const uint8_t* data = request.data() + 3;
+  uint16_t status = kNvDone;
+  if (state.inactiveNvItems.count(item) != 0) {
+    status = kNvNotActive;
+  } else if (state.readOnlyNvItems.count(item) != 0) {
+    status = kNvReadOnly;
+  } else {
+    std::copy_n(data, kNvItemSize, state.nvItems[item].begin());
+  }
+  return NvReply(kNvWrite, item, data, status);
+}
+
+std::optional<Bytes> ChangeMode(Stick& stick, const Bytes& request) {
+  if (request.size() != 3)
+    return DiagRefusal(kBadLength, request);
+  const uint16_t mode = Le16(request, 1);
+  StickState& state = stick.State();
+  switch (mode) {
+    case 1:
+      state.offline = true;
+      break;
+    case 2:
+      stick.Reenumerate(StickMode::Firmware);
+      break;
+    case 4:
+      break;
+    default:
+      return DiagRefusal(kBadParameters, request);
+  }
+  state.lastModeChange = mode;
+  return request;  // the mode is echoed
+}
+
+}  // namespace
+
+Bytes DiagRefusal(uint8_t code, const Bytes& request) {
+  Bytes reply(request.size() + 1);
+  reply[0] = code;
+  std::copy(request.begin(), request.end(), reply.begin() + 1);
+  return reply;
+}
+
+std::optional<Bytes> FirmwareDiag::Handle(Stick& stick, const Bytes& packet) {
+  StickState& state = stick.State();
+  switch (packet[0]) {
+    case kEsn: {
+      if (packet.size() != 1)
+        return DiagRefusal(kBadLength, packet);
+      Bytes reply{kEsn};
+      PutLe32(reply, state.esn);
+      return reply;
+    }
+    case kExtendedBuildId: {
+      if (packet.size() != 1)
+        return DiagRefusal(kBadLength, packet);
+      Bytes reply{kExtendedBuildId, 0, 0, 0};
+      PutLe32(reply, kMsmHardwareVersion);
+      PutLe32(reply, kMobileModel);
+      PutText(reply, state.buildId);
+      PutText(reply, state.modelName);
+      return reply;
+    }
+    case kModeChange:
+      return ChangeMode(stick, packet);
+    case kNvRead:
+    case kNvWrite: {
+      if (packet.size() != kNvPacketLength)
+        return DiagRefusal(kBadLength, packet);
+      return packet[0] == kNvRead ? NvRead(state, packet) : NvWrite(state, packet);
+    }
+    default:
+      return DiagRefusal(kBadCommand, packet);
+  }
+}
+
+}  // namespace orbek::sim

@@ -1,0 +1,16 @@
+// The stick's firmware on the diagnostic port: DIAG commands.
+#pragma once
+
+#include "sim/stick.h"
+
+namespace orbek::sim {
+
+class FirmwareDiag final : public PacketHandler {
+ public:
+  std::optional<Bytes> Handle(Stick& stick, const Bytes& packet) override;
+};
+
+// The DIAG answer to a request the firmware cannot take: `code` followed by the request.
+Bytes DiagRefusal(uint8_t code, const Bytes& request);
+
+}  // namespace orbek::sim

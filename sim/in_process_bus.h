@@ -1,0 +1,28 @@
+// The simulated stick's ports as a serial bus inside the updater's process: SerialPort opens
+// them by COM number, with no thread and no real time in between. Install it with
+// platform::InstallSerialBus for the lifetime of the object.
+#pragma once
+
+#include <memory>
+
+#include "platform/serial_channel.h"
+#include "sim/stick.h"
+
+namespace orbek::sim {
+
+class InProcessBus final : public platform::SerialBus {
+ public:
+  explicit InProcessBus(Stick& stick);
+  ~InProcessBus() override;
+  InProcessBus(const InProcessBus&) = delete;
+  InProcessBus& operator=(const InProcessBus&) = delete;
+
+  std::unique_ptr<platform::SerialChannel> Open(int comNumber,
+                                                const platform::SerialSettings& settings) override;
+
+ private:
+  Stick& stick_;
+  platform::SerialBus* previous_;
+};
+
+}  // namespace orbek::sim

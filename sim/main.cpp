@@ -1,0 +1,148 @@
+// orbek-stick-sim: a simulated modem stick on pseudo-terminals.
+//   orbek-stick-sim --root R [--report FILE] [--config FILE] [--fault SPEC]...
+//                   [--diag-service NAME] [--modem-service NAME]
+// Publishes its ports under R (R/dosdevices/comN, R/registry.reg), prints
+// "ready diag=COMn modem=COMm" once they are published and a line on every re-enumeration, and
+// runs until SIGINT or SIGTERM. ORBEK_TIME_SCALE speeds up its clock.
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "platform/clock.h"
+#include "sim/port_publisher.h"
+#include "sim/pty_transport.h"
+#include "sim/stick_json.h"
+
+namespace {
+
+using namespace orbek::sim;
+
+std::atomic<bool> stopRequested{false};
+
+void RequestStop(int) {
+  stopRequested = true;
+}
+
+int Usage(const char* problem) {
+  std::fprintf(stderr,
+               "orbek-stick-sim: %s\n"
+               "usage: orbek-stick-sim --root R [--report FILE] [--config FILE] [--fault SPEC]...\n"
+               "                       [--diag-service NAME] [--modem-service NAME]\n"
+               "faults: noreply:CODE[:N] error:CODE:ERR[:N] badcrc:CODE[:N] delay:CODE:MS[:N]\n"
+               "        split:CODE[:N] merge:CODE[:N] unplug:CODE:NTH[:MS|never]\n",
+               problem);
+  return 2;
+}
+
+std::string Describe(const std::vector<PublishedPort>& ports) {
+  std::string text;
+  for (const PublishedPort& port : ports) {
+    text +=
+        (port.role == PortRole::Diagnostic ? " diag=COM" : " modem=COM") + std::to_string(port.com);
+  }
+  return text.empty() ? " none" : text;
+}
+
+// Prints the ports: "ready ..." the first time, "ports ..." on every change after.
+class PortAnnouncer final : public PortListener {
+ public:
+  void PortsChanged(const std::vector<PublishedPort>& ports) override {
+    std::printf("%s%s\n", announced_ ? "ports" : "ready", Describe(ports).c_str());
+    std::fflush(stdout);
+    announced_ = true;
+  }
+
+ private:
+  bool announced_ = false;
+};
+
+bool WriteReport(const std::string& path, const Stick& stick) {
+  if (path.empty())
+    return true;
+  std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    out << StickReport(stick).dump(2) << "\n";
+    if (!out)
+      return false;
+  }
+  return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string root, reportPath, configPath;
+  RegistryNames names;
+  std::vector<FaultRule> faults;
+  for (int i = 1; i < argc; ++i) {
+    std::string option = argv[i];
+    if (i + 1 >= argc)
+      return Usage(("missing value after " + option).c_str());
+    std::string value = argv[++i];
+    if (option == "--root") {
+      root = value;
+    } else if (option == "--report") {
+      reportPath = value;
+    } else if (option == "--config") {
+      configPath = value;
+    } else if (option == "--diag-service") {
+      names.diagService = value;
+    } else if (option == "--modem-service") {
+      names.modemService = value;
+    } else if (option == "--fault") {
+      FaultRule rule;
+      std::string error;
+      if (!ParseFault(value, rule, error))
+        return Usage(error.c_str());
+      faults.push_back(rule);
+    } else {
+      return Usage(("unknown option " + option).c_str());
+    }
+  }
+  if (root.empty())
+    return Usage("--root is required");
+
+  StickConfig config = DefaultStickConfig();
+  std::string error;
+  if (!configPath.empty() && !LoadStickConfig(configPath, config, error)) {
+    std::fprintf(stderr, "orbek-stick-sim: %s\n", error.c_str());
+    return 1;
+  }
+
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  Stick stick(config);
+  for (const FaultRule& rule : faults)
+    stick.AddFault(rule);
+  RegistryPublisher registry(root, names);
+  PtyTransport ptys(stick, root);  // links first, then the registry names them
+  PortAnnouncer announcer;
+  stick.AddListener(&registry);
+  stick.AddListener(&announcer);
+  ptys.Start();
+  stick.Start();
+
+  while (!stopRequested)
+    orbek::platform::detail::RealSleepMicroseconds(20000);
+
+  ptys.Stop();
+  {
+    std::lock_guard<std::recursive_mutex> hold(stick.Mutex());
+    stick.RemoveListener(&registry);
+    stick.RemoveListener(&announcer);
+    registry.Withdraw();
+  }
+  if (!WriteReport(reportPath, stick)) {
+    std::fprintf(stderr, "orbek-stick-sim: cannot write the report %s\n", reportPath.c_str());
+    return 1;
+  }
+  return 0;
+}

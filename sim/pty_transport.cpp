@@ -1,0 +1,145 @@
+#include "sim/pty_transport.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/clock.h"
+
+namespace orbek::sim {
+
+PtyTransport::PtyTransport(Stick& stick, std::string root) : stick_(stick), root_(std::move(root)) {
+  std::filesystem::create_directories(root_ + "/dosdevices");
+  stick_.AddListener(this);
+}
+
+PtyTransport::~PtyTransport() {
+  Stop();
+  stick_.RemoveListener(this);
+}
+
+void PtyTransport::Start() {
+  if (running_.exchange(true))
+    return;
+  thread_ = std::thread([this] { Run(); });
+}
+
+void PtyTransport::Stop() {
+  if (running_.exchange(false))
+    thread_.join();
+  std::lock_guard<std::recursive_mutex> hold(stick_.Mutex());
+  CloseAll();
+}
+
+bool PtyTransport::Open(const PublishedPort& port, Pty& pty) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master < 0)
+    return false;
+  if (grantpt(master) != 0 || unlockpt(master) != 0) {
+    close(master);
+    return false;
+  }
+  termios raw{};
+  tcgetattr(master, &raw);  // on Linux the master reads and sets the slave's settings
+  cfmakeraw(&raw);
+  raw.c_cflag |= CLOCAL | CREAD;
+  cfsetispeed(&raw, B115200);
+  cfsetospeed(&raw, B115200);
+  tcsetattr(master, TCSANOW, &raw);
+
+  pty.port = port;
+  pty.master = master;
+  pty.link = root_ + "/dosdevices/com" + std::to_string(port.com);
+  std::error_code ignored;
+  std::filesystem::remove(pty.link, ignored);
+  std::filesystem::create_symlink(ptsname(master), pty.link, ignored);
+  return true;
+}
+
+void PtyTransport::Close(Pty& pty) {
+  if (pty.master >= 0)
+    close(pty.master);
+  pty.master = -1;
+  std::error_code ignored;
+  std::filesystem::remove(pty.link, ignored);
+}
+
+void PtyTransport::CloseAll() {
+  for (Pty& pty : ptys_)
+    Close(pty);
+  ptys_.clear();
+}
+
+void PtyTransport::PortsChanged(const std::vector<PublishedPort>& ports) {
+  std::lock_guard<std::recursive_mutex> hold(stick_.Mutex());
+  // Ports that went away first, so that a number reused at once gets its new link.
+  for (Pty& pty : ptys_) {
+    bool stays = std::any_of(ports.begin(), ports.end(),
+                             [&](const PublishedPort& port) { return port.id == pty.port.id; });
+    if (!stays)
+      Close(pty);
+  }
+  ptys_.erase(
+      std::remove_if(ptys_.begin(), ptys_.end(), [](const Pty& pty) { return pty.master < 0; }),
+      ptys_.end());
+  for (const PublishedPort& port : ports) {
+    bool known = std::any_of(ptys_.begin(), ptys_.end(),
+                             [&](const Pty& pty) { return pty.port.id == port.id; });
+    Pty pty;
+    if (!known && Open(port, pty))
+      ptys_.push_back(std::move(pty));
+  }
+}
+
+void PtyTransport::Run() {
+  std::vector<pollfd> ready;
+  std::vector<uint64_t> ids;
+  uint8_t buffer[4096];
+  while (running_) {
+    ready.clear();
+    ids.clear();
+    {
+      std::lock_guard<std::recursive_mutex> hold(stick_.Mutex());
+      for (const Pty& pty : ptys_) {
+        ready.push_back({pty.master, POLLIN, 0});
+        ids.push_back(pty.port.id);
+      }
+    }
+    bool input = !ready.empty() && poll(ready.data(), ready.size(), 1) > 0 &&
+                 std::any_of(ready.begin(), ready.end(),
+                             [](const pollfd& p) { return (p.revents & POLLIN) != 0; });
+    // A master whose slave nobody holds reports a hang-up at once; do not spin on it.
+    if (!input)
+      platform::detail::RealSleepMicroseconds(1000);
+
+    std::lock_guard<std::recursive_mutex> hold(stick_.Mutex());
+    for (size_t i = 0; i < ready.size(); ++i) {
+      if ((ready[i].revents & POLLIN) == 0)
+        continue;
+      auto pty = std::find_if(ptys_.begin(), ptys_.end(),
+                              [&](const Pty& p) { return p.port.id == ids[i]; });
+      if (pty == ptys_.end())
+        continue;  // closed meanwhile
+      ssize_t n = read(pty->master, buffer, sizeof buffer);
+      if (n > 0)
+        stick_.HostWrite(ids[i], buffer, static_cast<size_t>(n));
+    }
+    stick_.Pump();  // may change the ports; nothing below does
+    for (Pty& pty : ptys_) {
+      stick_.TakeOutput(pty.port.id, pty.pendingOut);
+      if (pty.pendingOut.empty())
+        continue;
+      ssize_t written = write(pty.master, pty.pendingOut.data(), pty.pendingOut.size());
+      if (written > 0)
+        pty.pendingOut.erase(pty.pendingOut.begin(), pty.pendingOut.begin() + written);
+    }
+  }
+}
+
+}  // namespace orbek::sim

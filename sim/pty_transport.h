@@ -1,0 +1,49 @@
+// The simulated stick's ports as pseudo-terminals: one pty pair per port, the stick on the
+// master side, the slave raw 8N1 and linked as ROOT/dosdevices/comN. A port that goes away
+// closes its master (the host's reads and writes fail) and removes its link.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/stick.h"
+
+namespace orbek::sim {
+
+class PtyTransport final : public PortListener {
+ public:
+  PtyTransport(Stick& stick, std::string root);
+  ~PtyTransport() override;
+  PtyTransport(const PtyTransport&) = delete;
+  PtyTransport& operator=(const PtyTransport&) = delete;
+
+  // Starts moving bytes; ports are opened as the stick publishes them.
+  void Start();
+  // Stops, closes every master and removes the links.
+  void Stop();
+
+  void PortsChanged(const std::vector<PublishedPort>& ports) override;
+
+ private:
+  struct Pty {
+    PublishedPort port;
+    int master = -1;
+    std::string link;
+    std::vector<uint8_t> pendingOut;  // what the master could not take yet
+  };
+
+  void Run();
+  void CloseAll();
+  void Close(Pty& pty);
+  bool Open(const PublishedPort& port, Pty& pty);
+
+  Stick& stick_;
+  std::string root_;
+  std::vector<Pty> ptys_;  // guarded by the stick's mutex
+  std::atomic<bool> running_{false};
+  std::thread thread_;
+};
+
+}  // namespace orbek::sim

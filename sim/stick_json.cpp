@@ -1,0 +1,221 @@
+#include "sim/stick_json.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "sim/sha256.h"
+
+namespace orbek::sim {
+namespace {
+
+using nlohmann::json;
+
+bool HexToBytes(const std::string& hex, Bytes& out) {
+  if (hex.size() % 2 != 0)
+    return false;
+  out.clear();
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int value = 0;
+    for (size_t j = i; j < i + 2; ++j) {
+      char c = hex[j];
+      int digit = c >= '0' && c <= '9'   ? c - '0'
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                         : -1;
+      if (digit < 0)
+        return false;
+      value = value * 16 + digit;
+    }
+    out.push_back(static_cast<uint8_t>(value));
+  }
+  return true;
+}
+
+bool NumberOf(const json& value, uint64_t maximum, uint64_t& out) {
+  if (value.is_number_unsigned()) {
+    out = value.get<uint64_t>();
+  } else if (value.is_string()) {
+    const std::string text = value.get<std::string>();
+    char* end = nullptr;
+    out = std::strtoull(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0')
+      return false;
+  } else {
+    return false;
+  }
+  return out <= maximum;
+}
+
+bool ItemSet(const json& value, std::set<uint16_t>& items) {
+  if (!value.is_array())
+    return false;
+  items.clear();
+  for (const json& item : value) {
+    uint64_t number = 0;
+    if (!NumberOf(item, 0xFFFF, number))
+      return false;
+    items.insert(static_cast<uint16_t>(number));
+  }
+  return true;
+}
+
+json HistoryOf(const std::vector<uint8_t>& values) {
+  json list = json::array();
+  for (uint8_t value : values)
+    list.push_back(value);
+  return list;
+}
+
+}  // namespace
+
+std::string HexOf(const uint8_t* bytes, size_t count) {
+  std::string hex;
+  char digits[3];
+  for (size_t i = 0; i < count; ++i) {
+    std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
+    hex += digits;
+  }
+  return hex;
+}
+
+bool ParseStickConfig(const json& root, StickConfig& config, std::string& error) {
+  if (!root.is_object()) {
+    error = "the configuration is not a JSON object";
+    return false;
+  }
+  for (const auto& [key, value] : root.items()) {
+    uint64_t number = 0;
+    bool ok = true;
+    if (key == "esn") {
+      ok = NumberOf(value, 0xFFFFFFFF, number);
+      config.esn = static_cast<uint32_t>(number);
+    } else if (key == "buildId" || key == "modelName" || key == "boardTag") {
+      ok = value.is_string();
+      if (ok) {
+        std::string text = value.get<std::string>();
+        (key == "buildId"     ? config.buildId
+         : key == "modelName" ? config.modelName
+                              : config.versions[8]) = text;
+      }
+    } else if (key == "versions") {
+      ok = value.is_array() && value.size() <= config.versions.size();
+      for (size_t i = 0; ok && i < value.size(); ++i) {
+        ok = value[i].is_string();
+        if (ok)
+          config.versions[i] = value[i].get<std::string>();
+      }
+    } else if (key == "nv") {
+      ok = value.is_object();
+      config.nvItems.clear();
+      for (auto item = value.begin(); ok && item != value.end(); ++item) {
+        Bytes data;
+        ok = NumberOf(json(item.key()), 0xFFFF, number) && item.value().is_string() &&
+             HexToBytes(item.value().get<std::string>(), data) && data.size() <= kNvItemSize;
+        if (ok) {
+          NvData& stored = config.nvItems[static_cast<uint16_t>(number)];
+          stored.fill(0);
+          std::copy(data.begin(), data.end(), stored.begin());
+        }
+      }
+    } else if (key == "inactiveNv") {
+      ok = ItemSet(value, config.inactiveNvItems);
+    } else if (key == "readOnlyNv") {
+      ok = ItemSet(value, config.readOnlyNvItems);
+    } else if (key == "mode") {
+      ok = value.is_string() && ParseStickMode(value.get<std::string>(), config.initialMode);
+    } else if (key == "replugDelayMs" || key == "resetLatencyMs" || key == "splitGapMs") {
+      ok = NumberOf(value, 3600000, number);
+      (key == "replugDelayMs"    ? config.replugDelayMs
+       : key == "resetLatencyMs" ? config.resetLatencyMs
+                                 : config.splitGapMs) = static_cast<uint32_t>(number);
+    } else if (key == "firstCom") {
+      ok = NumberOf(value, 250, number) && number >= 1;
+      config.firstComNumber = static_cast<int>(number);
+    } else if (key == "renumber" || key == "atEcho") {
+      ok = value.is_boolean();
+      if (ok)
+        (key == "renumber" ? config.renumber : config.atEcho) = value.get<bool>();
+    } else {
+      error = "unknown configuration field \"" + key + "\"";
+      return false;
+    }
+    if (!ok) {
+      error = "configuration field \"" + key + "\" has an unusable value";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool LoadStickConfig(const std::string& path, StickConfig& config, std::string& error) {
+  std::ifstream file(path);
+  if (!file) {
+    error = "cannot read " + path;
+    return false;
+  }
+  json root = json::parse(file, nullptr, /*allow_exceptions=*/false);
+  if (root.is_discarded()) {
+    error = path + " is not valid JSON";
+    return false;
+  }
+  return ParseStickConfig(root, config, error);
+}
+
+json StickReport(const Stick& stick) {
+  std::lock_guard<std::recursive_mutex> hold(const_cast<Stick&>(stick).Mutex());
+  const StickState& state = stick.State();
+  json report;
+
+  json images = json::object();
+  for (const auto& [type, data] : state.flash) {
+    json image = {{"length", data.size()}, {"sha256", Sha256Hex(data)}};
+    if (auto header = state.imageHeaders.find(type); header != state.imageHeaders.end()) {
+      image["header"] = HexOf(header->second.data(), header->second.size());
+    }
+    images[type] = image;
+  }
+  if (!state.partitionTable.empty()) {
+    images["partitionTable"] = {{"length", state.partitionTable.size()},
+                                {"sha256", Sha256Hex(state.partitionTable)}};
+  }
+  report["images"] = images;
+
+  json nv = json::object();
+  for (const auto& [item, data] : state.nvItems) {
+    uint16_t status = state.inactiveNvItems.count(item) != 0 ? 5 : 0;
+    nv[std::to_string(item)] = {{"data", HexOf(data.data(), data.size())},
+                                {"status", status},
+                                {"readOnly", state.readOnlyNvItems.count(item) != 0}};
+  }
+  for (uint16_t item : state.inactiveNvItems) {
+    if (state.nvItems.count(item) == 0)
+      nv[std::to_string(item)] = {{"data", ""}, {"status", 5}};
+  }
+  report["nv"] = nv;
+
+  report["flags"] = {{"autorun", HistoryOf(state.autorunHistory)},
+                     {"flagAA", HistoryOf(state.flagAAHistory)},
+                     {"offline", state.offline}};
+  report["at"] = state.atCommands;
+
+  json modes = json::array();
+  for (const ModeChange& change : stick.ModeHistory()) {
+    modes.push_back({{"atMs", change.atMs}, {"mode", StickModeName(change.mode)}});
+  }
+  report["modes"] = modes;
+
+  json counts = json::object();
+  for (const auto& [mode, perCode] : stick.Counts()) {
+    json codes = json::object();
+    char name[8];
+    for (const auto& [code, count] : perCode) {
+      std::snprintf(name, sizeof name, "0x%02X", code);
+      codes[name] = count;
+    }
+    counts[mode] = codes;
+  }
+  report["counts"] = counts;
+  return report;
+}
+
+}  // namespace orbek::sim
