@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# orbek-stick-sim as a program: published ports, an ESN frame written by plain shell tools, the
+# link tool, a reset that re-enumerates, a fault, and the report and clean-up at SIGTERM.
+set -euo pipefail
+sim=$1
+send=$2
+root=$(mktemp -d /tmp/orbek-e2e-XXXXXX)
+export ORBEK_TIME_SCALE=10
+cleanup() {
+  [[ -n "${pid:-}" ]] && kill "$pid" 2>/dev/null || true
+  rm -rf "$root"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "--- simulator output"; cat "$root/out" || true
+  exit 1
+}
+
+"$sim" --root "$root" --report "$root/report.json" --fault noreply:0x7C:1 >"$root/out" 2>&1 &
+pid=$!
+for _ in $(seq 200); do grep -q '^ready' "$root/out" && break; sleep 0.02; done
+ready=$(head -n 1 "$root/out")
+[[ "$ready" == "ready diag=COM5 modem=COM6" ]] || fail "ready line: $ready"
+grep -q '"PortName"="COM5"' "$root/registry.reg" || fail "registry.reg lacks COM5"
+
+# An ESN request written by the shell: 01, its check F1 E1, the flag.
+exec 3<>"$root/dosdevices/com5"
+printf '\x01\xf1\xe1\x7e' >&3
+answer=$(timeout 2 head -c 7 <&3 | od -An -tx1 | tr -d ' \n')
+exec 3>&-
+[[ "$answer" == "01c3b2a180f2d7" ]] || fail "ESN answer: $answer"
+
+out=$(ORBEK_ROOT="$root" "$send" 5 7C --timeout 300) && fail "7C answered despite the fault: $out"
+[[ "$out" == "failed: Port Cannot Receive Desired Data from the Phone" ]] || fail "7C: $out"
+out=$(ORBEK_ROOT="$root" "$send" 5 7C --timeout 300) || fail "7C after the fault: $out"
+
+out=$(ORBEK_ROOT="$root" "$send" 5 29 02 00) || fail "reset: $out"
+for _ in $(seq 200); do grep -q '^ports diag=COM7 modem=COM8' "$root/out" && break; sleep 0.02; done
+grep -q '^ports none' "$root/out" || fail "no unplug line"
+grep -q '^ports diag=COM7 modem=COM8' "$root/out" || fail "no re-enumeration"
+[[ -L "$root/dosdevices/com7" && ! -e "$root/dosdevices/com5" ]] || fail "links after reset"
+out=$(ORBEK_ROOT="$root" "$send" 7 01) || fail "ESN on the new port: $out"
+
+kill -TERM "$pid"
+wait "$pid" || fail "simulator exit status $?"
+pid=
+grep -q '"0x01": 2' "$root/report.json" || fail "report counts"
+grep -q '"0x7C": 2' "$root/report.json" || fail "report counts of 0x7C"
+grep -q 'qcusbser6k' "$root/registry.reg" && fail "registry entries left behind"
+[[ -z "$(ls "$root/dosdevices")" ]] || fail "links left behind"
+echo "1 passed, 0 failed"

@@ -1,0 +1,355 @@
+// The updater's own link talking to the simulated stick inside the test process, on a manual
+// clock: every exchange, delay and re-enumeration is deterministic.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "link/phone_link.h"
+#include "platform/registry.h"
+#include "sim/in_process_bus.h"
+#include "sim/port_publisher.h"
+#include "sim/stick_json.h"
+#include "tests/support/manual_clock.h"
+#include "tests/support/registry_ports.h"
+
+namespace orbek {
+namespace {
+
+using sim::Bytes;
+
+constexpr int kDiag = 5;
+constexpr int kModem = 6;
+constexpr uint8_t kNvRead = 0x26;
+constexpr uint8_t kNvWrite = 0x27;
+
+Bytes NvPayload(uint16_t item, uint8_t fill) {
+  Bytes payload(2 + sim::kNvItemSize + 2, fill);
+  payload[0] = static_cast<uint8_t>(item);
+  payload[1] = static_cast<uint8_t>(item >> 8);
+  payload[2 + sim::kNvItemSize] = 0;  // status
+  payload[3 + sim::kNvItemSize] = 0;
+  return payload;
+}
+
+uint16_t NvStatus(const PhoneLink& link) {
+  return static_cast<uint16_t>(link.ReplyBytes()[131] | link.ReplyBytes()[132] << 8);
+}
+
+class StickInProcess : public ::testing::Test {
+ protected:
+  StickInProcess() : stick(sim::DefaultStickConfig()) {}
+
+  void SetUp() override {
+    stick.Start();
+    ASSERT_TRUE(link.port.Open(kDiag, 115200, 8, 1));
+  }
+
+  bool Ask(uint8_t command, const Bytes& payload = {}, uint8_t attempts = 1,
+           uint32_t timeoutMs = 300) {
+    link.Clear();
+    link.mode = LinkMode::Diag;
+    link.request.command = command;
+    std::copy(payload.begin(), payload.end(), link.request.payload.begin());
+    link.request.payloadLength = static_cast<uint32_t>(payload.size());
+    return link.Exchange(attempts, timeoutMs);
+  }
+
+  Bytes Reply() const {
+    return Bytes(link.ReplyBytes(), link.ReplyBytes() + link.ReplyLength() - 2);
+  }
+
+  uint32_t Requests(uint8_t command) {
+    auto perMode = stick.Counts().find("firmware");
+    if (perMode == stick.Counts().end())
+      return 0;
+    auto count = perMode->second.find(command);
+    return count == perMode->second.end() ? 0 : count->second;
+  }
+
+  ::testing::AssertionResult AddFault(const std::string& spec) {
+    sim::FaultRule rule;
+    std::string error;
+    if (!sim::ParseFault(spec, rule, error))
+      return ::testing::AssertionFailure() << error;
+    stick.AddFault(rule);
+    return ::testing::AssertionSuccess();
+  }
+
+  // Advances the clock and lets the stick's timed events happen.
+  void Wait(uint64_t ms) {
+    clock.Advance(ms);
+    stick.Pump();
+  }
+
+  testing::ManualClock clock;
+  sim::Stick stick;
+  sim::InProcessBus bus{stick};
+  PhoneLink link;
+};
+
+TEST_F(StickInProcess, AnswersIdentityRequests) {
+  ASSERT_TRUE(Ask(0x01)) << link.reason;
+  EXPECT_EQ(Reply(), (Bytes{0x01, 0xC3, 0xB2, 0xA1, 0x80}));
+
+  ASSERT_TRUE(Ask(0x7C)) << link.reason;
+  Bytes reply = Reply();
+  ASSERT_GT(reply.size(), 12u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply.data()) + 12), "R415C1-B01.2.0.17");
+}
+
+TEST_F(StickInProcess, NvItemWrittenIsReadBack) {
+  ASSERT_TRUE(Ask(kNvWrite, NvPayload(22, 0x7E), 3, 2000)) << link.reason;
+  EXPECT_EQ(NvStatus(link), 0);
+  ASSERT_TRUE(Ask(kNvRead, NvPayload(22, 0x00), 3, 2000)) << link.reason;
+  EXPECT_EQ(NvStatus(link), 0);
+  Bytes reply = Reply();
+  EXPECT_TRUE(
+      std::all_of(reply.begin() + 3, reply.begin() + 131, [](uint8_t b) { return b == 0x7E; }));
+  std::string hex;
+  for (size_t i = 0; i < sim::kNvItemSize; ++i)
+    hex += "7e";
+  EXPECT_EQ(sim::StickReport(stick)["nv"]["22"]["data"], hex);
+}
+
+TEST_F(StickInProcess, InactiveReadOnlyAndUnknownNvItems) {
+  ASSERT_TRUE(Ask(kNvRead, NvPayload(1, 0x55)));
+  EXPECT_EQ(NvStatus(link), 5);
+  Bytes reply = Reply();
+  EXPECT_TRUE(
+      std::all_of(reply.begin() + 3, reply.begin() + 131, [](uint8_t b) { return b == 0; }));
+
+  ASSERT_TRUE(Ask(kNvWrite, NvPayload(1, 0x55)));
+  EXPECT_EQ(NvStatus(link), 5);
+  ASSERT_TRUE(Ask(kNvWrite, NvPayload(0, 0x55)));
+  EXPECT_EQ(NvStatus(link), 7);
+  ASSERT_TRUE(Ask(kNvRead, NvPayload(0, 0x00)));
+  EXPECT_EQ(NvStatus(link), 0);  // read-only items still read
+
+  ASSERT_TRUE(Ask(kNvRead, NvPayload(999, 0x00)));
+  EXPECT_EQ(NvStatus(link), 5);  // never written: not active
+  ASSERT_TRUE(Ask(kNvWrite, NvPayload(999, 0x31)));
+  EXPECT_EQ(NvStatus(link), 0);
+  ASSERT_TRUE(Ask(kNvRead, NvPayload(999, 0x00)));
+  EXPECT_EQ(NvStatus(link), 0);
+  EXPECT_EQ(Reply()[3], 0x31);
+}
+
+TEST_F(StickInProcess, RefusesUnknownCommandsAndBadRequests) {
+  EXPECT_FALSE(Ask(0x55, {0x01, 0x7D}));
+  EXPECT_EQ(link.reason, "Bad command");
+  link.Clear();
+  link.mode = LinkMode::RawDiag;
+  PacketWriter packet = link.RawPacket();
+  packet.Byte(0x55);
+  packet.Byte(0x02);
+  ASSERT_TRUE(link.Exchange(1, 300));
+  const Bytes expected = {0x13, 0x55, 0x02};
+  EXPECT_EQ(Bytes(link.ReplyBytes(), link.ReplyBytes() + 3), expected);
+
+  EXPECT_FALSE(Ask(kNvRead, {0x16, 0x00}));
+  EXPECT_EQ(link.reason, "The Request packet has an invalid length");
+  EXPECT_FALSE(Ask(0x29, {0x09, 0x00}));
+  EXPECT_EQ(link.reason, "The Request packet has invalid or inconsistent parameters");
+  ASSERT_TRUE(Ask(0x29, {0x01, 0x00}));
+  EXPECT_TRUE(stick.State().offline);
+}
+
+TEST_F(StickInProcess, FrameWithBadCheckGetsNoAnswer) {
+  const uint8_t corrupted[] = {0x01, 0xF1, 0xE2, 0x7E};
+  ASSERT_EQ(link.port.Write(corrupted, sizeof corrupted), sizeof corrupted);
+  Wait(1000);
+  EXPECT_EQ(link.port.BytesQueued(), 0u);
+  EXPECT_EQ(Requests(0x01), 0u);
+}
+
+TEST_F(StickInProcess, DiagnosticPortAnswersTheAtHandshake) {
+  const std::string handshake = "AT$QCDMG\r";
+  ASSERT_EQ(link.port.Write(reinterpret_cast<const uint8_t*>(handshake.data()), 9), 9u);
+  char answer[32] = {};
+  uint32_t n = link.port.Read(reinterpret_cast<uint8_t*>(answer), 31);
+  EXPECT_EQ(std::string(answer, n), "AT$QCDMG\r\r\nOK\r\n");
+  ASSERT_TRUE(Ask(0x01)) << link.reason;  // frames work again right after
+}
+
+class ModemPort {
+ public:
+  bool Open() { return port.Open(kModem, 115200, 8, 1); }
+  std::string Send(const std::string& command) {
+    std::string line = command + "\r";
+    port.Write(reinterpret_cast<const uint8_t*>(line.data()), static_cast<uint32_t>(line.size()));
+    char answer[256] = {};
+    uint32_t n = port.Read(reinterpret_cast<uint8_t*>(answer), sizeof answer);
+    return std::string(answer, n);
+  }
+  SerialPort port;
+};
+
+TEST_F(StickInProcess, ModemPortAnswersAtCommands) {
+  ModemPort modem;
+  ASSERT_TRUE(modem.Open());
+  EXPECT_EQ(modem.Send("AT+GMR"), "AT+GMR\r\r\nR415C1_FW_1.2.0.17\r\n\r\nOK\r\n");
+  EXPECT_EQ(modem.Send("AT+QQQ"), "AT+QQQ\r\r\nERROR\r\n");
+  EXPECT_EQ(modem.Send("at+yrst"), "at+yrst\r\r\nOK\r\n");
+  EXPECT_EQ(stick.State().atCommands, (std::vector<std::string>{"AT+GMR", "AT+QQQ", "at+yrst"}));
+  Wait(100);
+  EXPECT_TRUE(stick.Ports().empty());
+}
+
+class StickWithRegistry : public StickInProcess {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/orbek-sim-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root = pattern;
+    setenv("ORBEK_ROOT", root.c_str(), 1);
+    registry = std::make_unique<sim::RegistryPublisher>(root, sim::RegistryNames{});
+    stick.AddListener(registry.get());
+    StickInProcess::SetUp();
+  }
+
+  void TearDown() override {
+    stick.RemoveListener(registry.get());
+    unsetenv("ORBEK_ROOT");
+    std::filesystem::remove_all(root);
+  }
+
+  std::string root;
+  std::unique_ptr<sim::RegistryPublisher> registry;
+};
+
+TEST_F(StickWithRegistry, ResetReenumeratesOnNewPorts) {
+  EXPECT_EQ(testing::PublishedCom("qcusbser6k"), kDiag);
+  EXPECT_EQ(testing::PublishedCom("qcusbmdm6k"), kModem);
+
+  ASSERT_TRUE(Ask(0x29, {0x02, 0x00})) << link.reason;
+  Wait(100);  // the stick drops off the bus
+  EXPECT_EQ(testing::PublishedCom("qcusbser6k"), 0);
+  EXPECT_EQ(testing::PublishedCom("qcusbmdm6k"), 0);
+  EXPECT_FALSE(Ask(0x01));
+  EXPECT_EQ(link.reason, "Port Cannot Send desired data to the Phone");
+
+  Wait(2999);
+  EXPECT_EQ(testing::PublishedCom("qcusbser6k"), 0);
+  Wait(1);
+  EXPECT_EQ(testing::PublishedCom("qcusbser6k"), 7);
+  EXPECT_EQ(testing::PublishedCom("qcusbmdm6k"), 8);
+
+  link.port.Close();
+  EXPECT_FALSE(link.port.Open(kDiag, 115200, 8, 1));
+  ASSERT_TRUE(link.port.Open(7, 115200, 8, 1));
+  EXPECT_TRUE(Ask(0x01)) << link.reason;
+  auto modes = sim::StickReport(stick)["modes"];
+  ASSERT_EQ(modes.size(), 3u);
+  EXPECT_EQ(modes[1]["mode"], "unplugged");
+  EXPECT_EQ(modes[2]["mode"], "firmware");
+}
+
+// Each fault, as the host sees it.
+TEST_F(StickInProcess, FaultNoReplyIsRetriedThrough) {
+  ASSERT_TRUE(AddFault("noreply:0x01:1"));
+  EXPECT_TRUE(Ask(0x01, {}, 2)) << link.reason;
+  EXPECT_EQ(Requests(0x01), 2u);
+}
+
+TEST_F(StickInProcess, FaultErrorReply) {
+  ASSERT_TRUE(AddFault("error:1:0x47"));
+  EXPECT_FALSE(Ask(0x01));
+  EXPECT_EQ(link.reason,
+            "the correct Security Password has not yet been entered to unlock the phone");
+  EXPECT_TRUE(Ask(0x01));
+}
+
+TEST_F(StickInProcess, FaultBadCrc) {
+  ASSERT_TRUE(AddFault("badcrc:0x7C"));
+  EXPECT_FALSE(Ask(0x7C));
+  EXPECT_EQ(link.reason, "the Received Data is Wrong with Wrong CRC Checksum");
+  EXPECT_TRUE(Ask(0x7C));
+}
+
+TEST_F(StickInProcess, FaultDelay) {
+  ASSERT_TRUE(AddFault("delay:0x01:500"));
+  EXPECT_FALSE(Ask(0x01, {}, 1, 300));
+  EXPECT_EQ(link.reason, "Port Cannot Receive Desired Data from the Phone");
+  Wait(500);
+  EXPECT_GT(link.port.BytesQueued(), 0u);  // the late answer arrives; the next write drops it
+  EXPECT_TRUE(Ask(0x01, {}, 1, 300)) << link.reason;
+
+  ASSERT_TRUE(AddFault("delay:0x01:200"));
+  uint64_t start = clock.TickCountMs();
+  EXPECT_TRUE(Ask(0x01, {}, 1, 1000)) << link.reason;
+  EXPECT_GE(clock.TickCountMs() - start, 200u);
+}
+
+TEST_F(StickInProcess, FaultSplitReply) {
+  ASSERT_TRUE(AddFault("split:0x01"));
+  // The first half stands still for longer than one polling step: the link takes it alone.
+  EXPECT_FALSE(Ask(0x01));
+  EXPECT_EQ(link.reason, "the Received Data is Wrong without End Flag(0x7e)");
+  EXPECT_TRUE(Ask(0x01));
+}
+
+TEST_F(StickInProcess, FaultMergedReplies) {
+  ASSERT_TRUE(AddFault("merge:0x01"));
+  EXPECT_FALSE(Ask(0x01));
+  EXPECT_EQ(link.reason, "Port Cannot Receive Desired Data from the Phone");
+  EXPECT_FALSE(Ask(0x01));  // two DIAG frames in one read
+  EXPECT_EQ(link.reason, "the Received Data is Wrong with Wrong CRC Checksum");
+  EXPECT_TRUE(Ask(0x01));
+}
+
+TEST_F(StickInProcess, FaultUnplugAndReturn) {
+  ASSERT_TRUE(AddFault("unplug:0x01:2:1000"));
+  EXPECT_TRUE(Ask(0x01));
+  EXPECT_FALSE(Ask(0x01));
+  EXPECT_EQ(link.reason, "Port Cannot Receive Desired Data from the Phone");
+  EXPECT_TRUE(stick.Ports().empty());
+  Wait(1000);
+  ASSERT_EQ(stick.Ports().size(), 2u);
+  EXPECT_EQ(stick.Ports()[0].com, 7);
+}
+
+TEST_F(StickInProcess, FaultUnplugForGood) {
+  ASSERT_TRUE(AddFault("unplug:0x01:1:never"));
+  EXPECT_FALSE(Ask(0x01));
+  Wait(3600000);
+  EXPECT_TRUE(stick.Ports().empty());
+  EXPECT_EQ(stick.Mode(), sim::StickMode::Unplugged);
+}
+
+TEST(FaultSpec, RefusesWhatItDoesNotUnderstand) {
+  sim::FaultRule rule;
+  std::string error;
+  for (const char* bad : {"", "noreply", "noreply:0x100", "noreply:1:0", "error:1", "delay:1:x",
+                          "unplug:1", "unplug:1:0", "unplug:1:2:soon", "split:1:2:3", "melt:1"}) {
+    EXPECT_FALSE(sim::ParseFault(bad, rule, error)) << bad;
+    EXPECT_FALSE(error.empty());
+  }
+  ASSERT_TRUE(sim::ParseFault("error:0x3A:0x13:3", rule, error));
+  EXPECT_EQ(rule.kind, sim::FaultKind::ErrorReply);
+  EXPECT_EQ(rule.command, 0x3A);
+  EXPECT_EQ(rule.errorCode, 0x13);
+  EXPECT_EQ(rule.remaining, 3u);
+}
+
+TEST(StickConfigJson, ReadsFieldsAndRefusesNonsense) {
+  sim::StickConfig config;
+  std::string error;
+  auto json = nlohmann::json::parse(R"({"esn": "0x12345678", "boardTag": "R415C1_CON",
+      "nv": {"22": "0102"}, "inactiveNv": [7], "mode": "cdrom", "firstCom": 12, "renumber": false})");
+  ASSERT_TRUE(sim::ParseStickConfig(json, config, error)) << error;
+  EXPECT_EQ(config.esn, 0x12345678u);
+  EXPECT_EQ(config.versions[8], "R415C1_CON");
+  EXPECT_EQ(config.nvItems[22][1], 0x02);
+  EXPECT_EQ(config.nvItems[22][2], 0x00);
+  EXPECT_EQ(config.initialMode, sim::StickMode::CdromOnly);
+  EXPECT_EQ(config.firstComNumber, 12);
+
+  for (const char* bad : {R"({"esn": -1})", R"({"nv": {"22": "0"}})", R"({"mode": "sleep"})",
+                          R"({"colour": "red"})", R"({"versions": [1]})", R"([])"}) {
+    EXPECT_FALSE(sim::ParseStickConfig(nlohmann::json::parse(bad), config, error)) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace orbek
