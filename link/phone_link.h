@@ -33,9 +33,24 @@ struct LinkRequest {
   uint32_t payloadLength = 0;
 };
 
-// Fields the mode's reply parser extracts.
+inline constexpr size_t kNvItemDataSize = 128;
+inline constexpr size_t kBuildIdSize = 256;
+inline constexpr size_t kVersionRecordSize = 302;
+
+// Fields the mode's reply parser extracts; each protocol fills those of its replies.
 struct LinkReply {
   uint8_t code = 0;
+  // DIAG
+  uint32_t esn = 0;
+  uint16_t mode = 0;
+  uint16_t nvItem = 0;
+  std::array<uint8_t, kNvItemDataSize> nvData{};
+  uint16_t nvStatus = 0;
+  std::array<uint8_t, 3> buildIdFlags{};
+  uint32_t buildIdWords[2] = {0, 0};
+  std::array<uint8_t, kBuildIdSize> buildId{};
+  std::array<uint8_t, kVersionRecordSize> versionRecord{};
+  uint8_t subsystemStatus = 0;
 };
 
 class PhoneLink;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/maker_subsystem.h"
+
 namespace orbek::sim {
 namespace {
 
@@ -14,6 +16,12 @@ constexpr uint8_t kModeChange = 0x29;
 constexpr uint8_t kNvRead = 0x26;
 constexpr uint8_t kNvWrite = 0x27;
 constexpr uint8_t kExtendedBuildId = 0x7C;
+constexpr uint8_t kVersionTable = 0x39;
+constexpr uint8_t kDownloader = 0x3A;
+constexpr uint8_t kSpc = 0x41;
+constexpr uint8_t kSubsystem = 0x4B;
+constexpr uint8_t kCommand5C = 0x5C;
+constexpr size_t kSpcLength = 1 + 6;
 
 constexpr size_t kNvPacketLength = 1 + 2 + kNvItemSize + 2;
 constexpr uint16_t kNvDone = 0;
@@ -126,6 +134,25 @@ std::optional<Bytes> FirmwareDiag::Handle(Stick& stick, const Bytes& packet) {
     }
     case kModeChange:
       return ChangeMode(stick, packet);
+    case kVersionTable:
+      if (packet.size() != 1)
+        return DiagRefusal(kBadLength, packet);
+      ++state.versionTableRequests;
+      return VersionTableReply(stick.Config(), state);
+    case kDownloader:
+      if (packet.size() != 1)
+        return DiagRefusal(kBadLength, packet);
+      stick.Reenumerate(StickMode::DmssDownload);
+      return packet;
+    case kSpc:
+      if (packet.size() != kSpcLength)
+        return DiagRefusal(kBadLength, packet);
+      state.spcReceived.emplace_back(packet.begin() + 1, packet.end());
+      return Bytes{kSpc, 0x01};
+    case kCommand5C:
+      return packet;
+    case kSubsystem:
+      return HandleSubsystemRequest(stick, packet);
     case kNvRead:
     case kNvWrite: {
       if (packet.size() != kNvPacketLength)

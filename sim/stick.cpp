@@ -51,6 +51,8 @@ Stick::Stick(StickConfig config) : config_(std::move(config)), nextCom_(config_.
   state_.nvItems = config_.nvItems;
   state_.inactiveNvItems = config_.inactiveNvItems;
   state_.readOnlyNvItems = config_.readOnlyNvItems;
+  state_.diagAtMode = config_.diagPortStartsInAtMode;
+  random_.seed(config_.challengeSeed ? *config_.challengeSeed : std::random_device{}());
   handlers_[StickMode::Firmware] = std::make_unique<FirmwareDiag>();
 }
 
@@ -294,6 +296,10 @@ void Stick::ReceiveModem(Port& port, const uint8_t* bytes, size_t count) {
 }
 
 void Stick::HandleFrame(Port& port, Bytes frame) {
+  if (state_.diagAtMode) {
+    ++counts_["at-mode"][frame.empty() ? 0 : frame[0]];
+    return;  // an AT port takes frames for noise
+  }
   frame.resize(UnstuffInPlace(frame.data(), 0, frame.size()));
   if (frame.size() < 3 || !Fcs16Good(frame.data(), frame.size()))
     return;  // not for us
@@ -372,10 +378,16 @@ void Stick::EmitText(Port& port, const std::string& text) {
 
 void Stick::HandleDiagText(Port& port, const std::string& line) {
   state_.atCommands.push_back(line);
-  ++counts_["text"][static_cast<uint8_t>('A')];
+  if (!state_.diagAtMode)
+    return;  // a DIAG port takes text for noise
   if (config_.atEcho)
     EmitText(port, line + "\r");
-  EmitText(port, Upper(line) == "AT$QCDMG" ? "\r\nOK\r\n" : "\r\nERROR\r\n");
+  if (Upper(line) == "AT$QCDMG") {
+    EmitText(port, "\r\nOK\r\n");
+    state_.diagAtMode = false;
+  } else {
+    EmitText(port, "\r\nERROR\r\n");
+  }
 }
 
 void Stick::HandleAtCommand(Port& port, const std::string& line) {

@@ -14,6 +14,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,23 @@ struct StickState {
   std::vector<std::string> atCommands;
   bool offline = false;
   uint16_t lastModeChange = 0;  // the last 0x29 mode accepted
+  bool diagAtMode = false;      // the diagnostic port still speaks AT
+
+  struct DownloadCheckRecord {
+    Bytes block;
+    uint32_t status = 0;
+  };
+  struct ChallengeRecord {
+    Bytes challenge;
+    Bytes answer;
+    bool accepted = false;
+  };
+  uint32_t versionTableRequests = 0;
+  uint32_t subsystemPolls = 0;
+  std::vector<std::string> spcReceived;
+  std::vector<DownloadCheckRecord> downloadChecks;
+  std::vector<ChallengeRecord> challenges;
+  std::optional<Bytes> lastChallenge;
 };
 
 class Stick;
@@ -114,6 +133,7 @@ class Stick {
   StickState& State() { return state_; }
   const StickState& State() const { return state_; }
   const StickConfig& Config() const { return config_; }
+  std::mt19937_64& Random() { return random_; }
 
   // Requests seen per mode and command code (for the report).
   const std::map<std::string, std::map<uint8_t, uint32_t>>& Counts() const { return counts_; }
@@ -157,6 +177,7 @@ class Stick {
   std::multimap<uint64_t, std::function<void()>> timers_;
   std::map<std::string, std::map<uint8_t, uint32_t>> counts_;
   std::vector<ModeChange> modeHistory_;
+  std::mt19937_64 random_;
 };
 
 }  // namespace orbek::sim

@@ -1,5 +1,8 @@
 #include "sim/stick_config.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace orbek::sim {
 namespace {
 
@@ -39,6 +42,40 @@ bool ParseStickMode(const std::string& name, StickMode& mode) {
     }
   }
   return false;
+}
+
+const char* VersionLayoutName(VersionLayout layout) {
+  switch (layout) {
+    case VersionLayout::Nine:
+      return "nine";
+    case VersionLayout::Eight:
+      return "eight";
+    case VersionLayout::Four:
+      return "four";
+    case VersionLayout::Short:
+      return "short";
+  }
+  return "nine";
+}
+
+bool ParseVersionLayout(const std::string& name, VersionLayout& layout) {
+  for (VersionLayout candidate :
+       {VersionLayout::Nine, VersionLayout::Eight, VersionLayout::Four, VersionLayout::Short}) {
+    if (name == VersionLayoutName(candidate)) {
+      layout = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+Bytes DefaultFirmwareRecord() {
+  Bytes record(128, 0);
+  const uint8_t magic[] = {0x2C, 0x1A, 0xBE, 0x6E};
+  std::copy(std::begin(magic), std::end(magic), record.begin());
+  const std::string text = "R415C1_FW_1.2.0.18";
+  std::copy(text.begin(), text.end(), record.begin() + 8);
+  return record;
 }
 
 StickConfig DefaultStickConfig() {

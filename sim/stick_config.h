@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,8 +18,17 @@ inline constexpr size_t kNvItemSize = 128;
 using NvData = std::array<uint8_t, kNvItemSize>;
 
 enum class StickMode { Firmware, DmssDownload, StreamingDownload, CdromOnly, Unplugged };
+
+// How the firmware lays out its version table reply (0x39): nine fields, eight, four of 30
+// bytes, or the short one of 22, 22, 24 and 24 bytes. The host tells them apart by length.
+enum class VersionLayout { Nine, Eight, Four, Short };
+const char* VersionLayoutName(VersionLayout layout);
+bool ParseVersionLayout(const std::string& name, VersionLayout& layout);
 const char* StickModeName(StickMode mode);
 bool ParseStickMode(const std::string& name, StickMode& mode);
+
+// A firmware version record as the package carries it: 2C 1A BE 6E, then texts.
+Bytes DefaultFirmwareRecord();
 
 struct StickConfig {
   uint32_t esn = 0x80A1B2C3;
@@ -46,6 +56,19 @@ struct StickConfig {
   bool atEcho = true;
   // The gap between the two halves of a reply split by a fault.
   uint32_t splitGapMs = 40;
+
+  VersionLayout versionLayout = VersionLayout::Nine;
+  bool versionSeparators = true;  // a zero byte after each version field
+  // The subsystem poll (0x4B 04 0E 00) reports busy this many times before it reports 0.
+  uint32_t subsystemBusyPolls = 2;
+  // The 128-byte version record of the firmware this stick accepts in the download check.
+  Bytes firmwareRecord = DefaultFirmwareRecord();
+  // When set, every download check answers this status instead.
+  std::optional<uint32_t> downloadCheckStatus;
+  // Seed of the challenges; unset = a new random seed each run.
+  std::optional<uint64_t> challengeSeed;
+  // The diagnostic port speaks AT until it receives "AT$QCDMG".
+  bool diagPortStartsInAtMode = false;
 };
 
 // Built-in items of a stick fresh from the factory: item 0 (ESN), 22 and a few calibration

@@ -197,6 +197,23 @@ json StickReport(const Stick& stick) {
                      {"flagAA", HistoryOf(state.flagAAHistory)},
                      {"offline", state.offline}};
   report["at"] = state.atCommands;
+  report["versionTableRequests"] = state.versionTableRequests;
+  report["subsystemPolls"] = state.subsystemPolls;
+  report["spc"] = state.spcReceived;
+  json checks = json::array();
+  for (const auto& check : state.downloadChecks) {
+    checks.push_back(
+        {{"block", HexOf(check.block.data(), check.block.size())}, {"status", check.status}});
+  }
+  report["downloadChecks"] = checks;
+  json challenges = json::array();
+  for (const auto& challenge : state.challenges) {
+    challenges.push_back(
+        {{"challenge", HexOf(challenge.challenge.data(), challenge.challenge.size())},
+         {"answer", HexOf(challenge.answer.data(), challenge.answer.size())},
+         {"accepted", challenge.accepted}});
+  }
+  report["challenges"] = challenges;
 
   json modes = json::array();
   for (const ModeChange& change : stick.ModeHistory()) {

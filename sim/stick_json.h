@@ -13,7 +13,10 @@ namespace orbek::sim {
 //    "versions": ["...", ... up to 9], "boardTag": "...",
 //    "nv": {"22": "hex of up to 128 bytes", ...}, "inactiveNv": [1, 441], "readOnlyNv": [0],
 //    "mode": "firmware|dmss|streaming|cdrom|unplugged", "replugDelayMs": 3000,
-//    "resetLatencyMs": 100, "firstCom": 5, "renumber": true, "atEcho": true, "splitGapMs": 40}
+//    "resetLatencyMs": 100, "firstCom": 5, "renumber": true, "atEcho": true, "splitGapMs": 40,
+//    "versionLayout": "nine|eight|four|short", "versionSeparators": true,
+//    "subsystemBusyPolls": 2, "firmwareRecord": "hex of 128 bytes", "downloadCheckStatus": 2,
+//    "challengeSeed": 7, "diagPortInAtMode": false}
 bool ParseStickConfig(const nlohmann::json& json, StickConfig& config, std::string& error);
 bool LoadStickConfig(const std::string& path, StickConfig& config, std::string& error);
 

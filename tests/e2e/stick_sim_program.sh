@@ -27,9 +27,18 @@ grep -q '"PortName"="COM5"' "$root/registry.reg" || fail "registry.reg lacks COM
 # An ESN request written by the shell: 01, its check F1 E1, the flag.
 exec 3<>"$root/dosdevices/com5"
 printf '\x01\xf1\xe1\x7e' >&3
-answer=$(timeout 2 head -c 7 <&3 | od -An -tx1 | tr -d ' \n')
+answer=$(timeout 2 head -c 8 <&3 | od -An -tx1 | tr -d ' \n')
 exec 3>&-
-[[ "$answer" == "01c3b2a180f2d7" ]] || fail "ESN answer: $answer"
+[[ "$answer" == "01c3b2a180f2d77e" ]] || fail "ESN answer: $answer"
+
+# The version table, asked for by the shell (39, check 3A 5C, flag): the texts come back in
+# their fields after the reply code 39 ("9"), the board tag last.
+exec 3<>"$root/dosdevices/com5"
+printf '\x39\x3a\x5c\x7e' >&3
+table=$(timeout 0.5 cat <&3 | tr '\000' '\n' || true)
+exec 3>&-
+grep -qx '9R415C1_FW_1.2.0.17' <<<"$table" || fail "version table: $table"
+grep -qx 'R415C1_B01' <<<"$table" || fail "board tag in the version table: $table"
 
 out=$(ORBEK_ROOT="$root" "$send" 5 7C --timeout 300) && fail "7C answered despite the fault: $out"
 [[ "$out" == "failed: Port Cannot Receive Desired Data from the Phone" ]] || fail "7C: $out"
@@ -47,6 +56,7 @@ wait "$pid" || fail "simulator exit status $?"
 pid=
 grep -q '"0x01": 2' "$root/report.json" || fail "report counts"
 grep -q '"0x7C": 2' "$root/report.json" || fail "report counts of 0x7C"
+grep -q '"versionTableRequests": 1' "$root/report.json" || fail "report of version tables"
 grep -q 'qcusbser6k' "$root/registry.reg" && fail "registry entries left behind"
 [[ -z "$(ls "$root/dosdevices")" ]] || fail "links left behind"
 echo "1 passed, 0 failed"

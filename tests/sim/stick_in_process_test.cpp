@@ -10,8 +10,8 @@
 #include "sim/in_process_bus.h"
 #include "sim/port_publisher.h"
 #include "sim/stick_json.h"
-#include "tests/support/manual_clock.h"
 #include "tests/support/registry_ports.h"
+#include "tests/support/simulated_stick_test.h"
 
 namespace orbek {
 namespace {
@@ -36,15 +36,8 @@ uint16_t NvStatus(const PhoneLink& link) {
   return static_cast<uint16_t>(link.ReplyBytes()[131] | link.ReplyBytes()[132] << 8);
 }
 
-class StickInProcess : public ::testing::Test {
+class StickInProcess : public testing::SimulatedStickTest {
  protected:
-  StickInProcess() : stick(sim::DefaultStickConfig()) {}
-
-  void SetUp() override {
-    stick.Start();
-    ASSERT_TRUE(link.port.Open(kDiag, 115200, 8, 1));
-  }
-
   bool Ask(uint8_t command, const Bytes& payload = {}, uint8_t attempts = 1,
            uint32_t timeoutMs = 300) {
     link.Clear();
@@ -59,33 +52,9 @@ class StickInProcess : public ::testing::Test {
     return Bytes(link.ReplyBytes(), link.ReplyBytes() + link.ReplyLength() - 2);
   }
 
-  uint32_t Requests(uint8_t command) {
-    auto perMode = stick.Counts().find("firmware");
-    if (perMode == stick.Counts().end())
-      return 0;
-    auto count = perMode->second.find(command);
-    return count == perMode->second.end() ? 0 : count->second;
+  uint32_t Requests(uint8_t command) const {
+    return SimulatedStickTest::Requests("firmware", command);
   }
-
-  ::testing::AssertionResult AddFault(const std::string& spec) {
-    sim::FaultRule rule;
-    std::string error;
-    if (!sim::ParseFault(spec, rule, error))
-      return ::testing::AssertionFailure() << error;
-    stick.AddFault(rule);
-    return ::testing::AssertionSuccess();
-  }
-
-  // Advances the clock and lets the stick's timed events happen.
-  void Wait(uint64_t ms) {
-    clock.Advance(ms);
-    stick.Pump();
-  }
-
-  testing::ManualClock clock;
-  sim::Stick stick;
-  sim::InProcessBus bus{stick};
-  PhoneLink link;
 };
 
 TEST_F(StickInProcess, AnswersIdentityRequests) {
@@ -109,7 +78,7 @@ TEST_F(StickInProcess, NvItemWrittenIsReadBack) {
   std::string hex;
   for (size_t i = 0; i < sim::kNvItemSize; ++i)
     hex += "7e";
-  EXPECT_EQ(sim::StickReport(stick)["nv"]["22"]["data"], hex);
+  EXPECT_EQ(sim::StickReport(*stick)["nv"]["22"]["data"], hex);
 }
 
 TEST_F(StickInProcess, InactiveReadOnlyAndUnknownNvItems) {
@@ -152,7 +121,7 @@ TEST_F(StickInProcess, RefusesUnknownCommandsAndBadRequests) {
   EXPECT_FALSE(Ask(0x29, {0x09, 0x00}));
   EXPECT_EQ(link.reason, "The Request packet has invalid or inconsistent parameters");
   ASSERT_TRUE(Ask(0x29, {0x01, 0x00}));
-  EXPECT_TRUE(stick.State().offline);
+  EXPECT_TRUE(stick->State().offline);
 }
 
 TEST_F(StickInProcess, FrameWithBadCheckGetsNoAnswer) {
@@ -163,13 +132,19 @@ TEST_F(StickInProcess, FrameWithBadCheckGetsNoAnswer) {
   EXPECT_EQ(Requests(0x01), 0u);
 }
 
-TEST_F(StickInProcess, DiagnosticPortAnswersTheAtHandshake) {
-  const std::string handshake = "AT$QCDMG\r";
+TEST_F(StickInProcess, DiagnosticPortInAtModeTakesOnlyText) {
+  config.diagPortStartsInAtMode = true;
+  PlugIn();
+  EXPECT_FALSE(Ask(0x01));  // frames are noise to an AT port
+  const std::string handshake = "at$qcdmg\r";
   ASSERT_EQ(link.port.Write(reinterpret_cast<const uint8_t*>(handshake.data()), 9), 9u);
   char answer[32] = {};
   uint32_t n = link.port.Read(reinterpret_cast<uint8_t*>(answer), 31);
-  EXPECT_EQ(std::string(answer, n), "AT$QCDMG\r\r\nOK\r\n");
-  ASSERT_TRUE(Ask(0x01)) << link.reason;  // frames work again right after
+  EXPECT_EQ(std::string(answer, n), "at$qcdmg\r\r\nOK\r\n");
+  EXPECT_TRUE(Ask(0x01)) << link.reason;  // now it speaks DIAG
+
+  ASSERT_EQ(link.port.Write(reinterpret_cast<const uint8_t*>(handshake.data()), 9), 9u);
+  EXPECT_EQ(link.port.BytesQueued(), 0u);  // and takes text for noise
 }
 
 class ModemPort {
@@ -191,9 +166,9 @@ TEST_F(StickInProcess, ModemPortAnswersAtCommands) {
   EXPECT_EQ(modem.Send("AT+GMR"), "AT+GMR\r\r\nR415C1_FW_1.2.0.17\r\n\r\nOK\r\n");
   EXPECT_EQ(modem.Send("AT+QQQ"), "AT+QQQ\r\r\nERROR\r\n");
   EXPECT_EQ(modem.Send("at+yrst"), "at+yrst\r\r\nOK\r\n");
-  EXPECT_EQ(stick.State().atCommands, (std::vector<std::string>{"AT+GMR", "AT+QQQ", "at+yrst"}));
+  EXPECT_EQ(stick->State().atCommands, (std::vector<std::string>{"AT+GMR", "AT+QQQ", "at+yrst"}));
   Wait(100);
-  EXPECT_TRUE(stick.Ports().empty());
+  EXPECT_TRUE(stick->Ports().empty());
 }
 
 class StickWithRegistry : public StickInProcess {
@@ -204,12 +179,13 @@ class StickWithRegistry : public StickInProcess {
     root = pattern;
     setenv("ORBEK_ROOT", root.c_str(), 1);
     registry = std::make_unique<sim::RegistryPublisher>(root, sim::RegistryNames{});
-    stick.AddListener(registry.get());
     StickInProcess::SetUp();
+    stick->AddListener(registry.get());
+    registry->PortsChanged(stick->Ports());
   }
 
   void TearDown() override {
-    stick.RemoveListener(registry.get());
+    stick->RemoveListener(registry.get());
     unsetenv("ORBEK_ROOT");
     std::filesystem::remove_all(root);
   }
@@ -239,7 +215,7 @@ TEST_F(StickWithRegistry, ResetReenumeratesOnNewPorts) {
   EXPECT_FALSE(link.port.Open(kDiag, 115200, 8, 1));
   ASSERT_TRUE(link.port.Open(7, 115200, 8, 1));
   EXPECT_TRUE(Ask(0x01)) << link.reason;
-  auto modes = sim::StickReport(stick)["modes"];
+  auto modes = sim::StickReport(*stick)["modes"];
   ASSERT_EQ(modes.size(), 3u);
   EXPECT_EQ(modes[1]["mode"], "unplugged");
   EXPECT_EQ(modes[2]["mode"], "firmware");
@@ -303,18 +279,18 @@ TEST_F(StickInProcess, FaultUnplugAndReturn) {
   EXPECT_TRUE(Ask(0x01));
   EXPECT_FALSE(Ask(0x01));
   EXPECT_EQ(link.reason, "Port Cannot Receive Desired Data from the Phone");
-  EXPECT_TRUE(stick.Ports().empty());
+  EXPECT_TRUE(stick->Ports().empty());
   Wait(1000);
-  ASSERT_EQ(stick.Ports().size(), 2u);
-  EXPECT_EQ(stick.Ports()[0].com, 7);
+  ASSERT_EQ(stick->Ports().size(), 2u);
+  EXPECT_EQ(stick->Ports()[0].com, 7);
 }
 
 TEST_F(StickInProcess, FaultUnplugForGood) {
   ASSERT_TRUE(AddFault("unplug:0x01:1:never"));
   EXPECT_FALSE(Ask(0x01));
   Wait(3600000);
-  EXPECT_TRUE(stick.Ports().empty());
-  EXPECT_EQ(stick.Mode(), sim::StickMode::Unplugged);
+  EXPECT_TRUE(stick->Ports().empty());
+  EXPECT_EQ(stick->Mode(), sim::StickMode::Unplugged);
 }
 
 TEST(FaultSpec, RefusesWhatItDoesNotUnderstand) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "diag/maker_commands.h"
 #include "link/phone_link.h"
 #include "platform/clock.h"
 #include "sim/port_publisher.h"
@@ -102,6 +103,14 @@ TEST_F(StickOverPty, ResetTakesThePortsAwayAndBringsThemBackOnNewNumbers) {
   link.port.Close();
   ASSERT_TRUE(link.port.Open(7, 115200, 8, 1));
   EXPECT_TRUE(Ask(0x01)) << link.reason;
+}
+
+TEST_F(StickOverPty, VersionTableReadsAsConfigured) {
+  VersionRecord record{};
+  ASSERT_TRUE(ReadFourVersions(link, record)) << link.reason;
+  for (size_t slot = 0; slot < 9; ++slot) {
+    EXPECT_EQ(VersionSlot(record, slot), stick->Config().versions[slot]) << "slot " << slot;
+  }
 }
 
 TEST_F(StickOverPty, FaultsShowOnTheWire) {

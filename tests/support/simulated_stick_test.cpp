@@ -1,0 +1,38 @@
+#include "tests/support/simulated_stick_test.h"
+
+namespace orbek::testing {
+
+void SimulatedStickTest::PlugIn() {
+  link.port.Close();
+  bus.reset();
+  stick = std::make_unique<sim::Stick>(config);
+  bus = std::make_unique<sim::InProcessBus>(*stick);
+  stick->Start();
+  if (!stick->Ports().empty()) {
+    ASSERT_TRUE(link.port.Open(stick->Ports()[0].com, 115200, 8, 1));
+  }
+}
+
+void SimulatedStickTest::Wait(uint64_t ms) {
+  clock.Advance(ms);
+  stick->Pump();
+}
+
+::testing::AssertionResult SimulatedStickTest::AddFault(const std::string& spec) {
+  sim::FaultRule rule;
+  std::string error;
+  if (!sim::ParseFault(spec, rule, error))
+    return ::testing::AssertionFailure() << error;
+  stick->AddFault(rule);
+  return ::testing::AssertionSuccess();
+}
+
+uint32_t SimulatedStickTest::Requests(const std::string& mode, uint8_t command) const {
+  auto perMode = stick->Counts().find(mode);
+  if (perMode == stick->Counts().end())
+    return 0;
+  auto count = perMode->second.find(command);
+  return count == perMode->second.end() ? 0 : count->second;
+}
+
+}  // namespace orbek::testing
