@@ -41,7 +41,7 @@ static_assert(sizeof(ORBEK_SPC) == 7, "the service programming code has six digi
 
 bool ChangeMode(PhoneLink& link, uint16_t mode, uint32_t timeoutMs, const char* failure) {
   BeginDiagRequest(link, kModeChange);
-  AppendRequestLe16(link, mode);
+  link.AppendLe16(mode);
   if (link.Exchange(1, timeoutMs))
     return true;
   link.ComposeReason(failure);
@@ -49,16 +49,16 @@ bool ChangeMode(PhoneLink& link, uint16_t mode, uint32_t timeoutMs, const char* 
 }
 
 void AppendNvRecord(PhoneLink& link, uint16_t item, const NvItemData& data) {
-  AppendRequestLe16(link, item);
+  link.AppendLe16(item);
   for (uint8_t byte : data)
-    AppendRequestByte(link, byte);
-  AppendRequestLe16(link, 0);  // status
+    link.AppendByte(byte);
+  link.AppendLe16(0);  // status
 }
 
 bool SendFixed(PhoneLink& link, uint8_t command, std::initializer_list<uint8_t> fields) {
   BeginDiagRequest(link, command);
   for (uint8_t byte : fields)
-    AppendRequestByte(link, byte);
+    link.AppendByte(byte);
   return link.Exchange(1, 2000);
 }
 
@@ -153,7 +153,7 @@ bool SwitchToDownloader(PhoneLink& link) {
 bool SendSpc(PhoneLink& link) {
   BeginDiagRequest(link, kSpc);
   for (const char* digit = ServiceProgrammingCode(); *digit != '\0'; ++digit) {
-    AppendRequestByte(link, static_cast<uint8_t>(*digit));
+    link.AppendByte(static_cast<uint8_t>(*digit));
   }
   return link.Exchange(1, 2000);
 }

@@ -82,22 +82,8 @@ void ParseVersionTable(const uint8_t* packet, size_t packetLength, uint16_t rawR
 }
 
 void BeginDiagRequest(PhoneLink& link, uint8_t command) {
-  link.Clear();
-  link.mode = LinkMode::Diag;
-  link.request.command = command;
-  link.request.payloadLength = 0;
+  link.BeginRequest(LinkMode::Diag, command);
   link.SetReplyParser(LinkMode::Diag, ParseDiagReply);
-}
-
-void AppendRequestByte(PhoneLink& link, uint8_t value) {
-  if (link.request.payloadLength < link.request.payload.size()) {
-    link.request.payload[link.request.payloadLength++] = value;
-  }
-}
-
-void AppendRequestLe16(PhoneLink& link, uint16_t value) {
-  AppendRequestByte(link, static_cast<uint8_t>(value));
-  AppendRequestByte(link, static_cast<uint8_t>(value >> 8));
 }
 
 bool ParseDiagReply(PhoneLink& link) {

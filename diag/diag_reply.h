@@ -8,11 +8,9 @@ namespace orbek {
 
 bool ParseDiagReply(PhoneLink& link);
 
-// Clears the link and prepares a DIAG request with the command code alone; the operation then
-// appends its fields to the request payload.
+// Starts a DIAG request with the command code alone and installs the DIAG reply parser; the
+// operation then appends its fields.
 void BeginDiagRequest(PhoneLink& link, uint8_t command);
-void AppendRequestByte(PhoneLink& link, uint8_t value);
-void AppendRequestLe16(PhoneLink& link, uint16_t value);
 
 // Fills the nine 31-byte slots of the version record from a 0x39 reply, choosing the layout by
 // the number of bytes received (`rawReplyLength`).

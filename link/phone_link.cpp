@@ -27,6 +27,7 @@ void BuildCommandAndPayload(const PhoneLink& link, PacketWriter& packet) {
   packet.Byte(link.request.command);
   packet.Bytes(link.request.payload.data(),
                std::min<size_t>(link.request.payloadLength, link.request.payload.size()));
+  packet.Bytes(link.bulk.data(), std::min<size_t>(link.bulkLength, link.bulk.size()));
 }
 
 }  // namespace
@@ -71,6 +72,55 @@ void PhoneLink::ComposeReason(const char* messageFormat) {
   reason = scratch;
 }
 
+void PhoneLink::BeginRequest(LinkMode requestMode, uint8_t command) {
+  Clear();
+  mode = requestMode;
+  request.command = command;
+  request.payloadLength = 0;
+  request.overflowed = false;
+}
+
+void PhoneLink::AppendByte(uint8_t value) {
+  if (request.payloadLength >= request.payload.size()) {
+    request.overflowed = true;
+    return;
+  }
+  request.payload[request.payloadLength++] = value;
+}
+
+void PhoneLink::AppendBytes(const uint8_t* bytes, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    AppendByte(bytes[i]);
+}
+
+void PhoneLink::AppendLe16(uint16_t value) {
+  AppendByte(static_cast<uint8_t>(value));
+  AppendByte(static_cast<uint8_t>(value >> 8));
+}
+
+void PhoneLink::AppendLe32(uint32_t value) {
+  AppendLe16(static_cast<uint16_t>(value));
+  AppendLe16(static_cast<uint16_t>(value >> 16));
+}
+
+void PhoneLink::AppendBe16(uint16_t value) {
+  AppendByte(static_cast<uint8_t>(value >> 8));
+  AppendByte(static_cast<uint8_t>(value));
+}
+
+void PhoneLink::AppendBe32(uint32_t value) {
+  AppendBe16(static_cast<uint16_t>(value >> 16));
+  AppendBe16(static_cast<uint16_t>(value));
+}
+
+bool PhoneLink::SetBulk(const uint8_t* bytes, size_t count) {
+  if (count > bulk.size())
+    return false;
+  std::copy_n(bytes, count, bulk.begin());
+  bulkLength = static_cast<uint32_t>(count);
+  return true;
+}
+
 void PhoneLink::SetPacketBuilder(LinkMode forMode, PacketBuilder builder) {
   if (HasHooks(forMode))
     packetBuilders[ModeIndex(forMode)] = builder;
@@ -89,7 +139,7 @@ bool PhoneLink::PrepareFrame() {
     PacketBuilder builder = HasHooks(mode) ? packetBuilders[ModeIndex(mode)] : nullptr;
     (builder != nullptr ? builder : BuildCommandAndPayload)(*this, packet);
   }
-  if (BuildFrame(frame, mode) == 0) {
+  if (request.overflowed || BuildFrame(frame, mode) == 0) {
     reason = kTextRequestTooLarge;
     return false;
   }

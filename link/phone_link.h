@@ -18,7 +18,8 @@
 namespace orbek {
 
 inline constexpr uint32_t kBulkCapacity = 1024;
-inline constexpr uint32_t kRequestPayloadCapacity = 1024;
+// A command's fields and data: 1024 data bytes and a short header at most.
+inline constexpr uint32_t kRequestPayloadCapacity = 1040;
 
 inline constexpr const char* kTextCannotSend = "Port Cannot Send desired data to the Phone";
 inline constexpr const char* kTextCannotReceive = "Port Cannot Receive Desired Data from the Phone";
@@ -31,6 +32,7 @@ struct LinkRequest {
   uint8_t command = 0;
   std::array<uint8_t, kRequestPayloadCapacity> payload{};
   uint32_t payloadLength = 0;
+  bool overflowed = false;  // a field did not fit; the exchange refuses to send
 };
 
 inline constexpr size_t kNvItemDataSize = 128;
@@ -51,6 +53,9 @@ struct LinkReply {
   std::array<uint8_t, kBuildIdSize> buildId{};
   std::array<uint8_t, kVersionRecordSize> versionRecord{};
   uint8_t subsystemStatus = 0;
+  // DMSS download
+  uint16_t nakCode = 0;
+  std::array<uint8_t, 10> parameters{};  // bytes 0 to 9 of the parameter reply
 };
 
 class PhoneLink;
@@ -84,8 +89,20 @@ class PhoneLink {
   // reason = `messageFormat` with its %s filled with the current reason.
   void ComposeReason(const char* messageFormat);
 
+  // Clear(), then a request of `mode` with the command code alone; the Append calls add its
+  // fields to the payload, SetBulk its bulk data (false when longer than kBulkCapacity).
+  void BeginRequest(LinkMode requestMode, uint8_t command);
+  void AppendByte(uint8_t value);
+  void AppendBytes(const uint8_t* bytes, size_t count);
+  void AppendLe16(uint16_t value);
+  void AppendLe32(uint32_t value);
+  void AppendBe16(uint16_t value);
+  void AppendBe32(uint32_t value);
+  bool SetBulk(const uint8_t* bytes, size_t count);
+
   // Hooks of the protocols above the link. Without a builder, a packet is the command code
-  // followed by the request payload; without a parser, every decoded reply is accepted.
+  // followed by the request payload and then the bulk payload; without a parser, every decoded
+  // reply is accepted.
   void SetPacketBuilder(LinkMode mode, PacketBuilder builder);
   void SetReplyParser(LinkMode mode, ReplyParser parser);
   void SetStreamErrorText(StreamErrorTextFn errorText) { streamErrorText = errorText; }

@@ -6,6 +6,7 @@
 
 #include "link/hdlc_framer.h"
 #include "platform/clock.h"
+#include "sim/boot_loader.h"
 #include "sim/firmware_diag.h"
 
 namespace orbek::sim {
@@ -54,6 +55,8 @@ Stick::Stick(StickConfig config) : config_(std::move(config)), nextCom_(config_.
   state_.diagAtMode = config_.diagPortStartsInAtMode;
   random_.seed(config_.challengeSeed ? *config_.challengeSeed : std::random_device{}());
   handlers_[StickMode::Firmware] = std::make_unique<FirmwareDiag>();
+  handlers_[StickMode::DmssDownload] = std::make_unique<DmssBootLoader>();
+  handlers_[StickMode::StreamingDownload] = std::make_unique<FlashProgrammer>();
 }
 
 Stick::~Stick() = default;
@@ -175,13 +178,17 @@ void Stick::Pump() {
   const uint64_t now = platform::TickCountMs();
   while (!timers_.empty() && timers_.begin()->first <= now) {
     auto action = std::move(timers_.begin()->second);
+    const uint64_t due = timers_.begin()->first;
     timers_.erase(timers_.begin());
+    const std::optional<uint64_t> outer = std::exchange(eventTime_, due);
     action();
+    eventTime_ = outer;
   }
 }
 
 void Stick::After(uint64_t delayMs, std::function<void()> action) {
-  timers_.emplace(platform::TickCountMs() + delayMs, std::move(action));
+  const uint64_t base = eventTime_ ? *eventTime_ : platform::TickCountMs();
+  timers_.emplace(base + delayMs, std::move(action));
 }
 
 void Stick::Reenumerate(StickMode next, std::optional<uint32_t> downMs, bool forever,
@@ -318,7 +325,9 @@ void Stick::HandleFrame(Port& port, Bytes frame) {
 
   std::optional<Bytes> reply;
   if (fault.errorCode) {
-    reply = DiagRefusal(*fault.errorCode, frame);
+    reply = mode_ == StickMode::DmssDownload        ? DmssNak(*fault.errorCode)
+            : mode_ == StickMode::StreamingDownload ? StreamingError(*fault.errorCode)
+                                                    : DiagRefusal(*fault.errorCode, frame);
   } else if (auto handler = handlers_.find(mode_); handler != handlers_.end()) {
     reply = handler->second->Handle(*this, frame);
   }
@@ -397,12 +406,22 @@ void Stick::HandleAtCommand(Port& port, const std::string& line) {
   if (config_.atEcho)
     EmitText(port, line + "\r");
   const std::string command = Upper(line);
+  const std::string kOk = "\r\nOK\r\n";
   if (command == "AT") {
-    EmitText(port, "\r\nOK\r\n");
+    EmitText(port, kOk);
   } else if (command == "AT+GMR") {
-    EmitText(port, "\r\n" + state_.versions[0] + "\r\n\r\nOK\r\n");
+    EmitText(port, "\r\n" + state_.versions[0] + "\r\n" + kOk);
+  } else if (command == "AT+YDIAG?") {
+    EmitText(port, "\r\n+YDIAG: " + std::to_string(state_.diagPortMode) + "\r\n" + kOk);
+  } else if (command.rfind("AT+YDIAG=", 0) == 0 && command.size() > 9 &&
+             std::all_of(command.begin() + 9, command.end(), ::isdigit)) {
+    state_.diagPortMode = std::stoi(command.substr(9, 6));
+    EmitText(port, kOk);
+  } else if (command == "AT+YCDRUN=F" || command == "AT+YCDRUN=9") {
+    state_.cdromModes.push_back(command.substr(10));
+    EmitText(port, kOk);
   } else if (command == "AT+YRST") {
-    EmitText(port, "\r\nOK\r\n");
+    EmitText(port, kOk);
     Reenumerate(StickMode::Firmware);
   } else {
     EmitText(port, "\r\nERROR\r\n");

@@ -81,6 +81,21 @@ struct StickState {
   std::vector<DownloadCheckRecord> downloadChecks;
   std::vector<ChallengeRecord> challenges;
   std::optional<Bytes> lastChallenge;
+
+  // Modem port settings.
+  int diagPortMode = 6;
+  std::vector<std::string> cdromModes;  // the values of "AT+YCDRUN=" received
+
+  // Boot loader: RAM from 0x00800000, and the programmer image started from it.
+  Bytes ram;
+  Bytes programmerImage;
+  // Flash programmer: the image being streamed.
+  struct OpenImage {
+    std::string name;
+    Bytes header;
+    Bytes data;
+  };
+  std::optional<OpenImage> openImage;
 };
 
 class Stick;
@@ -175,6 +190,8 @@ class Stick {
   int nextCom_;
   uint64_t plugGeneration_ = 0;  // a pending re-plug of an older generation is void
   std::multimap<uint64_t, std::function<void()>> timers_;
+  // While a timed event runs: its due time, from which the events it schedules count.
+  std::optional<uint64_t> eventTime_;
   std::map<std::string, std::map<uint8_t, uint32_t>> counts_;
   std::vector<ModeChange> modeHistory_;
   std::mt19937_64 random_;

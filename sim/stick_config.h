@@ -46,7 +46,7 @@ struct StickConfig {
   StickMode initialMode = StickMode::Firmware;
   // After a reset the stick answers, drops off the bus `resetLatencyMs` later and comes back
   // `replugDelayMs` after that.
-  uint32_t resetLatencyMs = 100;
+  uint32_t resetLatencyMs = 500;
   uint32_t replugDelayMs = 3000;
   // COM numbers: the diagnostic port gets firstComNumber, the modem port the next; with
   // `renumber` every re-enumeration moves on to two new numbers, as Windows does for a stick
@@ -69,6 +69,8 @@ struct StickConfig {
   std::optional<uint64_t> challengeSeed;
   // The diagnostic port speaks AT until it receives "AT$QCDMG".
   bool diagPortStartsInAtMode = false;
+  // The boot loader's flash size byte in its parameter reply.
+  uint8_t flashSizeCode = 5;
 };
 
 // Built-in items of a stick fresh from the factory: item 0 (ESN), 22 and a few calibration

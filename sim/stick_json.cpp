@@ -174,6 +174,10 @@ json StickReport(const Stick& stick) {
     }
     images[type] = image;
   }
+  if (!state.programmerImage.empty()) {
+    images["programmer"] = {{"length", state.programmerImage.size()},
+                            {"sha256", Sha256Hex(state.programmerImage)}};
+  }
   if (!state.partitionTable.empty()) {
     images["partitionTable"] = {{"length", state.partitionTable.size()},
                                 {"sha256", Sha256Hex(state.partitionTable)}};
@@ -197,6 +201,8 @@ json StickReport(const Stick& stick) {
                      {"flagAA", HistoryOf(state.flagAAHistory)},
                      {"offline", state.offline}};
   report["at"] = state.atCommands;
+  report["diagPortMode"] = state.diagPortMode;
+  report["cdrom"] = state.cdromModes;
   report["versionTableRequests"] = state.versionTableRequests;
   report["subsystemPolls"] = state.subsystemPolls;
   report["spc"] = state.spcReceived;

@@ -53,7 +53,7 @@ TEST_F(DiagCommands, ModeChanges) {
   EXPECT_EQ(link.reason.rfind("Cannot Put the Phone Offline, Since ", 0), 0u);
 
   EXPECT_TRUE(ResetPhone(link)) << link.reason;
-  Wait(100);
+  Wait(config.resetLatencyMs);
   EXPECT_TRUE(stick->Ports().empty());
   EXPECT_FALSE(ResetPhone(link));
   EXPECT_EQ(link.reason,
@@ -115,7 +115,7 @@ TEST_F(DiagCommands, SwitchToDownloaderLeavesTheFirmware) {
   EXPECT_EQ(link.reason, "Cannot Switch to Downloader, Since Bad command");
 
   EXPECT_TRUE(SwitchToDownloader(link)) << link.reason;
-  Wait(100);
+  Wait(config.resetLatencyMs);
   EXPECT_TRUE(stick->Ports().empty());
   Wait(3000);
   ASSERT_EQ(stick->Ports().size(), 1u);  // the boot loader shows only its diagnostic port

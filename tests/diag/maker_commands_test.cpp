@@ -35,6 +35,10 @@ struct LayoutCase {
   std::vector<size_t> lengths;  // expected text length per slot
 };
 
+void PrintTo(const LayoutCase& layout, std::ostream* out) {
+  *out << sim::VersionLayoutName(layout.layout) << (layout.separators ? "+separators" : "");
+}
+
 std::string LayoutName(const ::testing::TestParamInfo<LayoutCase>& info) {
   return std::string(sim::VersionLayoutName(info.param.layout)) +
          (info.param.separators ? "WithSeparators" : "WithoutSeparators");

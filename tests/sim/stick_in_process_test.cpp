@@ -167,7 +167,7 @@ TEST_F(StickInProcess, ModemPortAnswersAtCommands) {
   EXPECT_EQ(modem.Send("AT+QQQ"), "AT+QQQ\r\r\nERROR\r\n");
   EXPECT_EQ(modem.Send("at+yrst"), "at+yrst\r\r\nOK\r\n");
   EXPECT_EQ(stick->State().atCommands, (std::vector<std::string>{"AT+GMR", "AT+QQQ", "at+yrst"}));
-  Wait(100);
+  Wait(config.resetLatencyMs);
   EXPECT_TRUE(stick->Ports().empty());
 }
 
@@ -199,15 +199,15 @@ TEST_F(StickWithRegistry, ResetReenumeratesOnNewPorts) {
   EXPECT_EQ(testing::PublishedCom("qcusbmdm6k"), kModem);
 
   ASSERT_TRUE(Ask(0x29, {0x02, 0x00})) << link.reason;
-  Wait(100);  // the stick drops off the bus
+  Wait(config.resetLatencyMs);  // the stick drops off the bus
   EXPECT_EQ(testing::PublishedCom("qcusbser6k"), 0);
   EXPECT_EQ(testing::PublishedCom("qcusbmdm6k"), 0);
   EXPECT_FALSE(Ask(0x01));
   EXPECT_EQ(link.reason, "Port Cannot Send desired data to the Phone");
 
-  Wait(2999);
+  Wait(config.replugDelayMs - 100);
   EXPECT_EQ(testing::PublishedCom("qcusbser6k"), 0);
-  Wait(1);
+  Wait(100);
   EXPECT_EQ(testing::PublishedCom("qcusbser6k"), 7);
   EXPECT_EQ(testing::PublishedCom("qcusbmdm6k"), 8);
 

@@ -6,10 +6,13 @@
 #include <filesystem>
 
 #include "diag/maker_commands.h"
+#include "download/streaming.h"
 #include "link/phone_link.h"
 #include "platform/clock.h"
 #include "sim/port_publisher.h"
 #include "sim/pty_transport.h"
+#include "sim/sha256.h"
+#include "sim/stick_json.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/registry_ports.h"
 
@@ -31,12 +34,13 @@ class StickOverPty : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root = pattern;
     setenv("ORBEK_ROOT", root.c_str(), 1);
-    stick = std::make_unique<sim::Stick>(sim::DefaultStickConfig());
+    stick = std::make_unique<sim::Stick>(Config());
     registry = std::make_unique<sim::RegistryPublisher>(root, sim::RegistryNames{});
     ptys = std::make_unique<sim::PtyTransport>(*stick, root);
     stick->AddListener(registry.get());
     ptys->Start();
     stick->Start();
+    ASSERT_TRUE(WaitUntil([] { return PublishedCom("qcusbser6k") != 0; }));
     ASSERT_TRUE(link.port.Open(PublishedCom("qcusbser6k"), 115200, 8, 1));
   }
 
@@ -50,6 +54,8 @@ class StickOverPty : public ::testing::Test {
     std::filesystem::remove_all(root);
     platform::SetTimeScale(previousScale);
   }
+
+  virtual sim::StickConfig Config() { return sim::DefaultStickConfig(); }
 
   bool Ask(uint8_t command, const Bytes& payload = {}) {
     link.Clear();
@@ -121,6 +127,38 @@ TEST_F(StickOverPty, FaultsShowOnTheWire) {
   EXPECT_FALSE(Ask(0x01));
   EXPECT_EQ(link.reason, "the Received Data is Wrong with Wrong CRC Checksum");
   EXPECT_TRUE(Ask(0x01)) << link.reason;
+}
+
+class FlashProgrammerOverPty : public StickOverPty {
+ protected:
+  sim::StickConfig Config() override {
+    sim::StickConfig config = sim::DefaultStickConfig();
+    config.initialMode = sim::StickMode::StreamingDownload;
+    return config;
+  }
+};
+
+TEST_F(FlashProgrammerOverPty, StreamedImageArrivesByteForByte) {
+  Bytes image(64 * 1024 + 77);
+  for (size_t i = 0; i < image.size(); ++i)
+    image[i] = static_cast<uint8_t>((i * 131) ^ (i >> 8));
+  const Bytes header(40, 0x7E);
+  ASSERT_TRUE(StreamHello(link)) << link.reason;
+  ASSERT_TRUE(StreamSecurityMode(link)) << link.reason;
+  ASSERT_TRUE(StreamOpenMultiImage(link, kImageAmss, header.data(), 40)) << link.reason;
+  for (uint32_t address = 0; address < image.size(); address += kStreamBlockSize) {
+    uint32_t length =
+        std::min<uint32_t>(kStreamBlockSize, static_cast<uint32_t>(image.size()) - address);
+    ASSERT_TRUE(StreamWrite(link, image.data() + address, address, length)) << link.reason;
+  }
+  ASSERT_TRUE(StreamClose(link)) << link.reason;
+  auto report = sim::StickReport(*stick)["images"]["amss"];
+  EXPECT_EQ(report["length"], image.size());
+  EXPECT_EQ(report["sha256"], sim::Sha256Hex(image));
+  std::string headerHex;
+  for (int i = 0; i < 40; ++i)
+    headerHex += "7e";
+  EXPECT_EQ(report["header"], headerHex);
 }
 
 }  // namespace

@@ -1,0 +1,174 @@
+#include "download/streaming.h"
+
+#include <cstring>
+
+namespace orbek {
+namespace {
+
+constexpr uint8_t kHello = 0x01;
+constexpr uint8_t kStreamWrite = 0x07;
+constexpr uint8_t kNop = 0x09;
+constexpr uint8_t kReset = 0x0B;
+constexpr uint8_t kError = 0x0D;
+constexpr uint8_t kClose = 0x15;
+constexpr uint8_t kSecurityMode = 0x17;
+constexpr uint8_t kPartitionTable = 0x19;
+constexpr uint8_t kOpenMultiImage = 0x1B;
+
+constexpr char kHelloMagic[] = "QCOM fast download protocol host";
+constexpr uint8_t kProtocolVersion = 2;
+constexpr uint8_t kCompatibleVersion = 2;
+constexpr uint8_t kFeatureBits = 3;
+
+void BeginStreamingRequest(PhoneLink& link, uint8_t command) {
+  link.BeginRequest(LinkMode::Streaming, command);
+  link.SetReplyParser(LinkMode::Streaming, ParseStreamingReply);
+  link.SetStreamErrorText(StreamingErrorText);
+}
+
+bool Run(PhoneLink& link, uint8_t attempts, uint32_t timeoutMs, const char* failure) {
+  if (link.Exchange(attempts, timeoutMs))
+    return true;
+  if (failure != nullptr)
+    link.ComposeReason(failure);
+  return false;
+}
+
+// Refuses bulk data the request cannot carry, with the operation's own message.
+bool SetBulkOrFail(PhoneLink& link, const uint8_t* bytes, uint32_t length, const char* failure) {
+  if (link.SetBulk(bytes, length))
+    return true;
+  link.reason = kTextRequestTooLarge;
+  link.ComposeReason(failure);
+  return false;
+}
+
+}  // namespace
+
+std::string StreamingErrorText(uint32_t code) {
+  switch (code) {
+    case 2:
+      return "Invalid destination address";
+    case 3:
+      return "Invalid length";
+    case 4:
+      return "Unexpected end of packet";
+    case 5:
+      return "Invalid Command";
+    case 7:
+      return "Operation failed";
+    case 8:
+      return "Wrong Flash Intelligent ID";
+    case 9:
+      return "Bad programming voltage";
+    case 10:
+      return "Write-verify failed";
+    case 12:
+      return "Incorrect security code";
+    case 13:
+      return "Cannot power down phone";
+    case 14:
+      return "NAND flash programming not supported";
+    case 15:
+      return "Command out of sequence";
+    case 16:
+      return "Close did not succeed";
+    case 17:
+      return "Incompatible feature bits";
+    case 18:
+      return "Out of space";
+    default:
+      return "Illegal reason";
+  }
+}
+
+bool ParseStreamingReply(PhoneLink& link) {
+  if (link.reply.code != kError)
+    return true;
+  const size_t length = link.ReplyLength() >= 2 ? link.ReplyLength() - 2u : 0u;
+  uint32_t code = 0;
+  for (size_t i = 0; i < 4 && 1 + i < length; ++i) {
+    code |= static_cast<uint32_t>(link.ReplyBytes()[1 + i]) << (8 * i);
+  }
+  link.reason = StreamingErrorText(code);
+  return false;
+}
+
+bool StreamHello(PhoneLink& link) {
+  BeginStreamingRequest(link, kHello);
+  link.AppendBytes(reinterpret_cast<const uint8_t*>(kHelloMagic), sizeof kHelloMagic - 1);
+  link.AppendByte(kProtocolVersion);
+  link.AppendByte(kCompatibleVersion);
+  link.AppendByte(kFeatureBits);
+  return Run(link, 3, 5000, nullptr);
+}
+
+bool StreamSecurityMode(PhoneLink& link) {
+  BeginStreamingRequest(link, kSecurityMode);
+  link.AppendByte(1);
+  return Run(link, 3, 2000, "Cannot go into security, Since %s");
+}
+
+bool StreamPartitionTable(PhoneLink& link, const uint8_t* table, uint32_t length) {
+  const char* failure = "Cannot download partition, Since %s";
+  BeginStreamingRequest(link, kPartitionTable);
+  link.AppendByte(1);  // override
+  return SetBulkOrFail(link, table, length, failure) && Run(link, 1, 100000, failure);
+}
+
+bool StreamOpenMultiImage(PhoneLink& link, uint8_t type, const uint8_t* header, uint32_t length) {
+  const char* failure = "Cannot open multi-image, Since %s";
+  BeginStreamingRequest(link, kOpenMultiImage);
+  switch (type) {
+    case 1:
+    case kImageQcsblHeader:
+    case kImageQcsbl:
+    case kImageEfs:
+      link.AppendByte(type);
+      break;
+    case kImageOemsbl:
+    case kImageAmss:
+    case kImageProgrammer:
+      link.AppendByte(type);
+      if (!SetBulkOrFail(link, header, length, failure))
+        return false;
+      break;
+    default:
+      break;  // the code byte alone
+  }
+  return Run(link, 2, 25000, failure);
+}
+
+bool StreamWrite(PhoneLink& link, const uint8_t* data, uint32_t address, uint32_t length) {
+  const char* failure = "Write a Block of Data to Memory Failed, Since %s";
+  BeginStreamingRequest(link, kStreamWrite);
+  link.AppendLe32(address);
+  if (length > kStreamBlockSize) {
+    link.reason = kTextRequestTooLarge;
+    link.ComposeReason(failure);
+    return false;
+  }
+  link.AppendBytes(data, length);
+  if (link.StreamExchange())
+    return true;
+  link.ComposeReason(failure);
+  return false;
+}
+
+bool StreamClose(PhoneLink& link) {
+  BeginStreamingRequest(link, kClose);
+  return Run(link, 3, 20000, nullptr);
+}
+
+bool StreamNop(PhoneLink& link) {
+  BeginStreamingRequest(link, kNop);
+  link.AppendByte(0x11);
+  return Run(link, 1, 5000, nullptr);
+}
+
+bool StreamReset(PhoneLink& link) {
+  BeginStreamingRequest(link, kReset);
+  return Run(link, 3, 20000, nullptr);
+}
+
+}  // namespace orbek

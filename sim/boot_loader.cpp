@@ -1,0 +1,243 @@
+#include "sim/boot_loader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orbek::sim {
+namespace {
+
+// DMSS download
+constexpr uint8_t kAck = 0x02;
+constexpr uint8_t kGo = 0x05;
+constexpr uint8_t kNop = 0x06;
+constexpr uint8_t kParameterRequest = 0x07;
+constexpr uint8_t kParameters = 0x08;
+constexpr uint8_t kReset = 0x0A;
+constexpr uint8_t kWrite32 = 0x0F;
+constexpr uint16_t kNakBadAddress = 2;
+constexpr uint16_t kNakBadLength = 3;
+constexpr uint16_t kNakTooShort = 4;
+constexpr uint16_t kNakTooLong = 5;
+constexpr uint16_t kNakUnknownCommand = 6;
+constexpr uint32_t kRamBase = 0x00800000;
+constexpr uint32_t kRamSize = 4 * 1024 * 1024;
+constexpr size_t kMaxWrite32Data = 1017;
+
+// Streaming download
+constexpr uint8_t kHello = 0x01;
+constexpr uint8_t kHelloReply = 0x02;
+constexpr uint8_t kStreamWrite = 0x07;
+constexpr uint8_t kBlockWritten = 0x08;
+constexpr uint8_t kStreamNop = 0x09;
+constexpr uint8_t kStreamReset = 0x0B;
+constexpr uint8_t kError = 0x0D;
+constexpr uint8_t kClose = 0x15;
+constexpr uint8_t kSecurityMode = 0x17;
+constexpr uint8_t kPartitionTable = 0x19;
+constexpr uint8_t kOpenMultiImage = 0x1B;
+constexpr uint32_t kErrorBadAddress = 2;
+constexpr uint32_t kErrorEndOfPacket = 4;
+constexpr uint32_t kErrorInvalidCommand = 5;
+constexpr uint32_t kErrorOutOfSequence = 15;
+constexpr uint32_t kErrorCloseFailed = 16;
+constexpr uint32_t kMaxImageSize = 64 * 1024 * 1024;
+constexpr char kHostMagic[] = "QCOM fast download protocol host";
+constexpr char kTargetMagic[] = "QCOM fast download protocol targ";
+
+uint32_t Be32(const Bytes& bytes, size_t at) {
+  return static_cast<uint32_t>(bytes[at]) << 24 | static_cast<uint32_t>(bytes[at + 1]) << 16 |
+         static_cast<uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
+}
+
+uint16_t Be16(const Bytes& bytes, size_t at) {
+  return static_cast<uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+}
+
+uint32_t Le32(const Bytes& bytes, size_t at) {
+  return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
+         static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+}
+
+void PutLe32(Bytes& out, uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void PutLe16(Bytes& out, uint16_t value) {
+  out.push_back(static_cast<uint8_t>(value));
+  out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+Bytes Write32(StickState& state, const Bytes& packet) {
+  if (packet.size() < 7)
+    return DmssNak(kNakTooShort);
+  const uint32_t address = Be32(packet, 1);
+  const uint16_t length = Be16(packet, 5);
+  if (packet.size() - 7 != length)
+    return DmssNak(kNakBadLength);
+  if (length > kMaxWrite32Data)
+    return DmssNak(kNakTooLong);
+  if (address < kRamBase || address - kRamBase > kRamSize - length)
+    return DmssNak(kNakBadAddress);
+  const size_t offset = address - kRamBase;
+  if (state.ram.size() < offset + length)
+    state.ram.resize(offset + length);
+  std::copy(packet.begin() + 7, packet.end(), state.ram.begin() + static_cast<ptrdiff_t>(offset));
+  return Bytes{kAck};
+}
+
+Bytes HelloReply() {
+  Bytes reply;
+  reply.reserve(80);
+  reply.push_back(kHelloReply);
+  reply.insert(reply.end(), kTargetMagic, kTargetMagic + sizeof kTargetMagic - 1);
+  reply.push_back(2);    // version
+  reply.push_back(2);    // compatible version
+  PutLe32(reply, 1024);  // largest block
+  PutLe32(reply, 0);     // flash base
+  const std::string flashId = "NAND 128MiB";
+  reply.push_back(static_cast<uint8_t>(flashId.size()));
+  reply.insert(reply.end(), flashId.begin(), flashId.end());
+  PutLe16(reply, 1);     // window size
+  PutLe16(reply, 1024);  // sectors
+  reply.push_back(3);    // feature bits
+  return reply;
+}
+
+Bytes OpenImage(StickState& state, const Bytes& packet) {
+  if (packet.size() < 2)
+    return StreamingError(kErrorEndOfPacket);
+  // An image still open is dropped: the host opens again when it did not see the answer.
+  state.openImage =
+      StickState::OpenImage{ImageName(packet[1]), Bytes(packet.begin() + 2, packet.end()), {}};
+  return Bytes{static_cast<uint8_t>(kOpenMultiImage + 1), 0x00};
+}
+
+Bytes StreamWrite(StickState& state, const Bytes& packet) {
+  if (packet.size() < 5)
+    return StreamingError(kErrorEndOfPacket);
+  if (!state.openImage)
+    return StreamingError(kErrorOutOfSequence);
+  const uint32_t address = Le32(packet, 1);
+  const size_t length = packet.size() - 5;
+  if (address > kMaxImageSize - length)
+    return StreamingError(kErrorBadAddress);
+  Bytes& data = state.openImage->data;
+  if (data.size() < address + length)
+    data.resize(address + length);
+  std::copy(packet.begin() + 5, packet.end(), data.begin() + address);
+  Bytes ack;
+  ack.reserve(5);
+  ack.push_back(kBlockWritten);
+  PutLe32(ack, address);
+  return ack;
+}
+
+Bytes CloseImage(StickState& state) {
+  if (!state.openImage)
+    return StreamingError(kErrorCloseFailed);
+  state.flash[state.openImage->name] = std::move(state.openImage->data);
+  state.imageHeaders[state.openImage->name] = std::move(state.openImage->header);
+  state.openImage.reset();
+  return Bytes{static_cast<uint8_t>(kClose + 1)};
+}
+
+}  // namespace
+
+std::string ImageName(uint8_t type) {
+  switch (type) {
+    case 2:
+      return "qcsblhd";
+    case 3:
+      return "qcsbl";
+    case 4:
+      return "oemsbl";
+    case 5:
+      return "amss";
+    case 9:
+      return "efs";
+    case 10:
+      return "nandprg";
+    default:
+      return "type" + std::to_string(type);
+  }
+}
+
+Bytes DmssNak(uint16_t code) {
+  return Bytes{0x03, static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
+}
+
+Bytes StreamingError(uint32_t code) {
+  Bytes reply;
+  reply.reserve(5);
+  reply.push_back(kError);
+  PutLe32(reply, code);
+  return reply;
+}
+
+std::optional<Bytes> DmssBootLoader::Handle(Stick& stick, const Bytes& packet) {
+  StickState& state = stick.State();
+  switch (packet[0]) {
+    case kNop:
+      return Bytes{kAck};
+    case kParameterRequest:
+      return Bytes{
+          kParameters, 0x08, 0x06, 0x00, 0x04, 0x00, 0x00, 0x01, stick.Config().flashSizeCode,
+          0x14};
+    case kWrite32:
+      return Write32(state, packet);
+    case kGo: {
+      if (packet.size() != 5)
+        return DmssNak(kNakBadLength);
+      const uint32_t address = static_cast<uint32_t>(Be16(packet, 1)) << 16 | Be16(packet, 3);
+      if (address != kRamBase || state.ram.empty())
+        return DmssNak(kNakBadAddress);
+      state.programmerImage = state.ram;
+      stick.SetMode(StickMode::StreamingDownload);  // the programmer answers on the same port
+      return Bytes{kAck};
+    }
+    case kReset:
+      stick.Reenumerate(StickMode::Firmware);
+      return Bytes{kAck};
+    default:
+      return DmssNak(kNakUnknownCommand);
+  }
+}
+
+std::optional<Bytes> FlashProgrammer::Handle(Stick& stick, const Bytes& packet) {
+  StickState& state = stick.State();
+  switch (packet[0]) {
+    case kHello:
+      if (packet.size() != 36 || std::memcmp(packet.data() + 1, kHostMagic, 32) != 0) {
+        return StreamingError(kErrorInvalidCommand);
+      }
+      return HelloReply();
+    case kSecurityMode:
+      if (packet.size() != 2)
+        return StreamingError(kErrorEndOfPacket);
+      return Bytes{static_cast<uint8_t>(kSecurityMode + 1)};
+    case kPartitionTable:
+      if (packet.size() < 2)
+        return StreamingError(kErrorEndOfPacket);
+      state.partitionTable.assign(packet.begin() + 2, packet.end());
+      return Bytes{static_cast<uint8_t>(kPartitionTable + 1), 0x00};
+    case kOpenMultiImage:
+      return OpenImage(state, packet);
+    case kStreamWrite:
+      return StreamWrite(state, packet);
+    case kClose:
+      return CloseImage(state);
+    case kStreamNop: {
+      Bytes reply = packet;
+      reply[0] = static_cast<uint8_t>(kStreamNop + 1);
+      return reply;
+    }
+    case kStreamReset:
+      stick.Reenumerate(StickMode::Firmware);
+      return Bytes{static_cast<uint8_t>(kStreamReset + 1)};
+    default:
+      return StreamingError(kErrorInvalidCommand);
+  }
+}
+
+}  // namespace orbek::sim
