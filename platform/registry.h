@@ -22,4 +22,20 @@ class RegistryKey {
 // HKEY_LOCAL_MACHINE; nullptr when the key does not exist or cannot be opened.
 std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path);
 
+// Tells cheaply whether the local machine's registry may have changed since the last call (the
+// first call says true). Windows: a change notification on SYSTEM\CurrentControlSet; posix: the
+// export file was replaced or rewritten.
+class RegistryWatch {
+ public:
+  RegistryWatch();
+  ~RegistryWatch();
+  RegistryWatch(const RegistryWatch&) = delete;
+  RegistryWatch& operator=(const RegistryWatch&) = delete;
+  bool Changed();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 }  // namespace orbek::platform

@@ -29,6 +29,19 @@ struct FileIdentity {
   }
 };
 
+FileIdentity CurrentIdentity() {
+  FileIdentity identity;
+  identity.path = OrbekRoot() + "/registry.reg";
+  struct stat info {};
+  if (stat(identity.path.c_str(), &info) == 0) {
+    identity.device = info.st_dev;
+    identity.inode = info.st_ino;
+    identity.size = info.st_size;
+    identity.modified = info.st_mtim;
+  }
+  return identity;
+}
+
 class RegistryFileCache {
  public:
   // A copy of the values of `path`, or false when the key does not exist.
@@ -44,15 +57,7 @@ class RegistryFileCache {
 
  private:
   void Refresh() {
-    FileIdentity now;
-    now.path = OrbekRoot() + "/registry.reg";
-    struct stat info {};
-    if (stat(now.path.c_str(), &info) == 0) {
-      now.device = info.st_dev;
-      now.inode = info.st_ino;
-      now.size = info.st_size;
-      now.modified = info.st_mtim;
-    }
+    FileIdentity now = CurrentIdentity();
     if (loaded_ && now == identity_)
       return;
     identity_ = now;
@@ -104,6 +109,22 @@ class ExportedKey final : public RegistryKey {
 };
 
 }  // namespace
+
+struct RegistryWatch::State {
+  bool first = true;
+  FileIdentity seen;
+};
+
+RegistryWatch::RegistryWatch() : state_(std::make_unique<State>()) {}
+RegistryWatch::~RegistryWatch() = default;
+
+bool RegistryWatch::Changed() {
+  FileIdentity now = CurrentIdentity();
+  bool changed = state_->first || !(now == state_->seen);
+  state_->first = false;
+  state_->seen = now;
+  return changed;
+}
 
 std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path) {
   RegeditValues values;

@@ -46,6 +46,46 @@ class Win32RegistryKey final : public RegistryKey {
 
 }  // namespace
 
+struct RegistryWatch::State {
+  HKEY key = nullptr;
+  HANDLE event = nullptr;
+  bool first = true;
+
+  void Arm() {
+    if (key != nullptr && event != nullptr) {
+      RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, event,
+                              TRUE);
+    }
+  }
+};
+
+RegistryWatch::RegistryWatch() : state_(std::make_unique<State>()) {
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet", 0, KEY_NOTIFY, &state_->key);
+  state_->event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  state_->Arm();
+}
+
+RegistryWatch::~RegistryWatch() {
+  if (state_->key != nullptr)
+    RegCloseKey(state_->key);
+  if (state_->event != nullptr)
+    CloseHandle(state_->event);
+}
+
+bool RegistryWatch::Changed() {
+  if (state_->first) {
+    state_->first = false;
+    return true;
+  }
+  // Without a notification to wait on, every look counts as a change.
+  if (state_->key == nullptr || state_->event == nullptr)
+    return true;
+  if (WaitForSingleObject(state_->event, 0) != WAIT_OBJECT_0)
+    return false;
+  state_->Arm();
+  return true;
+}
+
 std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::string& path) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {

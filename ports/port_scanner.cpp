@@ -1,0 +1,78 @@
+#include "ports/port_scanner.h"
+
+#include <cstdlib>
+
+#include "platform/clock.h"
+
+namespace orbek {
+namespace {
+
+constexpr const char* kServices = "SYSTEM\\CurrentControlSet\\Services\\";
+constexpr const char* kEnum = "SYSTEM\\CurrentControlSet\\Enum\\";
+constexpr size_t kInstanceIdBytes = 1024;
+
+constexpr const char* kModemServices[] = {"Tavrousbnmea", "Keldausbmdm6k", "qcusbmdm6k",
+                                          "HSPADataCardusbmdm6k"};
+constexpr const char* kDiagServices[] = {"Tavrousbser6k", "Keldausbser6k", "qcusbser6k",
+                                         "HSPADataCardusbser6k", "HSPADataCardusbser"};
+
+// The device instance id that the first service in order yields: the value named by the last
+// instance (Count - 1) of the service's Enum key.
+template <size_t N>
+bool FindInstance(const char* const (&services)[N], std::string& instance) {
+  for (const char* service : services) {
+    auto key = platform::OpenLocalMachineKey(std::string(kServices) + service + "\\Enum");
+    if (!key)
+      continue;
+    uint32_t count = 0;
+    if (!key->ReadDword("Count", count))
+      continue;
+    // Count 0 asks for the value "-1", which no service has.
+    const std::string last = std::to_string(static_cast<int64_t>(count) - 1);
+    if (key->ReadString(last, instance, kInstanceIdBytes))
+      return true;
+  }
+  return false;
+}
+
+// The COM number in the instance's "PortName" (its text after "COM", as a decimal number); false
+// when the key or the value is missing.
+bool PortOfInstance(const std::string& instance, int32_t& port) {
+  auto key = platform::OpenLocalMachineKey(kEnum + instance + "\\Device Parameters");
+  std::string name;
+  if (!key || !key->ReadString("PortName", name))
+    return false;
+  port = name.size() > 3 ? static_cast<int32_t>(std::atoi(name.c_str() + 3)) : 0;
+  return true;
+}
+
+}  // namespace
+
+bool PortScanner::ScanOnce() {
+  std::string instance;
+  const bool modemFound = FindInstance(kModemServices, instance);
+  if (modemFound)
+    PortOfInstance(instance, firstLine_.dataPort);
+
+  const bool diagFound = FindInstance(kDiagServices, instance);
+  if (!diagFound) {
+    firstLine_.diagPort = 0;
+  } else {
+    PortOfInstance(instance, firstLine_.diagPort);
+  }
+  return modemFound || diagFound;
+}
+
+bool PortScanner::FindPorts(int /*line*/) {
+  watch_.Changed();  // what the scan below reads is the state to wait beyond
+  if (ScanOnce())
+    return true;
+  for (uint32_t waited = 0; waited < kIdleWaitMs; waited += kIdleStepMs) {
+    platform::SleepMs(kIdleStepMs);
+    if (watch_.Changed())
+      break;
+  }
+  return false;
+}
+
+}  // namespace orbek

@@ -1,0 +1,41 @@
+// Finds the stick's diagnostic and modem ports from the registry entries its driver services
+// leave behind, without opening a port.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/registry.h"
+
+namespace orbek {
+
+// The COM numbers the scan writes: those of the first line.
+struct PortNumbers {
+  int32_t diagPort = 0;
+  int32_t dataPort = 0;
+};
+
+class PortScanner {
+ public:
+  // Longest wait for the registry to change when a scan finds nothing.
+  static constexpr uint32_t kIdleWaitMs = 500;
+  static constexpr uint32_t kIdleStepMs = 20;
+
+  explicit PortScanner(PortNumbers& firstLine) : firstLine_(firstLine) {}
+
+  // True when a device instance was found for the diagnostic or the modem port. `dataPort` is
+  // kept when no modem instance is found; `diagPort` becomes 0 when no diagnostic instance is.
+  // When nothing is found it waits, at most kIdleWaitMs, for the registry to change before it
+  // returns, so that a caller that scans again and again does not spin. `line` is not used: the
+  // results always go to the first line.
+  bool FindPorts(int line);
+
+  // One pass over the services, without the wait.
+  bool ScanOnce();
+
+ private:
+  PortNumbers& firstLine_;
+  platform::RegistryWatch watch_;
+};
+
+}  // namespace orbek

@@ -1,0 +1,128 @@
+// Port discovery over registry exports.
+#include "ports/port_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+#include "platform/clock.h"
+#include "platform/regedit_text.h"
+#include "tests/support/manual_clock.h"
+#include "tests/support/registry_root.h"
+
+namespace orbek {
+namespace {
+
+// A driver service serving one instance per port name, with the instances' port names.
+std::string Service(const std::string& service, const std::vector<std::string>& portNames) {
+  std::ostringstream text, devices;
+  text << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\" << service << "\\Enum]\n"
+       << "\"Count\"=dword:0000000" << portNames.size() << "\n";
+  for (size_t i = 0; i < portNames.size(); ++i) {
+    const std::string instance = "USB\\VID_1234&PID_5678\\" + service + std::to_string(i);
+    text << "\"" << i << "\"=" << platform::RegeditQuote(instance) << "\n";
+    devices << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\" << instance
+            << "\\Device Parameters]\n\"PortName\"=\"" << portNames[i] << "\"\n\n";
+  }
+  return text.str() + "\n" + devices.str();
+}
+
+std::string Registry(const std::string& body) {
+  return "Windows Registry Editor Version 5.00\n\n" + body;
+}
+
+class PortScan : public ::testing::Test {
+ protected:
+  testing::ManualClock clock;
+  testing::RegistryRoot root;
+  PortNumbers line{1, 9};
+  PortScanner scanner{line};
+};
+
+TEST_F(PortScan, NothingFound) {
+  EXPECT_FALSE(scanner.FindPorts(3));
+  EXPECT_EQ(line.diagPort, 0);
+  EXPECT_EQ(line.dataPort, 9);  // kept
+}
+
+TEST_F(PortScan, PortNamesGiveTheirNumbers) {
+  root.Write(Registry(Service("qcusbser6k", {"COM3"}) + Service("qcusbmdm6k", {"COM12"})));
+  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_EQ(line.diagPort, 3);
+  EXPECT_EQ(line.dataPort, 12);
+
+  root.Write(Registry(Service("qcusbmdm6k", {"COM14"})));  // a modem port alone is found too
+  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_EQ(line.diagPort, 0);
+  EXPECT_EQ(line.dataPort, 14);
+
+  root.Write(Registry(Service("qcusbser6k", {"COMX"})));
+  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_EQ(line.diagPort, 0);  // not a number
+}
+
+TEST_F(PortScan, ServicesInTheirOrder) {
+  root.Write(Registry(Service("HSPADataCardusbser", {"COM20"}) + Service("qcusbser6k", {})));
+  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_EQ(line.diagPort, 20);  // the fifth, as nothing before it yields an instance
+
+  root.Write(Registry(Service("HSPADataCardusbser", {"COM20"}) + Service("qcusbser6k", {"COM5"})));
+  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_EQ(line.diagPort, 5);
+
+  root.Write(Registry(Service("Keldausbser6k", {"COM7"}) + Service("Tavrousbser6k", {"COM8"})));
+  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_EQ(line.diagPort, 8);
+}
+
+TEST_F(PortScan, LastInstanceCounts) {
+  root.Write(Registry(Service("qcusbser6k", {"COM4", "COM6"})));
+  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_EQ(line.diagPort, 6);
+}
+
+// A clock whose sleeps can make something happen meanwhile.
+class EventfulClock final : public platform::Clock {
+ public:
+  EventfulClock() : previous_(platform::InstallClock(this)) {}
+  ~EventfulClock() override { platform::InstallClock(previous_); }
+  uint64_t TickCountMs() override { return now_; }
+  void SleepMs(uint32_t ms) override {
+    now_ += ms;
+    if (onSleep)
+      onSleep(now_);
+  }
+  std::function<void(uint64_t)> onSleep;
+
+ private:
+  uint64_t now_ = 0;
+  platform::Clock* previous_;
+};
+
+TEST(PortScanWait, NothingFoundWaitsForTheRegistryToChange) {
+  EventfulClock clock;
+  testing::RegistryRoot root;
+  PortNumbers line;
+  PortScanner scanner(line);
+
+  EXPECT_FALSE(scanner.FindPorts(0));
+  EXPECT_EQ(clock.TickCountMs(), PortScanner::kIdleWaitMs);
+
+  // The stick appears 100 ms into the wait: the wait ends and the next scan finds it.
+  uint64_t appearAt = clock.TickCountMs() + 100;
+  clock.onSleep = [&](uint64_t now) {
+    if (now >= appearAt) {
+      root.Write(Registry(Service("qcusbser6k", {"COM7"})));
+      clock.onSleep = nullptr;
+    }
+  };
+  uint64_t start = clock.TickCountMs();
+  EXPECT_FALSE(scanner.FindPorts(0));
+  EXPECT_EQ(clock.TickCountMs() - start, 100u);
+  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_EQ(line.diagPort, 7);
+}
+
+}  // namespace
+}  // namespace orbek
