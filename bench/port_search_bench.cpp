@@ -18,6 +18,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+struct PortNumbers {
+  int32_t diagPort = 0;
+  int32_t dataPort = 0;
+};
+
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -40,7 +45,7 @@ int main(int argc, char** argv) {
   setenv("ORBEK_ROOT", root.c_str(), 1);
 
   PortNumbers line;
-  PortScanner scanner(line);
+  PortScanner scanner(line.diagPort, line.dataPort);
 
   // No stick: how much of one core does the search take?
   long scans = 0;

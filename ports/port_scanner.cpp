@@ -52,13 +52,13 @@ bool PortScanner::ScanOnce() {
   std::string instance;
   const bool modemFound = FindInstance(kModemServices, instance);
   if (modemFound)
-    PortOfInstance(instance, firstLine_.dataPort);
+    PortOfInstance(instance, dataPort_);
 
   const bool diagFound = FindInstance(kDiagServices, instance);
   if (!diagFound) {
-    firstLine_.diagPort = 0;
+    diagPort_ = 0;
   } else {
-    PortOfInstance(instance, firstLine_.diagPort);
+    PortOfInstance(instance, diagPort_);
   }
   return modemFound || diagFound;
 }

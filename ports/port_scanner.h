@@ -9,19 +9,14 @@
 
 namespace orbek {
 
-// The COM numbers the scan writes: those of the first line.
-struct PortNumbers {
-  int32_t diagPort = 0;
-  int32_t dataPort = 0;
-};
-
 class PortScanner {
  public:
   // Longest wait for the registry to change when a scan finds nothing.
   static constexpr uint32_t kIdleWaitMs = 500;
   static constexpr uint32_t kIdleStepMs = 20;
 
-  explicit PortScanner(PortNumbers& firstLine) : firstLine_(firstLine) {}
+  // The scan writes the first line's port numbers.
+  PortScanner(int32_t& diagPort, int32_t& dataPort) : diagPort_(diagPort), dataPort_(dataPort) {}
 
   // True when a device instance was found for the diagnostic or the modem port. `dataPort` is
   // kept when no modem instance is found; `diagPort` becomes 0 when no diagnostic instance is.
@@ -34,7 +29,8 @@ class PortScanner {
   bool ScanOnce();
 
  private:
-  PortNumbers& firstLine_;
+  int32_t& diagPort_;
+  int32_t& dataPort_;
   platform::RegistryWatch watch_;
 };
 

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # The program's main job, as far as it exists today. The update itself is not built yet; what
 # runs is everything beneath it: the simulated stick on pseudo-terminals, published the way the
-# updater finds ports, and the updater's link layer (serial port, framing, exchange) talking to
-# it: identity, build id, an NV item, a refused command, a reset with the stick coming back on
-# new COM ports. Every frame is traced.
+# updater finds ports; the updater's port search finding it and showing its port, versions and
+# ready text; and the link layer talking to it: identity, build id, an NV item, a refused
+# command, a reset with the stick coming back on new COM ports. Every frame is traced.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target orbek-stick-sim orbek-link-send
+cmake --build --preset default --target orbek-stick-sim orbek-link-send orbek-port-search
 
 build=build/default
 root=$(mktemp -d /tmp/orbek-main-XXXXXX)
@@ -24,6 +24,13 @@ echo "Orbek Updater: the update is not built yet; this runs the link layer again
 echo "simulated stick (clock ${ORBEK_TIME_SCALE}x, ports under $root)."
 echo "stick: $(head -n 1 "$root/sim.out")"
 diag=$(sed -n 's/^ready diag=COM\([0-9]*\).*/\1/p' "$root/sim.out")
+
+echo
+echo "The port search, as the window shows it after 3 s (control id, then what it shows):"
+ORBEK_ROOT="$root" "$build/tools/orbek-port-search" 3 |
+  awk '{ id = $3; $1 = $2 = $3 = ""; sub(/^ +/, ""); last[id] = $0 } END { for (id in last) print id, last[id] }' |
+  sort -n
+echo
 
 ask() {  # ask DESCRIPTION COM BYTES...
   local what=$1

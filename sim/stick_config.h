@@ -35,10 +35,11 @@ struct StickConfig {
   // The texts of the extended build id reply (0x7C).
   std::string buildId = "R415C1-B01.2.0.17";
   std::string modelName = "R415C1";
-  // The nine version texts; slot 0 is the firmware version, slot 8 the board tag.
-  std::array<std::string, 9> versions = {
-      "R415C1_FW_1.2.0.17", "1.2.0.17", "WIN_2.1.3", "MAC_1.0.8", "NV_1.2",
-      "BOOT_1.0",           "EFS_1.1",  "HW_A1",     "R415C1_B01"};
+  // The nine version texts: slot 0 is the firmware version, slot 2 the Windows and slot 4 the
+  // Mac software version, slot 8 the board tag.
+  std::array<std::string, 9> versions = {"R415C1_FW_1.2.0.17", "1.2.0.17", "WIN_1.0.5B06", "NV_1.2",
+                                         "MAC_1.0.5B06",       "BOOT_1.0", "EFS_1.1",      "HW_A1",
+                                         "R415C1_B01"};
   std::map<uint16_t, NvData> nvItems;
   std::set<uint16_t> inactiveNvItems;  // answer reads and writes with status 5
   std::set<uint16_t> readOnlyNvItems;  // answer writes with status 7

@@ -14,6 +14,11 @@
 namespace orbek {
 namespace {
 
+struct PortNumbers {
+  int32_t diagPort = 0;
+  int32_t dataPort = 0;
+};
+
 // A driver service serving one instance per port name, with the instances' port names.
 std::string Service(const std::string& service, const std::vector<std::string>& portNames) {
   std::ostringstream text, devices;
@@ -37,7 +42,7 @@ class PortScan : public ::testing::Test {
   testing::ManualClock clock;
   testing::RegistryRoot root;
   PortNumbers line{1, 9};
-  PortScanner scanner{line};
+  PortScanner scanner{line.diagPort, line.dataPort};
 };
 
 TEST_F(PortScan, NothingFound) {
@@ -104,7 +109,7 @@ TEST(PortScanWait, NothingFoundWaitsForTheRegistryToChange) {
   EventfulClock clock;
   testing::RegistryRoot root;
   PortNumbers line;
-  PortScanner scanner(line);
+  PortScanner scanner(line.diagPort, line.dataPort);
 
   EXPECT_FALSE(scanner.FindPorts(0));
   EXPECT_EQ(clock.TickCountMs(), PortScanner::kIdleWaitMs);

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/wait_until.h"
+
 namespace orbek::testing {
 
 class PtyPeer {
@@ -29,21 +31,4 @@ class PtyPeer {
   bool hadRoot_ = false;
 };
 
-// Polls `condition` every millisecond of real time for up to `realMs`.
-template <typename Condition>
-bool WaitUntil(Condition condition, int realMs = 2000);
-
 }  // namespace orbek::testing
-
-#include <chrono>
-#include <thread>
-
-template <typename Condition>
-bool orbek::testing::WaitUntil(Condition condition, int realMs) {
-  for (int i = 0; i < realMs; ++i) {
-    if (condition())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return condition();
-}

@@ -1,0 +1,45 @@
+// Control ids of form template 101, and the bitmaps of the line states.
+#pragma once
+
+namespace orbek::control {
+
+inline constexpr int kInstruction1 = 1176;
+inline constexpr int kInstruction2 = 1177;
+inline constexpr int kInstruction3 = 1178;
+inline constexpr int kInstruction4 = 1179;
+inline constexpr int kInstruction5 = 1182;
+inline constexpr int kWarning1 = 1171;
+inline constexpr int kWarning2 = 1172;
+inline constexpr int kWarning3 = 1173;
+inline constexpr int kDurationNote = 1183;
+inline constexpr int kCurrentVersionLabel = 1184;
+inline constexpr int kFirmwareVersion = 1167;
+inline constexpr int kWindowsVersion = 1192;
+inline constexpr int kMacVersion = 1193;
+inline constexpr int kUpdateVersionLabel = 1185;
+inline constexpr int kPortLabel = 1174;
+inline constexpr int kProgressLabel = 1186;
+inline constexpr int kUpdateButton = 1008;
+
+// Per line: line 0's visible control, then the hidden factory controls of lines 1 to 7.
+inline constexpr int kStatus[8] = {1168, 1033, 1034, 1035, 1036, 1037, 1038, 1039};
+inline constexpr int kPort[8] = {1166, 1001, 1002, 1003, 1004, 1005, 1006, 1007};
+inline constexpr int kPercent[8] = {1101, 1102, 1103, 1104, 1105, 1106, 1107, 1108};
+inline constexpr int kFirmware[8] = {1167, 1052, 1074, 1075, 1076, 1077, 1078, 1079};
+// The factory tool's own controls, whose ids the form leaves to us: hidden in the product.
+inline constexpr int kProgressBar[8] = {1024, 2001, 2002, 2003, 2004, 2005, 2006, 2007};
+inline constexpr int kStatePicture[8] = {2010, 2011, 2012, 2013, 2014, 2015, 2016, 2017};
+inline constexpr int kStartButton[8] = {1008, 2021, 2022, 2023, 2024, 2025, 2026, 2027};
+inline constexpr int kStopButton[8] = {2030, 2031, 2032, 2033, 2034, 2035, 2036, 2037};
+inline constexpr int kLineSetting[8] = {2040, 2041, 2042, 2043, 2044, 2045, 2046, 2047};
+inline constexpr int kSharedSettings[] = {2050, 2051, 2052};
+inline constexpr int kStartAll = 2060;
+inline constexpr int kStopAll = 2061;
+
+// Bitmap resources of the line states.
+inline constexpr int kBitmapFail = 149;
+inline constexpr int kBitmapPass = 150;
+inline constexpr int kBitmapReady = 151;
+inline constexpr int kBitmapRunning = 152;
+
+}  // namespace orbek::control

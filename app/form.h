@@ -1,0 +1,38 @@
+// The form the view draws on: the vocabulary of form template 101, with control ids as the
+// contract. Faces implement it (the Qt window, the Win32 dialog, the console, RecordingForm for
+// tests). Every call may come from any thread; MessageBox blocks its caller until answered.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace orbek {
+
+// Message box styles and answers, with the values Windows gives them.
+namespace box {
+inline constexpr uint32_t kOk = 0x00;
+inline constexpr uint32_t kYesNo = 0x04;
+inline constexpr uint32_t kIconError = 0x10;
+inline constexpr uint32_t kIconQuestion = 0x20;
+inline constexpr uint32_t kIconExclamation = 0x30;
+inline constexpr int kAnswerOk = 1;
+inline constexpr int kAnswerYes = 6;
+inline constexpr int kAnswerNo = 7;
+}  // namespace box
+
+class Form {
+ public:
+  virtual ~Form() = default;
+  virtual void SetText(int controlId, const std::string& utf8) = 0;
+  virtual void Enable(int controlId, bool enabled) = 0;
+  virtual void SetProgressRange(int controlId, int low, int high) = 0;
+  virtual void SetProgressPosition(int controlId, int position) = 0;
+  // Shows bitmap resource `bitmapId` in a picture control; false when it cannot be loaded.
+  virtual bool SetPicture(int controlId, int bitmapId) = 0;
+  virtual int MessageBox(const std::string& text, const std::string& caption, uint32_t style) = 0;
+  // Repaint the whole form.
+  virtual void Invalidate() = 0;
+  virtual void RequestClose() = 0;
+};
+
+}  // namespace orbek

@@ -1,0 +1,66 @@
+// One line: a stick attached to the computer, with its ports, link, threads, progress, status
+// and log. Eight exist; the product drives line 0.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "at/at_port.h"
+#include "diag/maker_commands.h"
+#include "link/phone_link.h"
+#include "platform/suspendable_thread.h"
+
+namespace orbek {
+
+inline constexpr int kLineCount = 8;
+
+enum LineState : int { kLineReady = 0, kLineRunning = 1, kLinePass = 2, kLineFail = 3 };
+
+// What a line's worker does.
+enum LineOperation : int {
+  kOperationUpdate = 1,
+  kOperationNone = 2,
+  kOperationNvBackup = 3,
+  kOperationNvRestore = 4
+};
+
+// The probe's verdict on the stick.
+enum StickState : int { kStickSilent = 1, kStickAnswers = 2 };
+
+struct LineSession {
+  int index = 0;
+  // 0 and 1 mean no port.
+  int32_t diagPort = 0;
+  int32_t dataPort = 0;
+  PhoneLink link;
+  AtPort atPort;
+  int operation = kOperationUpdate;
+  // 1 while an operation runs; cleared from outside to ask a running update to stop.
+  std::atomic<int> busy{0};
+  int stickState = 0;
+  VersionRecord versionRecord{};
+  std::string currentVersion;
+  std::string nvDirectory;
+  std::string nvFilePath;
+  std::string armprgPath;
+  // Every status line shown since the last reset, each ended by "\n".
+  std::string statusLog;
+  int state = kLineReady;
+  int progress = 0;
+  std::unique_ptr<platform::SuspendableThread> worker;
+  std::unique_ptr<platform::SuspendableThread> searchThread;
+};
+
+// The document: the lines and the choices shared by all of them.
+class CVarnelDoc {
+ public:
+  CVarnelDoc();
+  std::array<LineSession, kLineCount> lines;
+  std::string selectedBoardTag;
+  int nvMode = 2;
+};
+
+}  // namespace orbek

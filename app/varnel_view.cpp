@@ -1,0 +1,122 @@
+#include "app/varnel_view.h"
+
+#include <algorithm>
+
+#include "app/control_ids.h"
+#include "app/form_texts.h"
+#include "diag/diag_commands.h"
+#include "download/dmss.h"
+#include "platform/text_format.h"
+
+namespace orbek {
+
+CVarnelDoc::CVarnelDoc() {
+  for (int i = 0; i < kLineCount; ++i)
+    lines[static_cast<size_t>(i)].index = i;
+  lines[0].diagPort = 1;
+}
+
+CVarnelView::CVarnelView(Form& form, CVarnelDoc& doc, bool useGerman, std::string logDirectory)
+    : form_(form), doc_(doc), useGerman_(useGerman), logDirectory_(std::move(logDirectory)) {}
+
+void CVarnelView::ApplyLanguageTexts() {
+  for (const LanguageText& text : kLanguageTexts) {
+    form_.SetText(text.controlId, useGerman_ ? text.german : text.english);
+  }
+  form_.Invalidate();
+}
+
+void CVarnelView::SetLineStatus(int line, const std::string& text, bool stamped) {
+  LineSession& session = Line(line);
+  if (stamped)
+    session.statusLog += StatusStamp(now()) + "——";
+  session.statusLog += text + "\n";
+  form_.SetText(control::kStatus[line], text);
+}
+
+void CVarnelView::SetLineProgress(int line, int percent) {
+  const int bar = control::kProgressBar[line];
+  if (percent == 0) {
+    form_.SetProgressRange(bar, 0, 100);
+    form_.SetProgressPosition(bar, 0);
+  } else {
+    form_.SetProgressPosition(bar, percent);
+  }
+  Line(line).progress = percent;
+  form_.SetText(control::kPercent[line], Format("%d%c", std::min(percent, 100), '%'));
+}
+
+void CVarnelView::SetLineState(int line, int state) {
+  static const struct {
+    int bitmap;
+    const char* failure;
+  } kStates[] = {
+      {control::kBitmapReady, "Load Ready图标失败!"},
+      {control::kBitmapRunning, "Load Running图标失败!"},
+      {control::kBitmapPass, "Load Pass图标失败!"},
+      {control::kBitmapFail, "Load Fail图标失败!"},
+  };
+  if (state < kLineReady || state > kLineFail) {
+    form_.MessageBox("出现不可知的状态类型!", kApplicationTitle, box::kOk);
+    return;
+  }
+  Line(line).state = state;
+  if (!form_.SetPicture(control::kStatePicture[line], kStates[state].bitmap)) {
+    form_.MessageBox(kStates[state].failure, kApplicationTitle, box::kOk);
+  }
+}
+
+void CVarnelView::ShowLinePort(int line) {
+  const int32_t port = Line(line).diagPort;
+  form_.SetText(control::kPort[line], port > 1 ? Format("COM%d", port) : std::string("NULL"));
+}
+
+void CVarnelView::EnableLineControls(int line, bool enable) {
+  form_.Enable(control::kStartButton[line], enable);
+  form_.Enable(control::kStopButton[line], !enable);
+  bool anyBusy = false;
+  bool allBusy = true;
+  for (const LineSession& session : doc_.lines) {
+    const bool busy = session.busy != 0;
+    anyBusy = anyBusy || busy;
+    allBusy = allBusy && busy;
+  }
+  for (int id : control::kSharedSettings)
+    form_.Enable(id, !anyBusy);
+  for (int id : control::kLineSetting)
+    form_.Enable(id, !anyBusy);
+  form_.Enable(control::kStopAll, anyBusy);
+  form_.Enable(control::kStartAll, !allBusy);
+}
+
+void CVarnelView::EndLineOperation(int line, const std::string& text, int outcome) {
+  SetLineStatus(line, text, true);
+  WriteActionLog(logDirectory_, line, Line(line).statusLog, now());
+  SetLineStatus(line, text, true);
+  FinishLineOperation(line, outcome, Line(line).link.mode == LinkMode::Dload);
+}
+
+void CVarnelView::FinishLineOperation(int line, int outcome, bool inDownloadMode) {
+  LineSession& session = Line(line);
+  const bool passed = outcome == kOutcomeRestored || outcome == kOutcomeBackedUp;
+  SetLineState(line, passed ? kLinePass : kLineFail);
+  if (outcome == kOutcomeRestored || outcome == kOutcomeStopped || outcome == kOutcomeFailed) {
+    session.stickState = kStickSilent;
+    if (inDownloadMode) {
+      DloadReset(session.link);
+    } else {
+      ResetPhone(session.link);
+    }
+  }
+  if (outcome == kOutcomeFailedLeaveStick && inDownloadMode) {
+    form_.MessageBox(Format("线路%d任务失败，请手动重启相应手机", line + 1), kApplicationTitle,
+                     box::kOk);
+  }
+  session.busy = 0;
+  EnableLineControls(line, true);
+  SetLineProgress(line, 0);
+  if (session.searchThread)
+    session.searchThread->Resume();
+}
+
+}  // namespace orbek
