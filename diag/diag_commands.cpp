@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "diag/command_codes.h"
 #include "diag/diag_reply.h"
 #include "diag/nv_status.h"
 #include "platform/clock.h"
@@ -15,15 +16,7 @@
 namespace orbek {
 namespace {
 
-constexpr uint8_t kEsn = 0x01;
-constexpr uint8_t kNvRead = 0x26;
-constexpr uint8_t kNvWrite = 0x27;
-constexpr uint8_t kModeChange = 0x29;
-constexpr uint8_t kDownloader = 0x3A;
-constexpr uint8_t kSpc = 0x41;
-constexpr uint8_t kSubsystem = 0x4B;
-constexpr uint8_t kCommand5C = 0x5C;
-constexpr uint8_t kExtendedBuildId = 0x7C;
+using namespace diag;
 
 constexpr uint16_t kModeOffline = 1;
 constexpr uint16_t kModeReset = 2;

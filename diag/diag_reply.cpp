@@ -3,19 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diag/command_codes.h"
+
 namespace orbek {
 namespace {
 
-constexpr uint8_t kEsn = 0x01;
-constexpr uint8_t kNvRead = 0x26;
-constexpr uint8_t kNvWrite = 0x27;
-constexpr uint8_t kModeChange = 0x29;
-constexpr uint8_t kVersionTable = 0x39;
-constexpr uint8_t kSubsystem = 0x4B;
-constexpr uint8_t kExtendedBuildId = 0x7C;
-
-constexpr size_t kVersionSlotSize = 31;
-constexpr size_t kVersionSlots = 9;
+using namespace diag;
 
 // The decoded reply without its check bytes; reads past its end give zero.
 class ReplyBytes {

@@ -3,18 +3,18 @@
 #include <algorithm>
 #include <vector>
 
+#include "diag/command_codes.h"
 #include "diag/diag_reply.h"
 #include "link/hdlc_framer.h"
 
 namespace orbek {
 namespace {
 
-constexpr uint8_t kVersionTable = 0x39;
-constexpr uint8_t kSubsystem = 0x4B;
+using namespace diag;
+
 constexpr uint8_t kDownloadCheck = 0x05;
 constexpr uint8_t kGetChallenge = 0x06;
 constexpr uint8_t kPutAnswer = 0x07;
-constexpr size_t kVersionSlotSize = 31;
 
 // Writes the subsystem header (and `body`) into the frame buffer byte by byte.
 void BeginSubsystemRequest(PhoneLink& link, uint8_t subsystem, uint8_t command,

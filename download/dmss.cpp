@@ -40,13 +40,6 @@ void BeginDmssRequest(PhoneLink& link, uint8_t command) {
   link.SetReplyParser(LinkMode::Dload, ParseDmssReply);
 }
 
-bool Run(PhoneLink& link, uint8_t attempts, uint32_t timeoutMs, const char* failure) {
-  if (link.Exchange(attempts, timeoutMs))
-    return true;
-  link.ComposeReason(failure);
-  return false;
-}
-
 void PutLe32(uint8_t* out, uint32_t value) {
   for (int i = 0; i < 4; ++i)
     out[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -118,7 +111,7 @@ bool DloadNop(PhoneLink& link) {
 
 bool DloadGetParams(PhoneLink& link, FlashInfo& info) {
   BeginDmssRequest(link, kParameterRequest);
-  if (!Run(link, 1, 20000, "Cannot Get flash Information, Since %s")) {
+  if (!link.ExchangeOrCompose(1, 20000, "Cannot Get flash Information, Since %s")) {
     info = FlashInfo{};
     return false;
   }
@@ -144,19 +137,19 @@ bool DloadWrite32(PhoneLink& link, const uint8_t* data, uint32_t address, uint16
   link.AppendBe32(address);
   link.AppendBe16(length);
   link.AppendBytes(data, length);
-  return Run(link, 3, 5000, "Write a Block of Data to Memory Failed, Since %s");
+  return link.ExchangeOrCompose(3, 5000, "Write a Block of Data to Memory Failed, Since %s");
 }
 
 bool DloadGo(PhoneLink& link, uint16_t segment, uint16_t offset) {
   BeginDmssRequest(link, kGo);
   link.AppendBe16(segment);
   link.AppendBe16(offset);
-  return Run(link, 3, 2000, "Cannot begin execution at an address, Since %s");
+  return link.ExchangeOrCompose(3, 2000, "Cannot begin execution at an address, Since %s");
 }
 
 bool DloadReset(PhoneLink& link) {
   BeginDmssRequest(link, kReset);
-  return Run(link, 3, 2000, "Cannot Reset the Phone, Since %s");
+  return link.ExchangeOrCompose(3, 2000, "Cannot Reset the Phone, Since %s");
 }
 
 }  // namespace orbek

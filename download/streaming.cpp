@@ -26,14 +26,6 @@ void BeginStreamingRequest(PhoneLink& link, uint8_t command) {
   link.SetStreamErrorText(StreamingErrorText);
 }
 
-bool Run(PhoneLink& link, uint8_t attempts, uint32_t timeoutMs, const char* failure) {
-  if (link.Exchange(attempts, timeoutMs))
-    return true;
-  if (failure != nullptr)
-    link.ComposeReason(failure);
-  return false;
-}
-
 // Refuses bulk data the request cannot carry, with the operation's own message.
 bool SetBulkOrFail(PhoneLink& link, const uint8_t* bytes, uint32_t length, const char* failure) {
   if (link.SetBulk(bytes, length))
@@ -100,20 +92,20 @@ bool StreamHello(PhoneLink& link) {
   link.AppendByte(kProtocolVersion);
   link.AppendByte(kCompatibleVersion);
   link.AppendByte(kFeatureBits);
-  return Run(link, 3, 5000, nullptr);
+  return link.Exchange(3, 5000);
 }
 
 bool StreamSecurityMode(PhoneLink& link) {
   BeginStreamingRequest(link, kSecurityMode);
   link.AppendByte(1);
-  return Run(link, 3, 2000, "Cannot go into security, Since %s");
+  return link.ExchangeOrCompose(3, 2000, "Cannot go into security, Since %s");
 }
 
 bool StreamPartitionTable(PhoneLink& link, const uint8_t* table, uint32_t length) {
   const char* failure = "Cannot download partition, Since %s";
   BeginStreamingRequest(link, kPartitionTable);
   link.AppendByte(1);  // override
-  return SetBulkOrFail(link, table, length, failure) && Run(link, 1, 100000, failure);
+  return SetBulkOrFail(link, table, length, failure) && link.ExchangeOrCompose(1, 100000, failure);
 }
 
 bool StreamOpenMultiImage(PhoneLink& link, uint8_t type, const uint8_t* header, uint32_t length) {
@@ -136,7 +128,7 @@ bool StreamOpenMultiImage(PhoneLink& link, uint8_t type, const uint8_t* header, 
     default:
       break;  // the code byte alone
   }
-  return Run(link, 2, 25000, failure);
+  return link.ExchangeOrCompose(2, 25000, failure);
 }
 
 bool StreamWrite(PhoneLink& link, const uint8_t* data, uint32_t address, uint32_t length) {
@@ -157,18 +149,18 @@ bool StreamWrite(PhoneLink& link, const uint8_t* data, uint32_t address, uint32_
 
 bool StreamClose(PhoneLink& link) {
   BeginStreamingRequest(link, kClose);
-  return Run(link, 3, 20000, nullptr);
+  return link.Exchange(3, 20000);
 }
 
 bool StreamNop(PhoneLink& link) {
   BeginStreamingRequest(link, kNop);
   link.AppendByte(0x11);
-  return Run(link, 1, 5000, nullptr);
+  return link.Exchange(1, 5000);
 }
 
 bool StreamReset(PhoneLink& link) {
   BeginStreamingRequest(link, kReset);
-  return Run(link, 3, 20000, nullptr);
+  return link.Exchange(3, 20000);
 }
 
 }  // namespace orbek

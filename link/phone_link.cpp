@@ -72,6 +72,14 @@ void PhoneLink::ComposeReason(const char* messageFormat) {
   reason = scratch;
 }
 
+bool PhoneLink::ExchangeOrCompose(uint8_t attempts, uint32_t timeoutMs, const char* failureFormat) {
+  if (Exchange(attempts, timeoutMs))
+    return true;
+  if (failureFormat != nullptr)
+    ComposeReason(failureFormat);
+  return false;
+}
+
 void PhoneLink::BeginRequest(LinkMode requestMode, uint8_t command) {
   Clear();
   mode = requestMode;

@@ -88,6 +88,8 @@ class PhoneLink {
 
   // reason = `messageFormat` with its %s filled with the current reason.
   void ComposeReason(const char* messageFormat);
+  // Exchange(); on failure ComposeReason(failureFormat) when one is given.
+  bool ExchangeOrCompose(uint8_t attempts, uint32_t timeoutMs, const char* failureFormat);
 
   // Clear(), then a request of `mode` with the command code alone; the Append calls add its
   // fields to the payload, SetBulk its bulk data (false when longer than kBulkCapacity).

@@ -169,6 +169,13 @@ TEST_F(ViewTest, EndingAFailedUpdateResetsTheStickAndWritesTheLog) {
   EXPECT_EQ(form.Text(1101), "0%");
   EXPECT_TRUE(form.Boxes().empty());
   EXPECT_TRUE(testing::WaitUntil([&] { return resumed == 1; }));  // the search thread was resumed
+
+  // A second end within the same second replaces the file, with the whole log once more.
+  view.EndLineOperation(0, "again", kOutcomeFailed);
+  EXPECT_EQ(ReadLog(0),
+            "header\r\n2010.7.16 9:5:3\xA1\xAA\xA1\xAAUpdate fehlgeschlagen\r\n2010.7.16 "
+            "9:5:3\xA1\xAA\xA1\xAAUpdate fehlgeschlagen\r\n2010.7.16 9:5:3\xA1\xAA\xA1\xAA"
+            "again\r\n");
 }
 
 TEST_F(ViewTest, EndingInDownloadModeAsksForAManualRestart) {
