@@ -61,6 +61,8 @@ class CVarnelDoc {
   std::array<LineSession, kLineCount> lines;
   std::string selectedBoardTag;
   int nvMode = 2;
+  // Whether the re-plug thread calls the library; 1 from the start, nothing clears it.
+  std::atomic<int> replugEnabled{1};
 };
 
 }  // namespace orbek
