@@ -45,6 +45,9 @@ struct LineSession {
   std::string currentVersion;
   std::string nvDirectory;
   std::string nvFilePath;
+  // Where the extracted package lies, and its files the line opens by path.
+  std::string imageDirectory;
+  std::string amssPath;
   std::string armprgPath;
   // Every status line shown since the last reset, each ended by "\n".
   std::string statusLog;
