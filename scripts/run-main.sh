@@ -20,8 +20,8 @@ sim=$!
 trap 'kill $sim 2>/dev/null || true; rm -rf "$root"' EXIT
 for _ in $(seq 250); do grep -q '^ready' "$root/sim.out" && break; sleep 0.02; done
 
-echo "Orbek Updater: the update is not built yet; this runs the link layer against the"
-echo "simulated stick (clock ${ORBEK_TIME_SCALE}x, ports under $root)."
+echo "Orbek Updater: the update is not built yet; this runs the port search and the link layer"
+echo "against the simulated stick (clock ${ORBEK_TIME_SCALE}x, ports under $root)."
 echo "stick: $(head -n 1 "$root/sim.out")"
 diag=$(sed -n 's/^ready diag=COM\([0-9]*\).*/\1/p' "$root/sim.out")
 
