@@ -47,8 +47,17 @@ struct LineSession {
   std::string nvFilePath;
   // Where the extracted package lies, and its files the line opens by path.
   std::string imageDirectory;
+  std::string partitionPath;
+  std::string qcsblHeaderPath;
+  std::string qcsblPath;
+  std::string oemsblHeaderPath;
+  std::string oemsblPath;
+  std::string amssHeaderPath;
   std::string amssPath;
+  std::string efsPath;
   std::string armprgPath;
+  std::string nandprgHeaderPath;
+  std::string nandprgPath;
   // Every status line shown since the last reset, each ended by "\n".
   std::string statusLog;
   int state = kLineReady;

@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "platform/regedit_text.h"
+#include "tests/support/recording_cmd.h"
 #include "tests/support/registry_root.h"
 
 namespace orbek {
@@ -31,18 +31,7 @@ class ConnectionManagerTest : public ::testing::Test {
   void SetUp() override {
     installDir = fs::path(root.Path()) / "drive_c/Program Files/Windows Service/Tazlonewversion";
     fs::create_directories(installDir);
-    // A "cmd" that records where it ran and with what.
-    const fs::path bin = fs::path(root.Path()) / "bin";
-    fs::create_directories(bin);
-    log = fs::path(root.Path()) / "cmd.log";
-    std::ofstream(bin / "cmd") << "#!/bin/sh\necho \"$PWD $*\" >> '" << log.string() << "'\n";
-    fs::permissions(bin / "cmd", fs::perms::owner_all);
-    const char* path = std::getenv("PATH");
-    savedPath = path != nullptr ? path : "";
-    setenv("PATH", (bin.string() + ":" + savedPath).c_str(), 1);
   }
-
-  void TearDown() override { setenv("PATH", savedPath.c_str(), 1); }
 
   void Register(const std::string& location) {
     root.Write("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\" +
@@ -52,14 +41,13 @@ class ConnectionManagerTest : public ::testing::Test {
 
   testing::RegistryRoot root;
   fs::path installDir;
-  fs::path log;
-  std::string savedPath;
+  testing::RecordingCmd cmd{root.Path()};
   ConnectionManager manager{kInstall};
 };
 
 TEST_F(ConnectionManagerTest, StopRunsKillsvrInTheInstallDirectory) {
   EXPECT_TRUE(manager.StopConnectionManager());
-  EXPECT_EQ(ReadAll(log), installDir.string() + " /c call killsvr.bat\n");
+  EXPECT_EQ(cmd.Log(), installDir.string() + " /c call killsvr.bat\n");
 }
 
 TEST_F(ConnectionManagerTest, InstalledManagerIsRestartedWithTheExactScript) {
@@ -73,7 +61,7 @@ TEST_F(ConnectionManagerTest, InstalledManagerIsRestartedWithTheExactScript) {
             "set\r\nset DBUS_STARTER_ADDRESS=\r\nset DBUS_STARTER_BUS_TYPE=\r\nset "
             "DBUS_SESSION_BUS_ADDRESS=\r\nset\r\nstart \"start tessard\" "
             "\"C:\\Apps\\CM\\Bin/tessard.exe\"");
-  EXPECT_EQ(ReadAll(log), installDir.string() + " /c call tessard.bat\n");
+  EXPECT_EQ(cmd.Log(), installDir.string() + " /c call tessard.bat\n");
 }
 
 TEST_F(ConnectionManagerTest, NoRestartWithoutAUsableLocation) {
@@ -97,13 +85,13 @@ TEST_F(ConnectionManagerTest, NoRestartWithoutAUsableLocation) {
   EXPECT_TRUE(tooLong.RestartScript().empty());
   EXPECT_FALSE(tooLong.RestartConnectionManager());
   EXPECT_FALSE(fs::exists(installDir / "tessard.bat"));
-  EXPECT_FALSE(fs::exists(log));
+  EXPECT_FALSE(cmd.Ran());
 }
 
 TEST_F(ConnectionManagerTest, MissingInterpreterReturnsAtOnce) {
   setenv("PATH", "/nonexistent", 1);
   EXPECT_TRUE(manager.StopConnectionManager());
-  EXPECT_FALSE(fs::exists(log));
+  EXPECT_FALSE(cmd.Ran());
 }
 
 }  // namespace

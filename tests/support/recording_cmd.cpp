@@ -1,0 +1,40 @@
+#include "tests/support/recording_cmd.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace orbek::testing {
+
+namespace fs = std::filesystem;
+
+RecordingCmd::RecordingCmd(const std::string& directory, const std::string& extraShell) {
+  const fs::path bin = fs::path(directory) / "bin";
+  fs::create_directories(bin);
+  log_ = (fs::path(directory) / "cmd.log").string();
+  std::ofstream(bin / "cmd") << "#!/bin/sh\nLOG='" << log_ << "'\necho \"$PWD $*\" >> \"$LOG\"\n"
+                             << extraShell << "\n";
+  fs::permissions(bin / "cmd", fs::perms::owner_all);
+  const char* path = std::getenv("PATH");
+  savedPath_ = path != nullptr ? path : "";
+  setenv("PATH", (bin.string() + ":" + savedPath_).c_str(), 1);
+}
+
+RecordingCmd::~RecordingCmd() {
+  setenv("PATH", savedPath_.c_str(), 1);
+}
+
+std::string RecordingCmd::Log() const {
+  std::ifstream file(log_, std::ios::binary);
+  std::stringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+bool RecordingCmd::Ran() const {
+  return fs::exists(log_);
+}
+
+}  // namespace orbek::testing
