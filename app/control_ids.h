@@ -33,6 +33,9 @@ inline constexpr int kStartButton[8] = {1008, 2021, 2022, 2023, 2024, 2025, 2026
 inline constexpr int kStopButton[8] = {2030, 2031, 2032, 2033, 2034, 2035, 2036, 2037};
 inline constexpr int kLineSetting[8] = {2040, 2041, 2042, 2043, 2044, 2045, 2046, 2047};
 inline constexpr int kSharedSettings[] = {2050, 2051, 2052};
+// The NV directory and the default NV file, as the factory dialog's edit boxes show them.
+inline constexpr int kNvDirectoryEdit = 2055;
+inline constexpr int kDefaultNvFileEdit = 2056;
 inline constexpr int kStartAll = 2060;
 inline constexpr int kStopAll = 2061;
 

@@ -72,7 +72,13 @@ class CVarnelDoc {
   CVarnelDoc();
   std::array<LineSession, kLineCount> lines;
   std::string selectedBoardTag;
+  // Which NV items go round the update: 0 none, 1 all but 550 and 4051, 2 all, 3 the default
+  // file's.
   int nvMode = 2;
+  // The backup file chosen for mode 3.
+  std::string defaultNvFile;
+  // Every line's NV directory becomes `directory`, its backup file "<directory>\ChannelN.nvm".
+  void SetNvDirectory(const std::string& directory);
   // Whether the re-plug thread calls the library; 1 from the start, nothing clears it.
   std::atomic<int> replugEnabled{1};
 };

@@ -6,6 +6,7 @@
 #include "app/form_texts.h"
 #include "diag/diag_commands.h"
 #include "download/dmss.h"
+#include "platform/files.h"
 #include "platform/text_format.h"
 
 namespace orbek {
@@ -14,6 +15,14 @@ CVarnelDoc::CVarnelDoc() {
   for (int i = 0; i < kLineCount; ++i)
     lines[static_cast<size_t>(i)].index = i;
   lines[0].diagPort = 1;
+  SetNvDirectory(platform::ExecutableDirectory());
+}
+
+void CVarnelDoc::SetNvDirectory(const std::string& directory) {
+  for (LineSession& line : lines) {
+    line.nvDirectory = directory;
+    line.nvFilePath = Format("%s\\Channel%d.nvm", directory.c_str(), line.index + 1);
+  }
 }
 
 CVarnelView::CVarnelView(Form& form, CVarnelDoc& doc, bool useGerman, std::string logDirectory)

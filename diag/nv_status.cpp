@@ -36,7 +36,7 @@ const NvStatusEntry* Find(uint16_t status) {
 
 const char* NvStatusName(uint16_t status) {
   const NvStatusEntry* entry = Find(status);
-  return entry != nullptr ? entry->name : nullptr;
+  return entry != nullptr ? entry->name : "Unknown status!";
 }
 
 const char* NvStatusText(uint16_t status) {

@@ -12,7 +12,7 @@ inline constexpr uint16_t kNvReadOnly = 7;
 // Set by the updater itself when the exchange failed.
 inline constexpr uint16_t kNvExchangeFailed = 0xFFFF;
 
-// "NV_DONE_S" ... "NV_RWOPFAILED_S"; nullptr for a value without a name.
+// "NV_DONE_S" ... "NV_RWOPFAILED_S"; "Unknown status!" for a value without a name.
 const char* NvStatusName(uint16_t status);
 // The message text of a status; empty for values without one (and for success).
 const char* NvStatusText(uint16_t status);

@@ -34,6 +34,22 @@ bool ParseFault(const std::string& spec, FaultRule& rule, std::string& error) {
   if (fields.size() < 2)
     return false;
   const std::string& kind = fields[0];
+  if (kind == "nvrefuse") {
+    uint32_t item = 0;
+    uint32_t status = 4;
+    rule = FaultRule{};
+    rule.kind = FaultKind::NvRefuse;
+    if (fields.size() > 4 || !ParseNumber(fields[1], 0xFFFF, item) ||
+        (fields.size() >= 3 && (!ParseNumber(fields[2], 1000000, rule.remaining) ||
+                                rule.remaining == 0)) ||
+        (fields.size() == 4 && !ParseNumber(fields[3], 0xFFFF, status))) {
+      return false;
+    }
+    rule.nvItem = static_cast<uint16_t>(item);
+    rule.nvStatus = static_cast<uint16_t>(status);
+    error.clear();
+    return true;
+  }
   uint32_t command = 0;
   if (!ParseNumber(fields[1], 0xFF, command))
     return false;
@@ -91,7 +107,7 @@ bool ParseFault(const std::string& spec, FaultRule& rule, std::string& error) {
 FaultDecision FaultPlan::Decide(uint8_t command) {
   FaultDecision decision;
   for (FaultRule& rule : rules_) {
-    if (rule.command != command)
+    if (rule.command != command || rule.kind == FaultKind::NvRefuse)
       continue;
     if (rule.kind == FaultKind::Unplug) {
       if (++rule.seen == rule.occurrence) {
@@ -124,10 +140,21 @@ FaultDecision FaultPlan::Decide(uint8_t command) {
         decision.merge = true;
         break;
       case FaultKind::Unplug:
+      case FaultKind::NvRefuse:
         break;
     }
   }
   return decision;
+}
+
+std::optional<uint16_t> FaultPlan::RefuseNvItem(uint16_t item) {
+  for (FaultRule& rule : rules_) {
+    if (rule.kind == FaultKind::NvRefuse && rule.nvItem == item && rule.remaining > 0) {
+      --rule.remaining;
+      return rule.nvStatus;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace orbek::sim

@@ -9,7 +9,10 @@
 //                             following reply, in one write
 //   unplug:CODE:NTH[:MS|never] at the NTH request the stick drops off the bus instead of
 //                             answering, and comes back after MS (default: its re-plug delay)
-// CODE, ERR, N and MS are decimal or 0x-prefixed hexadecimal.
+//   nvrefuse:ITEM[:N[:STATUS]] the next N reads or writes of NV item ITEM are answered with
+//                             NV status STATUS (default 4, the NV's own failure) and change
+//                             nothing
+// CODE, ERR, N, MS, ITEM and STATUS are decimal or 0x-prefixed hexadecimal.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +22,7 @@
 
 namespace orbek::sim {
 
-enum class FaultKind { NoReply, ErrorReply, BadCrc, Delay, Split, Merge, Unplug };
+enum class FaultKind { NoReply, ErrorReply, BadCrc, Delay, Split, Merge, Unplug, NvRefuse };
 
 struct FaultRule {
   FaultKind kind = FaultKind::NoReply;
@@ -31,6 +34,8 @@ struct FaultRule {
   std::optional<uint32_t> returnAfterMs;  // unplug: nullopt = the re-plug delay
   bool neverReturn = false;
   uint32_t seen = 0;  // requests with this command seen so far (unplug)
+  uint16_t nvItem = 0;    // nvrefuse
+  uint16_t nvStatus = 4;  // nvrefuse
 };
 
 // Parses one SPEC as above; false with `error` set when it is not understood.
@@ -54,6 +59,8 @@ class FaultPlan {
   void Add(const FaultRule& rule) { rules_.push_back(rule); }
   // Consumes the rules that strike the request with this command code.
   FaultDecision Decide(uint8_t command);
+  // Consumes a refusal of this NV item: the status to answer with.
+  std::optional<uint16_t> RefuseNvItem(uint16_t item);
 
  private:
   std::vector<FaultRule> rules_;

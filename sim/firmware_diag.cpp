@@ -157,6 +157,11 @@ std::optional<Bytes> FirmwareDiag::Handle(Stick& stick, const Bytes& packet) {
     case kNvWrite: {
       if (packet.size() != kNvPacketLength)
         return DiagRefusal(kBadLength, packet);
+      if (std::optional<uint16_t> refusal = stick.RefuseNvItem(Le16(packet, 1))) {
+        static const NvData kZero{};
+        const uint8_t* data = packet[0] == kNvRead ? kZero.data() : packet.data() + 3;
+        return NvReply(packet[0], Le16(packet, 1), data, *refusal);
+      }
       return packet[0] == kNvRead ? NvRead(state, packet) : NvWrite(state, packet);
     }
     default:

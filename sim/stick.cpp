@@ -66,6 +66,11 @@ void Stick::AddFault(const FaultRule& rule) {
   faults_.Add(rule);
 }
 
+std::optional<uint16_t> Stick::RefuseNvItem(uint16_t item) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  return faults_.RefuseNvItem(item);
+}
+
 void Stick::SetHandler(StickMode mode, std::unique_ptr<PacketHandler> handler) {
   std::lock_guard<std::recursive_mutex> hold(mutex_);
   handlers_[mode] = std::move(handler);

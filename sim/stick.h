@@ -138,6 +138,8 @@ class Stick {
 
   // Fires the timed events that are due.
   void Pump();
+  // The status a refused NV item is answered with, when a fault refuses it now.
+  std::optional<uint16_t> RefuseNvItem(uint16_t item);
 
   // Device actions, for command handlers and tests.
   // Answers, then drops off the bus after the reset latency and comes back in `next` mode after

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "nv/nv_item_list.h"
+
 namespace orbek::sim {
 namespace {
 
@@ -21,6 +23,28 @@ NvData Pattern(uint16_t item) {
   NvData data{};
   for (size_t i = 0; i < data.size(); ++i)
     data[i] = static_cast<uint8_t>(item * 31 + i * 7);
+  return data;
+}
+
+// Item 0: the ESN, little-endian.
+NvData EsnItem(uint32_t esn) {
+  NvData data{};
+  for (size_t i = 0; i < 4; ++i)
+    data[i] = static_cast<uint8_t>(esn >> (8 * i));
+  return data;
+}
+
+// Item 550: the IMEI as the stick stores it, a length byte and BCD digits with the type nibble
+// 0xA in front.
+NvData ImeiItem(const std::string& digits) {
+  NvData data{};
+  data[0] = 8;
+  const std::string nibbles = "\x0A" + digits;
+  for (size_t i = 0; i < nibbles.size(); i += 2) {
+    const uint8_t low = static_cast<uint8_t>(nibbles[i] & 0x0F);
+    const uint8_t high = i + 1 < nibbles.size() ? static_cast<uint8_t>(nibbles[i + 1] & 0x0F) : 0;
+    data[1 + i / 2] = static_cast<uint8_t>(high << 4 | low);
+  }
   return data;
 }
 
@@ -80,10 +104,18 @@ Bytes DefaultFirmwareRecord() {
 
 StickConfig DefaultStickConfig() {
   StickConfig config;
-  for (uint16_t item : {0, 10, 22, 25, 32, 33, 71, 550, 4051})
+  // The items a stick of this family holds: the calibration and radio items the updater
+  // preserves, a few it does not, and some it never activated.
+  for (uint16_t item : NvListedItems()) {
+    if (item % 53 != 11)
+      config.nvItems[item] = Pattern(item);
+  }
+  for (uint16_t item : {10, 25, 32, 33, 71, 4051})
     config.nvItems[item] = Pattern(item);
-  config.inactiveNvItems = {1, 441};
-  config.readOnlyNvItems = {0};
+  config.nvItems[0] = EsnItem(config.esn);
+  config.nvItems[550] = ImeiItem("357123456789012");
+  config.inactiveNvItems = {1, 441, 1168, 3759};
+  config.readOnlyNvItems = {0, 4994};
   return config;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -28,6 +29,15 @@ std::string CurrentDirectory() {
   return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string(".");
 }
 
+std::string ExecutableDirectory() {
+  char buffer[4096];
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0)
+    return CurrentDirectory() + "/";
+  std::string path(buffer, static_cast<size_t>(length));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
 bool PathExists(const std::string& path) {
   struct stat info {};
   return stat(NativePath(path).c_str(), &info) == 0;
@@ -37,10 +47,47 @@ bool CreateOneDirectory(const std::string& path) {
   return mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 
-WriteResult WriteNewFile(const std::string& path, const void* data, size_t size) {
+namespace {
+
+int CauseOf(int error) {
+  switch (error) {
+    case ENOENT:
+      return kCauseFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return kCauseBadPath;
+    case EMFILE:
+    case ENFILE:
+      return kCauseTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return kCauseAccessDenied;
+    case ETXTBSY:
+      return kCauseSharingViolation;
+    case ENOSPC:
+    case EDQUOT:
+      return kCauseDiskFull;
+    default:
+      return kCauseGeneric;
+  }
+}
+
+void SetCause(int* cause, int error) {
+  if (cause != nullptr)
+    *cause = CauseOf(error);
+}
+
+}  // namespace
+
+WriteResult WriteNewFile(const std::string& path, const void* data, size_t size,
+                         WriteOptions options) {
   const int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0)
+  if (fd < 0) {
+    SetCause(options.cause, errno);
     return WriteResult::OpenFailed;
+  }
   // One write; the kernel may take a large buffer in parts, so the rest follows until done.
   const char* next = static_cast<const char*>(data);
   size_t left = size;
@@ -50,19 +97,34 @@ WriteResult WriteNewFile(const std::string& path, const void* data, size_t size)
     if (written < 0 && errno == EINTR)
       continue;
     if (written <= 0) {
+      SetCause(options.cause, written == 0 ? ENOSPC : errno);
       complete = false;
       break;
     }
     next += written;
     left -= static_cast<size_t>(written);
   }
-  if (close(fd) != 0)
+  if (complete && options.flush && fsync(fd) != 0) {
+    SetCause(options.cause, errno);
     complete = false;
+  }
+  if (close(fd) != 0 && complete) {
+    SetCause(options.cause, errno);
+    complete = false;
+  }
   return complete ? WriteResult::Written : WriteResult::WriteFailed;
 }
 
 bool DeleteOneFile(const std::string& path) {
   return unlink(NativePath(path).c_str()) == 0;
+}
+
+bool ReplaceFileWith(const std::string& target, const std::string& source, int* cause) {
+  if (std::rename(NativePath(source).c_str(), NativePath(target).c_str()) != 0) {
+    SetCause(cause, errno);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace orbek::platform

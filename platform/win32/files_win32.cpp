@@ -1,3 +1,4 @@
+#include <stdlib.h>
 #include <windows.h>
 
 #include "platform/files.h"
@@ -14,6 +15,17 @@ std::string CurrentDirectory() {
   return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string(".");
 }
 
+std::string ExecutableDirectory() {
+  char path[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return CurrentDirectory() + "\\";
+  char drive[_MAX_DRIVE] = {};
+  char directory[_MAX_DIR] = {};
+  _splitpath(path, drive, directory, nullptr, nullptr);
+  return std::string(drive) + directory;
+}
+
 bool PathExists(const std::string& path) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(path.c_str(), &found);
@@ -27,19 +39,77 @@ bool CreateOneDirectory(const std::string& path) {
   return CreateDirectoryA(path.c_str(), nullptr) != 0;
 }
 
-WriteResult WriteNewFile(const std::string& path, const void* data, size_t size) {
+namespace {
+
+void SetCause(int* cause, DWORD error) {
+  if (cause == nullptr)
+    return;
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+      *cause = kCauseFileNotFound;
+      break;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+      *cause = kCauseBadPath;
+      break;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      *cause = kCauseTooManyOpenFiles;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      *cause = kCauseAccessDenied;
+      break;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      *cause = kCauseSharingViolation;
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      *cause = kCauseDiskFull;
+      break;
+    default:
+      *cause = kCauseGeneric;
+  }
+}
+
+}  // namespace
+
+WriteResult WriteNewFile(const std::string& path, const void* data, size_t size,
+                         WriteOptions options) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
+  if (file == INVALID_HANDLE_VALUE) {
+    SetCause(options.cause, GetLastError());
     return WriteResult::OpenFailed;
+  }
   DWORD written = 0;
   const bool wrote = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) != 0;
-  const bool closed = CloseHandle(file) != 0;
-  return wrote && closed && written == size ? WriteResult::Written : WriteResult::WriteFailed;
+  bool complete = wrote && written == size;
+  if (!complete)
+    SetCause(options.cause, wrote ? ERROR_DISK_FULL : GetLastError());
+  if (complete && options.flush && FlushFileBuffers(file) == 0) {
+    SetCause(options.cause, GetLastError());
+    complete = false;
+  }
+  if (CloseHandle(file) == 0 && complete) {
+    SetCause(options.cause, GetLastError());
+    complete = false;
+  }
+  return complete ? WriteResult::Written : WriteResult::WriteFailed;
 }
 
 bool DeleteOneFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0;
+}
+
+bool ReplaceFileWith(const std::string& target, const std::string& source, int* cause) {
+  if (MoveFileExA(source.c_str(), target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    SetCause(cause, GetLastError());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace orbek::platform

@@ -104,7 +104,7 @@ TEST_F(DiagCommands, NvItemsWithoutAnswer) {
 TEST_F(DiagCommands, NvStatusNamesAndTexts) {
   EXPECT_STREQ(NvStatusName(5), "NV_NOTACTIVE_S");
   EXPECT_STREQ(NvStatusName(0xFFFF), "NV_RWOPFAILED_S");
-  EXPECT_EQ(NvStatusName(11), nullptr);
+  EXPECT_STREQ(NvStatusName(11), "Unknown status!");
   EXPECT_STREQ(NvStatusText(10), "address is not a valid allocation ");
   EXPECT_STREQ(NvStatusText(11), "");
 }

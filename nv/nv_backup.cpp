@@ -1,0 +1,211 @@
+#include "nv/nv_backup.h"
+
+#include <fstream>
+
+#include "app/control_ids.h"
+#include "app/form_texts.h"
+#include "diag/diag_commands.h"
+#include "diag/maker_commands.h"
+#include "diag/nv_status.h"
+#include "package/image_set.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/text_format.h"
+
+namespace orbek {
+namespace {
+
+constexpr int kReadAttempts = 3;
+constexpr uint32_t kRetryWaitMs = 100;
+constexpr int kModeAttempts = 3;
+constexpr uint32_t kModeRetryWaitMs = 200;
+constexpr uint32_t kModeSettleMs = 1000;
+constexpr int kNvModeRadioOnly = 1;
+constexpr int kNvModeDefaultFile = 3;
+
+// The firmware version record goes to the stick before NV traffic; the result is not needed.
+void SendNvDownloadCheck(CVarnelView& view, int line) {
+  FirmwareRecord record{};
+  FindVersionRecord(view, line, record);
+  PhoneLink& link = view.Line(line).link;
+  if (!DownloadCheck(link, record, kMakerSecurity)) {
+    platform::SleepMs(kRetryWaitMs);
+    DownloadCheck(link, record, kMakerSecurity);
+  }
+}
+
+// Up to three tries of a mode change, 200 ms after each failure, then a second to settle.
+void ChangeModeWithRetries(PhoneLink& link, bool (*change)(PhoneLink&)) {
+  for (int attempt = 0; attempt < kModeAttempts; ++attempt) {
+    if (change(link))
+      break;
+    platform::SleepMs(kModeRetryWaitMs);
+  }
+  platform::SleepMs(kModeSettleMs);
+}
+
+bool WriteItemWithRetries(PhoneLink& link, NvRecord& slot) {
+  if (WriteNvItem(link, slot.itemId, slot.data, slot.status))
+    return true;
+  // An inactive or read-only item cannot take the value: it counts as restored.
+  if (slot.status == kNvNotActive || slot.status == kNvReadOnly)
+    return true;
+  if (WriteNvItem(link, slot.itemId, slot.data, slot.status))
+    return true;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    platform::SleepMs(kRetryWaitMs);
+    if (WriteNvItem(link, slot.itemId, slot.data, slot.status))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool WriteNvBackupFile(CVarnelView& view, int line, const std::string& path, const NvTable& table) {
+  const std::vector<uint8_t> bytes = EncodeNvTable(table);
+  const std::string staging = path + ".tmp";
+  int cause = platform::kCauseNone;
+  bool written = platform::WriteNewFile(staging, bytes.data(), bytes.size(),
+                                        {.flush = true, .cause = &cause}) ==
+                 platform::WriteResult::Written;
+  if (written)
+    written = platform::ReplaceFileWith(path, staging, &cause);
+  if (written)
+    return true;
+  platform::DeleteOneFile(staging);
+  view.SetLineStatus(line, Format("线路 %d 失败,保存数据到 %s (%d)", line + 1, path.c_str(), cause),
+                     true);
+  return false;
+}
+
+bool ReadNvBackupFile(CVarnelView& view, int line, const std::string& path, NvTable& table) {
+  std::ifstream file(platform::NativePath(path), std::ios::binary | std::ios::ate);
+  if (!file)
+    return false;
+  const std::streamoff length = file.tellg();
+  std::vector<uint8_t> bytes;
+  if (length == static_cast<std::streamoff>(kNvBackupFileSize)) {
+    bytes.resize(kNvBackupFileSize);
+    file.seekg(0);
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!file)
+      bytes.clear();
+  }
+  if (DecodeNvTable(bytes.data(), bytes.size(), table))
+    return true;
+  const char* damaged = "NVM file for backup NV doesn't exist or destroyed";
+  view.SetLineStatus(line, damaged, true);
+  view.form().MessageBox(damaged, kApplicationTitle, box::kOk);
+  return false;
+}
+
+bool NvDirectoryExists(Form& form, const std::string& path) {
+  std::string directory = path;
+  if (directory.size() == 3 && directory[1] == ':')
+    return true;
+  if (!directory.empty() && directory.back() == '\\')
+    directory.pop_back();
+  if (!directory.empty() && platform::PathExists(directory))
+    return true;
+  form.MessageBox(Format("Cannot create directory:%s", path.c_str()), kApplicationTitle,
+                  box::kOk);
+  return false;
+}
+
+bool BackupNv(CVarnelView& view, int line, const std::string& path) {
+  SendNvDownloadCheck(view, line);
+  PhoneLink& link = view.Line(line).link;
+  NvTable table = BuildNvItemList();
+  for (size_t slot = 0; slot < table.size(); ++slot) {
+    view.SetLineProgress(line, 10 + static_cast<int>(slot * 10 / kNvSlotCount));
+    NvRecord& record = table[slot];
+    if (record.itemId >= kNvEndMarker)
+      break;
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+      if (ReadNvItem(link, record.itemId, record.data, record.status))
+        break;
+      platform::SleepMs(kRetryWaitMs);
+    }
+  }
+  return WriteNvBackupFile(view, line, path, table);
+}
+
+bool RestoreNv(CVarnelView& view, int line, const std::string& path) {
+  SendNvDownloadCheck(view, line);
+  PhoneLink& link = view.Line(line).link;
+  NvTable table = BuildNvItemList();
+  if (!ReadNvBackupFile(view, line, path, table))
+    return false;
+  ChangeModeWithRetries(link, GoOffline);
+  const bool radioOnly = view.doc().nvMode == kNvModeRadioOnly;
+  for (size_t slot = 0; slot < table.size(); ++slot) {
+    view.SetLineProgress(line, 82 + static_cast<int>(slot * 13 / kNvSlotCount));
+    NvRecord& record = table[slot];
+    if (record.itemId >= kNvEndMarker)
+      break;
+    if (radioOnly && (record.itemId == 550 || record.itemId == 4051))
+      continue;
+    if (record.status != kNvDone)
+      continue;  // not read at backup time
+    if (!WriteItemWithRetries(link, record))
+      return false;  // the stick stays offline
+  }
+  ChangeModeWithRetries(link, ChangeModeFour);
+  return true;
+}
+
+int BackupNvThread(CVarnelView& view, int line) {
+  LineSession& session = view.Line(line);
+  uint32_t esn = 0;
+  ReadEsn(session.link, esn);
+  if (!NvDirectoryExists(view.form(), session.nvDirectory)) {
+    view.EndLineOperation(line, "不能建立NV区目录，请检查备份路径设置是否正确!",
+                          kOutcomeFailedLeaveStick);
+    view.SetLineState(line, kLineFail);
+    return 0;
+  }
+  view.SetLineStatus(line, "NV区备份目录建立成功", true);
+  view.SetLineStatus(line, "现在开始备份NV区", true);
+  if (!BackupNv(view, line, session.nvFilePath)) {
+    view.EndLineOperation(line, session.link.reason, kOutcomeFailedLeaveStick);
+    return 0;
+  }
+  view.EndLineOperation(line, "备份NV区成功", kOutcomeBackedUp);
+  view.SetLineState(line, kLinePass);
+  view.SetLineProgress(line, 100);
+  return 0;
+}
+
+int RestoreNvThread(CVarnelView& view, int line) {
+  LineSession& session = view.Line(line);
+  const int mode = view.doc().nvMode;
+  if (mode != 0) {
+    const bool defaultFile = mode == kNvModeDefaultFile;
+    view.SetLineStatus(line, defaultFile ? "装载缺省NV区" : "重载NV区参数", true);
+    if (!RestoreNv(view, line, defaultFile ? view.doc().defaultNvFile : session.nvFilePath)) {
+      view.EndLineOperation(line, defaultFile ? "装载缺省NV区失败" : "重载NV区参数失败",
+                            kOutcomeFailedLeaveStick);
+      view.SetLineState(line, kLineFail);
+      return 0;
+    }
+  }
+  view.EndLineOperation(line, "恢复NV区成功", kOutcomeRestored);
+  view.SetLineState(line, kLinePass);
+  return 0;
+}
+
+void ChooseNvDirectory(CVarnelView& view, const std::optional<std::string>& chosen) {
+  if (chosen)
+    view.doc().SetNvDirectory(*chosen);
+  view.form().SetText(control::kNvDirectoryEdit, view.doc().lines[0].nvDirectory);
+}
+
+void ChooseDefaultNvFile(CVarnelView& view, const std::optional<std::string>& chosen) {
+  if (!chosen)
+    return;
+  view.form().SetText(control::kDefaultNvFileEdit, *chosen);
+  view.doc().defaultNvFile = *chosen;
+}
+
+}  // namespace orbek
