@@ -66,9 +66,9 @@ bool WriteNvBackupFile(CVarnelView& view, int line, const std::string& path, con
   const std::vector<uint8_t> bytes = EncodeNvTable(table);
   const std::string staging = path + ".tmp";
   int cause = platform::kCauseNone;
-  bool written = platform::WriteNewFile(staging, bytes.data(), bytes.size(),
-                                        {.flush = true, .cause = &cause}) ==
-                 platform::WriteResult::Written;
+  bool written =
+      platform::WriteNewFile(staging, bytes.data(), bytes.size(),
+                             {.flush = true, .cause = &cause}) == platform::WriteResult::Written;
   if (written)
     written = platform::ReplaceFileWith(path, staging, &cause);
   if (written)
@@ -108,8 +108,7 @@ bool NvDirectoryExists(Form& form, const std::string& path) {
     directory.pop_back();
   if (!directory.empty() && platform::PathExists(directory))
     return true;
-  form.MessageBox(Format("Cannot create directory:%s", path.c_str()), kApplicationTitle,
-                  box::kOk);
+  form.MessageBox(Format("Cannot create directory:%s", path.c_str()), kApplicationTitle, box::kOk);
   return false;
 }
 

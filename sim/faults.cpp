@@ -40,8 +40,8 @@ bool ParseFault(const std::string& spec, FaultRule& rule, std::string& error) {
     rule = FaultRule{};
     rule.kind = FaultKind::NvRefuse;
     if (fields.size() > 4 || !ParseNumber(fields[1], 0xFFFF, item) ||
-        (fields.size() >= 3 && (!ParseNumber(fields[2], 1000000, rule.remaining) ||
-                                rule.remaining == 0)) ||
+        (fields.size() >= 3 &&
+         (!ParseNumber(fields[2], 1000000, rule.remaining) || rule.remaining == 0)) ||
         (fields.size() == 4 && !ParseNumber(fields[3], 0xFFFF, status))) {
       return false;
     }

@@ -33,7 +33,7 @@ struct FaultRule {
   uint32_t occurrence = 0;                // unplug: the request number it strikes at
   std::optional<uint32_t> returnAfterMs;  // unplug: nullopt = the re-plug delay
   bool neverReturn = false;
-  uint32_t seen = 0;  // requests with this command seen so far (unplug)
+  uint32_t seen = 0;      // requests with this command seen so far (unplug)
   uint16_t nvItem = 0;    // nvrefuse
   uint16_t nvStatus = 4;  // nvrefuse
 };

@@ -190,8 +190,8 @@ TEST_F(NvTest, FilesOfTheWrongLengthAreRefused) {
     NvTable table;
     EXPECT_FALSE(ReadNvBackupFile(view, 0, path, table)) << length;
   }
-  EXPECT_EQ(BoxTexts(), std::vector<std::string>(
-                            3, "NVM file for backup NV doesn't exist or destroyed"));
+  EXPECT_EQ(BoxTexts(),
+            std::vector<std::string>(3, "NVM file for backup NV doesn't exist or destroyed"));
   EXPECT_NE(view.Line(0).statusLog.find("NVM file for backup NV doesn't exist or destroyed"),
             std::string::npos);
   NvTable table;
@@ -249,8 +249,7 @@ TEST_F(NvTest, LaterInactiveAnswerIsAFailureAndFourFailuresStopTheRestore) {
   EXPECT_FALSE(RestoreNv(view, 0, path));
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 4u);  // item 23 never written
   EXPECT_EQ(stick->State().lastModeChange, 1);        // left offline
-  EXPECT_NE(view.Line(0).link.reason.find("NVItem"), std::string::npos)
-      << view.Line(0).link.reason;
+  EXPECT_NE(view.Line(0).link.reason.find("NVItem"), std::string::npos) << view.Line(0).link.reason;
 }
 
 TEST_F(NvTest, FailedWriteOfTheBackupLeavesTheEarlierOneReadable) {
@@ -260,8 +259,7 @@ TEST_F(NvTest, FailedWriteOfTheBackupLeavesTheEarlierOneReadable) {
   fs::create_symlink("/dev/full", path + ".tmp");
   ASSERT_TRUE(AddFault("nvrefuse:22:3"));
   EXPECT_FALSE(BackupNv(view, 0, path));
-  EXPECT_EQ(form.Text(control::kStatus[0]),
-            "线路 1 失败,保存数据到 " + path + " (13)");
+  EXPECT_EQ(form.Text(control::kStatus[0]), "线路 1 失败,保存数据到 " + path + " (13)");
   const NvTable after = ReadFile();
   EXPECT_EQ(after[1].status, earlier[1].status);
   EXPECT_EQ(after[1].data, earlier[1].data);
@@ -310,8 +308,7 @@ TEST_F(NvTest, StandAloneOperationsReportInTheirTexts) {
   doc.SetNvDirectory(root.Path() + "/gone");
   Reconnect();
   EXPECT_EQ(BackupNvThread(view, 0), 0);
-  EXPECT_EQ(form.Text(control::kStatus[0]),
-            "不能建立NV区目录，请检查备份路径设置是否正确!");
+  EXPECT_EQ(form.Text(control::kStatus[0]), "不能建立NV区目录，请检查备份路径设置是否正确!");
   EXPECT_EQ(view.Line(0).state, kLineFail);
 }
 

@@ -297,7 +297,8 @@ TEST(FaultSpec, RefusesWhatItDoesNotUnderstand) {
   sim::FaultRule rule;
   std::string error;
   for (const char* bad : {"", "noreply", "noreply:0x100", "noreply:1:0", "error:1", "delay:1:x",
-                          "unplug:1", "unplug:1:0", "unplug:1:2:soon", "split:1:2:3", "melt:1"}) {
+                          "unplug:1", "unplug:1:0", "unplug:1:2:soon", "split:1:2:3", "melt:1",
+                          "nvrefuse", "nvrefuse:65536", "nvrefuse:22:0", "nvrefuse:22:1:2:3"}) {
     EXPECT_FALSE(sim::ParseFault(bad, rule, error)) << bad;
     EXPECT_FALSE(error.empty());
   }
@@ -306,6 +307,11 @@ TEST(FaultSpec, RefusesWhatItDoesNotUnderstand) {
   EXPECT_EQ(rule.command, 0x3A);
   EXPECT_EQ(rule.errorCode, 0x13);
   EXPECT_EQ(rule.remaining, 3u);
+  ASSERT_TRUE(sim::ParseFault("nvrefuse:4051:2:7", rule, error));
+  EXPECT_EQ(rule.kind, sim::FaultKind::NvRefuse);
+  EXPECT_EQ(rule.nvItem, 4051);
+  EXPECT_EQ(rule.nvStatus, 7);
+  EXPECT_EQ(rule.remaining, 2u);
 }
 
 TEST(StickConfigJson, ReadsFieldsAndRefusesNonsense) {
