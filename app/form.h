@@ -15,6 +15,7 @@ inline constexpr uint32_t kYesNo = 0x04;
 inline constexpr uint32_t kIconError = 0x10;
 inline constexpr uint32_t kIconQuestion = 0x20;
 inline constexpr uint32_t kIconExclamation = 0x30;
+inline constexpr uint32_t kIconInformation = 0x40;
 inline constexpr int kAnswerOk = 1;
 inline constexpr int kAnswerYes = 6;
 inline constexpr int kAnswerNo = 7;

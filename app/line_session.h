@@ -10,6 +10,7 @@
 
 #include "at/at_port.h"
 #include "diag/maker_commands.h"
+#include "download/dmss.h"
 #include "link/phone_link.h"
 #include "platform/suspendable_thread.h"
 
@@ -42,6 +43,8 @@ struct LineSession {
   std::atomic<int> busy{0};
   int stickState = 0;
   VersionRecord versionRecord{};
+  // The boot loader's flash parameters, read on the way into download mode.
+  FlashInfo flashInfo{};
   std::string currentVersion;
   std::string nvDirectory;
   std::string nvFilePath;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -40,6 +41,9 @@ class CVarnelView {
   std::atomic<int> currentLine{0};
   // The local time of the stamps (replaceable for tests).
   std::function<LocalTime()> now = LocalTimeNow;
+  // Ends the program with an exit status once an update has succeeded (the face that runs the
+  // view decides how; tests record it).
+  std::function<void(int status)> exitProgram = [](int status) { std::exit(status); };
 
   void ApplyLanguageTexts();
   void SetLineStatus(int line, const std::string& text, bool stamped);

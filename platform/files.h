@@ -50,6 +50,10 @@ struct WriteOptions {
 WriteResult WriteNewFile(const std::string& path, const void* data, size_t size,
                          WriteOptions options = {});
 
+// Opens `path` for writing, creating it when missing and keeping what it holds, and closes it
+// again; false when it cannot be opened so.
+bool TouchFile(const std::string& path);
+
 // Deletes one file; false when it cannot be deleted.
 bool DeleteOneFile(const std::string& path);
 

@@ -32,6 +32,7 @@ constexpr uint8_t kStreamNop = 0x09;
 constexpr uint8_t kStreamReset = 0x0B;
 constexpr uint8_t kError = 0x0D;
 constexpr uint8_t kClose = 0x15;
+constexpr uint32_t kProbeAddress = 0xFFFFFFFF;
 constexpr uint8_t kSecurityMode = 0x17;
 constexpr uint8_t kPartitionTable = 0x19;
 constexpr uint8_t kOpenMultiImage = 0x1B;
@@ -113,19 +114,7 @@ Bytes OpenImage(StickState& state, const Bytes& packet) {
   return Bytes{static_cast<uint8_t>(kOpenMultiImage + 1), 0x00};
 }
 
-Bytes StreamWrite(StickState& state, const Bytes& packet) {
-  if (packet.size() < 5)
-    return StreamingError(kErrorEndOfPacket);
-  if (!state.openImage)
-    return StreamingError(kErrorOutOfSequence);
-  const uint32_t address = Le32(packet, 1);
-  const size_t length = packet.size() - 5;
-  if (address > kMaxImageSize - length)
-    return StreamingError(kErrorBadAddress);
-  Bytes& data = state.openImage->data;
-  if (data.size() < address + length)
-    data.resize(address + length);
-  std::copy(packet.begin() + 5, packet.end(), data.begin() + address);
+Bytes BlockWritten(uint32_t address) {
   Bytes ack;
   ack.reserve(5);
   ack.push_back(kBlockWritten);
@@ -133,9 +122,52 @@ Bytes StreamWrite(StickState& state, const Bytes& packet) {
   return ack;
 }
 
-Bytes CloseImage(StickState& state) {
+Bytes StreamWrite(StickState& state, const Bytes& packet) {
+  if (packet.size() < 5)
+    return StreamingError(kErrorEndOfPacket);
+  const uint32_t address = Le32(packet, 1);
+  // The host's probe block at the last address: acknowledged, stored nowhere.
+  if (address == kProbeAddress)
+    return BlockWritten(address);
+  if (!state.openImage)
+    return StreamingError(kErrorOutOfSequence);
+  const size_t length = packet.size() - 5;
+  if (address > kMaxImageSize - length)
+    return StreamingError(kErrorBadAddress);
+  Bytes& data = state.openImage->data;
+  if (data.size() < address + length)
+    data.resize(address + length);
+  std::copy(packet.begin() + 5, packet.end(), data.begin() + address);
+  return BlockWritten(address);
+}
+
+// The NV items live in the file system the EFS image replaces; only the write-protected ones
+// (the ESN) sit elsewhere and survive.
+void LoseNvItems(StickState& state) {
+  for (auto item = state.nvItems.begin(); item != state.nvItems.end();) {
+    item =
+        state.readOnlyNvItems.count(item->first) != 0 ? std::next(item) : state.nvItems.erase(item);
+  }
+}
+
+// The firmware version the flashed modem image carries in its version record (2C 1A BE 6E at a
+// 4-byte-aligned offset, the text from byte 8), or empty.
+std::string FlashedFirmwareVersion(const Bytes& amss) {
+  const uint8_t marker[4] = {0x2C, 0x1A, 0xBE, 0x6E};
+  for (size_t offset = 0; offset + 128 <= amss.size(); offset += 4) {
+    if (std::equal(marker, marker + 4, amss.begin() + static_cast<ptrdiff_t>(offset))) {
+      const char* text = reinterpret_cast<const char*>(amss.data() + offset + 8);
+      return std::string(text, std::find(text, text + 120, '\0'));
+    }
+  }
+  return "";
+}
+
+Bytes CloseImage(const StickConfig& config, StickState& state) {
   if (!state.openImage)
     return StreamingError(kErrorCloseFailed);
+  if (state.openImage->name == "efs" && config.efsWipesNv)
+    LoseNvItems(state);
   state.flash[state.openImage->name] = std::move(state.openImage->data);
   state.imageHeaders[state.openImage->name] = std::move(state.openImage->header);
   state.openImage.reset();
@@ -226,13 +258,18 @@ std::optional<Bytes> FlashProgrammer::Handle(Stick& stick, const Bytes& packet) 
     case kStreamWrite:
       return StreamWrite(state, packet);
     case kClose:
-      return CloseImage(state);
+      return CloseImage(stick.Config(), state);
     case kStreamNop: {
       Bytes reply = packet;
       reply[0] = static_cast<uint8_t>(kStreamNop + 1);
       return reply;
     }
     case kStreamReset:
+      if (state.flash.count("amss") != 0) {
+        const std::string version = FlashedFirmwareVersion(state.flash.at("amss"));
+        if (!version.empty())
+          state.versions[0] = version;
+      }
       stick.Reenumerate(StickMode::Firmware);
       return Bytes{static_cast<uint8_t>(kStreamReset + 1)};
     default:

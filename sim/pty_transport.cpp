@@ -111,11 +111,13 @@ void PtyTransport::Run() {
         ids.push_back(pty.port.id);
       }
     }
-    bool input = !ready.empty() && poll(ready.data(), ready.size(), 1) > 0 &&
-                 std::any_of(ready.begin(), ready.end(),
-                             [](const pollfd& p) { return (p.revents & POLLIN) != 0; });
-    // A master whose slave nobody holds reports a hang-up at once; do not spin on it.
-    if (!input)
+    const int events = ready.empty() ? 0 : poll(ready.data(), ready.size(), 1);
+    const bool input = events > 0 && std::any_of(ready.begin(), ready.end(), [](const pollfd& p) {
+                         return (p.revents & POLLIN) != 0;
+                       });
+    // A master whose slave nobody holds reports a hang-up at once; do not spin on it. A poll
+    // that timed out has waited already: a request arriving now is answered at once.
+    if (ready.empty() || (events > 0 && !input))
       platform::detail::RealSleepMicroseconds(1000);
 
     std::lock_guard<std::recursive_mutex> hold(stick_.Mutex());

@@ -72,6 +72,8 @@ struct StickConfig {
   bool diagPortStartsInAtMode = false;
   // The boot loader's flash size byte in its parameter reply.
   uint8_t flashSizeCode = 5;
+  // Writing the EFS image loses every NV item but the write-protected ones, as on the stick.
+  bool efsWipesNv = true;
 };
 
 // Built-in items of a stick fresh from the factory: item 0 (ESN), 22 and a few calibration

@@ -131,6 +131,10 @@ bool ParseStickConfig(const json& root, StickConfig& config, std::string& error)
     } else if (key == "firstCom") {
       ok = NumberOf(value, 250, number) && number >= 1;
       config.firstComNumber = static_cast<int>(number);
+    } else if (key == "efsWipesNv") {
+      ok = value.is_boolean();
+      if (ok)
+        config.efsWipesNv = value.get<bool>();
     } else if (key == "renumber" || key == "atEcho") {
       ok = value.is_boolean();
       if (ok)

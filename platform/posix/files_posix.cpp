@@ -44,6 +44,9 @@ bool PathExists(const std::string& path) {
 }
 
 bool CreateOneDirectory(const std::string& path) {
+  // A drive belongs to the machine: its root under $ORBEK_ROOT is there for whoever needs it.
+  if (path.size() >= 3 && path[1] == ':')
+    mkdir(NativePath(path.substr(0, 2)).c_str(), 0777);
   return mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 
@@ -113,6 +116,11 @@ WriteResult WriteNewFile(const std::string& path, const void* data, size_t size,
     complete = false;
   }
   return complete ? WriteResult::Written : WriteResult::WriteFailed;
+}
+
+bool TouchFile(const std::string& path) {
+  const int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  return fd >= 0 && close(fd) == 0;
 }
 
 bool DeleteOneFile(const std::string& path) {

@@ -99,6 +99,12 @@ WriteResult WriteNewFile(const std::string& path, const void* data, size_t size,
   return complete ? WriteResult::Written : WriteResult::WriteFailed;
 }
 
+bool TouchFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file != INVALID_HANDLE_VALUE && CloseHandle(file) != 0;
+}
+
 bool DeleteOneFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0;
 }

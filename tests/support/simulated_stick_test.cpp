@@ -18,13 +18,17 @@ void SimulatedStickTest::Wait(uint64_t ms) {
   stick->Pump();
 }
 
-::testing::AssertionResult SimulatedStickTest::AddFault(const std::string& spec) {
+::testing::AssertionResult AddFaultTo(sim::Stick& stick, const std::string& spec) {
   sim::FaultRule rule;
   std::string error;
   if (!sim::ParseFault(spec, rule, error))
     return ::testing::AssertionFailure() << error;
-  stick->AddFault(rule);
+  stick.AddFault(rule);
   return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult SimulatedStickTest::AddFault(const std::string& spec) {
+  return AddFaultTo(*stick, spec);
 }
 
 uint32_t SimulatedStickTest::Requests(const std::string& mode, uint8_t command) const {

@@ -14,6 +14,9 @@
 
 namespace orbek::testing {
 
+// Gives the stick a fault in the simulator's SPEC syntax.
+::testing::AssertionResult AddFaultTo(sim::Stick& stick, const std::string& spec);
+
 class SimulatedStickTest : public ::testing::Test {
  protected:
   void SetUp() override { PlugIn(); }

@@ -1,0 +1,234 @@
+#include "app/varnel_app.h"
+
+#include "app/control_ids.h"
+#include "app/form_texts.h"
+#include "log/action_log.h"
+#include "nv/nv_backup.h"
+#include "package/image_package.h"
+#include "package/image_set.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/language.h"
+#include "platform/text_format.h"
+#include "update/port_search.h"
+#include "update/update_worker.h"
+#include "update/version_check.h"
+
+namespace orbek {
+namespace {
+
+constexpr const char* kInstallDirectories[] = {
+    "C:\\Program Files", "C:\\Program Files\\Windows Service", kInstallDirectory};
+constexpr uint32_t kLaunchSpacingMs = 100;
+constexpr uint32_t kParkWaitMs = 60000;
+
+}  // namespace
+
+CVarnelApp::CVarnelApp(Form& form, std::function<void(int)> exitProgram)
+    : form_(form), exitProgram_(std::move(exitProgram)), connectionManager_(kInstallDirectory) {}
+
+CVarnelApp::~CVarnelApp() {
+  // The threads call into the view: they end before it does.
+  for (LineSession& line : doc_.lines) {
+    line.searchThread.reset();
+    line.worker.reset();
+  }
+  replugThread_.reset();
+}
+
+bool CVarnelApp::InitialiseForm() {
+  const bool german = UseGermanFor(platform::SystemDefaultLanguageId());
+  view_ = std::make_unique<CVarnelView>(form_, doc_, german,
+                                        LogDirectory(platform::CurrentDirectory()));
+  view_->exitProgram = exitProgram_;
+  view_->ApplyLanguageTexts();
+
+  bool taken = false;
+  instance_ = platform::NamedInstance::Take(kInstanceName, taken);
+  if (taken) {
+    form_.MessageBox(
+        view_->Text("Another update is in progress. Please complete this one and try again!",
+                    "Ein anderes Update wird gerade durchgeführt. Bitte warten Sie bis der "
+                    "Vorgang beendet wird und versuchen Sie es anschließend erneut!"),
+        kApplicationTitle, box::kOk | box::kIconExclamation);
+    instance_.reset();
+    exitProgram_(0);
+    return false;
+  }
+
+  for (const char* directory : kInstallDirectories) {
+    if (!EnsureDirectory(directory)) {
+      form_.MessageBox("source file path error!", kApplicationTitle, box::kOk);
+      exitProgram_(0);
+      return false;
+    }
+  }
+  SetImagePaths(doc_.lines[0]);
+  ExtractPackage(form_, connectionManager_);
+
+  for (int line = 0; line < kLineCount; ++line) {
+    view_->ShowLinePort(line);
+    ShowLineVersions(*view_, line);
+    view_->EnableLineControls(line, true);
+  }
+  form_.Enable(control::kUpdateButton, false);
+
+  replugThread_ = std::make_unique<ReplugThread>(
+      kReplugLibraryPath, doc_.replugEnabled,
+      [this](const std::string& text) { form_.MessageBox(text, kApplicationTitle, box::kOk); });
+  replugThread_->Start();
+
+  for (int line = 0; line < kLineCount; ++line) {
+    LineSession& session = doc_.lines[static_cast<size_t>(line)];
+    if (session.diagPort != 0) {
+      StartSearchThread(*view_, line);
+    } else {
+      session.currentVersion = "NULL";
+      ShowLineVersions(*view_, line);
+    }
+  }
+  return true;
+}
+
+void CVarnelApp::StartLineOperation(int line) {
+  LineSession& session = view_->Line(line);
+  doc_.selectedBoardTag = VersionSlot(session.versionRecord, 8);
+  if (!CheckBoardTag(*view_))
+    return;
+  view_->SetLineState(line, kLineReady);
+
+  switch (session.operation) {
+    case kOperationUpdate:
+      if (!CheckImageSet(*view_, line, true)) {
+        form_.MessageBox(view_->Text("Download  fail, please check if   the config file is exist!",
+                                     "Download fehlgeschlagen"),
+                         kApplicationTitle, box::kOk);
+        return;
+      }
+      break;
+    case kOperationNone:
+      if (!CheckImageSet(*view_, line, false))
+        return;
+      break;
+    case kOperationNvBackup:
+    case kOperationNvRestore:
+      if (session.stickState != kStickAnswers)
+        return;
+      if (session.nvDirectory.empty()) {
+        form_.MessageBox(Format("Line%d No NV directory!", line + 1), kApplicationTitle, box::kOk);
+        return;
+      }
+      if (session.operation == kOperationNvBackup && !platform::TouchFile(session.nvFilePath)) {
+        form_.MessageBox(Format("Line%d can't create or open NV file!", line + 1),
+                         kApplicationTitle, box::kOk);
+        return;
+      }
+      break;
+    default:
+      return;
+  }
+
+  for (int other = 0; other < kLineCount; ++other) {
+    if (doc_.lines[static_cast<size_t>(other)].busy == 0)
+      view_->EnableLineControls(other, false);
+  }
+  session.busy = 1;
+  view_->EnableLineControls(line, false);
+  // The worker takes the line's link only once the search thread has parked outside any
+  // exchange.
+  if (session.searchThread) {
+    session.searchThread->Suspend();
+    session.searchThread->WaitUntilParked(kParkWaitMs);
+  }
+  if (replugThread_)
+    replugThread_->Suspend();
+  view_->SetLineState(line, kLineRunning);
+  view_->currentLine = line;
+  view_->SetLineProgress(line, 0);
+  StartWorker(line);
+  platform::SleepMs(kLaunchSpacingMs);
+  for (int other = 0; other < kLineCount; ++other) {
+    if (doc_.lines[static_cast<size_t>(other)].busy == 0)
+      view_->EnableLineControls(other, true);
+  }
+}
+
+void CVarnelApp::StartWorker(int line) {
+  LineSession& session = view_->Line(line);
+  const int operation = session.operation;
+  workerDone_[line] = 0;
+  workerStarted_[line] = true;
+  session.worker.reset();
+  session.worker = std::make_unique<platform::SuspendableThread>(
+      [this, line, operation](platform::SuspendableThread&) {
+        switch (operation) {
+          case kOperationUpdate:
+            UpdateWorker(*view_, line, connectionManager_);
+            break;
+          case kOperationNvBackup:
+            BackupNvThread(*view_, line);
+            break;
+          case kOperationNvRestore:
+            RestoreNvThread(*view_, line);
+            break;
+          default:
+            break;
+        }
+        workerDone_[line] = 1;
+      });
+  session.worker->Resume();
+}
+
+void CVarnelApp::StartAllLines() {
+  for (int line = 0; line < kLineCount; ++line) {
+    const LineSession& session = doc_.lines[static_cast<size_t>(line)];
+    if (session.diagPort > 0 && session.busy == 0) {
+      StartLineOperation(line);
+      platform::SleepMs(kLaunchSpacingMs);
+    }
+  }
+}
+
+void CVarnelApp::StopLine(int line) {
+  doc_.lines[static_cast<size_t>(line)].busy = 0;
+}
+
+void CVarnelApp::StopAllLines() {
+  for (int line = 0; line < kLineCount; ++line)
+    StopLine(line);
+}
+
+bool CVarnelApp::AnyLineBusy() const {
+  for (const LineSession& line : doc_.lines) {
+    if (line.busy != 0)
+      return true;
+  }
+  return false;
+}
+
+bool CVarnelApp::OperationEnded(int line) const {
+  return workerStarted_[line] && workerDone_[line] != 0;
+}
+
+bool CVarnelApp::ConfirmClose() {
+  if (!AnyLineBusy())
+    return true;
+  const bool german = view_->useGerman();
+  const int answer = form_.MessageBox(
+      german ? "Still Running, You really want to exit?"
+             : "Update is running, stopping the application will damage the datacard，Are you "
+               "sure to quit?",
+      german ? "Waring" : "Warning", box::kYesNo | box::kIconError);
+  return answer == box::kAnswerYes;
+}
+
+void CVarnelApp::DestroyWindow() {
+  RemovePackage(replugThread_.get(), connectionManager_);
+  bool workerRunning = false;
+  for (int line = 0; line < kLineCount; ++line)
+    workerRunning = workerRunning || (workerStarted_[line] && workerDone_[line] == 0);
+  if (workerRunning)
+    exitProgram_(0);  // the worker still uses the window: the process ends first
+}
+
+}  // namespace orbek

@@ -1,0 +1,69 @@
+// The updater as a running program: start-up of the form (single instance, language,
+// directories, the package, the threads), the launch of line operations, the close question and
+// the end. Every face (window, console) drives one CVarnelApp from its UI thread.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/form.h"
+#include "app/varnel_view.h"
+#include "host/connection_manager.h"
+#include "platform/single_instance.h"
+#include "ports/replug_thread.h"
+
+namespace orbek {
+
+inline constexpr const char* kInstanceName =
+    "morvatelquendisalo,0x12,0xab,0x4f,0x06,0xab,0x1e,0x2c,0x8d,0x9b,0x1d,0x66";
+
+class CVarnelApp {
+ public:
+  // `exitProgram` ends the process with a status (after a successful update, or when start-up
+  // must not go on); faces pass how their process ends.
+  CVarnelApp(Form& form, std::function<void(int status)> exitProgram);
+  ~CVarnelApp();
+  CVarnelApp(const CVarnelApp&) = delete;
+  CVarnelApp& operator=(const CVarnelApp&) = delete;
+
+  // The form's initialisation. False when the process is to end at once (another instance, a
+  // directory that cannot be made); `exitProgram` has then been called with status 0.
+  bool InitialiseForm();
+
+  // A line's start button: checks, marks the line busy, parks its search thread and the re-plug
+  // thread, and starts the worker of the line's operation.
+  void StartLineOperation(int line);
+  void StartAllLines();
+  // Asks a running update to stop (it notices at its next check).
+  void StopLine(int line);
+  void StopAllLines();
+
+  // The close request: true when the window is to close (no line busy, or the user said Yes).
+  bool ConfirmClose();
+  // The window's end: the package removed (the re-plug thread stopped before its library is
+  // unloaded). When a worker still runs, the process ends here with status 0, before anything
+  // the worker uses is released.
+  void DestroyWindow();
+
+  bool AnyLineBusy() const;
+  // True once a worker has been started and has ended.
+  bool OperationEnded(int line) const;
+
+  CVarnelDoc& doc() { return doc_; }
+  CVarnelView& view() { return *view_; }
+
+ private:
+  void StartWorker(int line);
+
+  Form& form_;
+  std::function<void(int)> exitProgram_;
+  CVarnelDoc doc_;
+  std::unique_ptr<CVarnelView> view_;
+  ConnectionManager connectionManager_;
+  std::unique_ptr<platform::NamedInstance> instance_;
+  std::unique_ptr<ReplugThread> replugThread_;
+  std::atomic<int> workerDone_[kLineCount] = {};
+  bool workerStarted_[kLineCount] = {};
+};
+
+}  // namespace orbek

@@ -1,0 +1,362 @@
+// The whole update against the simulated stick in-process: the stick's clock moves only when
+// the updater sleeps, and every sleep lets the stick's timed events happen, so a run of many
+// minutes of stick time takes a moment and goes the same way every time.
+#include "update/update_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "app/control_ids.h"
+#include "app/recording_form.h"
+#include "host/connection_manager.h"
+#include "nv/nv_item_list.h"
+#include "package/image_package.h"
+#include "platform/clock.h"
+#include "ports/port_scanner.h"
+#include "sim/in_process_bus.h"
+#include "sim/port_publisher.h"
+#include "tests/support/registry_root.h"
+#include "tests/support/simulated_stick_test.h"
+#include "tests/support/wait_until.h"
+#include "update/download_procedures.h"
+#include "update/port_search.h"
+
+namespace orbek {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+// Sleeping moves the clock and fires the stick's due events; `onSleep` lets a test act at a
+// point of the update.
+class StickClock final : public platform::Clock {
+ public:
+  StickClock() : previous_(platform::InstallClock(this)) {}
+  ~StickClock() override { platform::InstallClock(previous_); }
+  uint64_t TickCountMs() override { return now_.load(); }
+  void SleepMs(uint32_t ms) override {
+    now_ += ms;
+    if (stick != nullptr)
+      stick->Pump();
+    if (onSleep)
+      onSleep();
+  }
+  sim::Stick* stick = nullptr;
+  std::function<void()> onSleep;
+
+ private:
+  std::atomic<uint64_t> now_{1000};
+  platform::Clock* previous_;
+};
+
+Bytes ReadAll(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+class UpdateWorkflow : public ::testing::Test {
+ protected:
+  ~UpdateWorkflow() override {
+    for (LineSession& line : doc.lines) {
+      line.link.port.Close();
+      line.atPort.port.Close();
+    }
+    if (stick)
+      stick->RemoveListener(&registry);
+    clock.stick = nullptr;
+  }
+
+  void Start(bool german = false) {
+    stick = std::make_unique<sim::Stick>(config);
+    clock.stick = stick.get();
+    bus = std::make_unique<sim::InProcessBus>(*stick);
+    stick->AddListener(&registry);
+    stick->Start();
+    fs::create_directories(installDir);
+    ExtractPackage(form, connectionManager);
+    view = std::make_unique<CVarnelView>(form, doc, german, root.Path() + "/Logs");
+    fs::create_directories(root.Path() + "/Logs");
+    view->exitProgram = [this](int status) { exitStatus = status; };
+    LineSession& line = doc.lines[0];
+    SetImagePaths(line);
+    doc.SetNvDirectory(root.Path());
+    // What the port search leaves behind when the stick is ready.
+    PortScanner scanner(line.diagPort, line.dataPort);
+    ASSERT_TRUE(scanner.FindPorts(0));
+    ASSERT_TRUE(ReopenLink(line));
+    ASSERT_TRUE(line.atPort.port.Open(line.dataPort, 115200, 8, 1));
+    ASSERT_TRUE(ProbeStick(line));
+    doc.selectedBoardTag = VersionSlot(line.versionRecord, 8);
+    line.busy = 1;
+    nvBefore = stick->State().nvItems;
+  }
+
+  int Run() { return UpdateWorker(*view, 0, connectionManager); }
+
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const RecordingForm::Box& box : form.Boxes())
+      texts.push_back(box.text);
+    return texts;
+  }
+  size_t Count(const std::vector<std::string>& texts, const std::string& text) const {
+    return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));
+  }
+  std::vector<int> ProgressHistory() const {
+    std::vector<int> values;
+    for (const std::string& text : form.TextHistory(control::kPercent[0]))
+      values.push_back(std::atoi(text.c_str()));
+    return values;
+  }
+  // The newest action log's text.
+  std::string ActionLog() const {
+    std::string newest;
+    for (const fs::directory_entry& entry : fs::directory_iterator(root.Path() + "/Logs"))
+      newest = std::max(newest, entry.path().string());
+    std::ifstream file(newest, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+  bool InstalledFile(const std::string& name) const { return fs::exists(installDir / name); }
+
+  testing::RegistryRoot root;
+  fs::path installDir =
+      fs::path(root.Path()) / "drive_c/Program Files/Windows Service/Tazlonewversion";
+  StickClock clock;
+  sim::RegistryPublisher registry{root.Path(), {}};
+  sim::StickConfig config = sim::DefaultStickConfig();
+  std::unique_ptr<sim::Stick> stick;
+  std::unique_ptr<sim::InProcessBus> bus;
+  RecordingForm form;
+  CVarnelDoc doc;
+  std::unique_ptr<CVarnelView> view;
+  ConnectionManager connectionManager{kInstallDirectory};
+  std::map<uint16_t, sim::NvData> nvBefore;
+  int exitStatus = -1;
+};
+
+TEST_F(UpdateWorkflow, FullUpdateWritesEveryImageAndKeepsTheNvItems) {
+  Start();
+  const fs::path made = ORBEK_PACKAGE_FILE_DIR;
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(exitStatus, 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"The update was successful."});
+  EXPECT_EQ(form.Text(control::kStatus[0]), "The update was successful.");
+
+  const sim::StickState& state = stick->State();
+  EXPECT_TRUE(state.programmerImage == ReadAll(made / "armprg.bin"));
+  EXPECT_TRUE(state.partitionTable == ReadAll(made / "partition.mbn"));
+  const std::pair<const char*, const char*> images[] = {
+      {"qcsblhd", "qcsblhd_cfgdata.mbn"}, {"qcsbl", "qcsbl.mbn"},
+      {"oemsbl", "oemsbl.mbn"},           {"amss", "amss.mbn"},
+      {"nandprg", "nandprgcombined.mbn"}, {"efs", "efs.mbn"}};
+  for (const auto& [type, file] : images) {
+    ASSERT_EQ(state.flash.count(type), 1u) << type;
+    EXPECT_TRUE(state.flash.at(type) == ReadAll(made / file)) << type;
+  }
+  EXPECT_TRUE(state.imageHeaders.at("oemsbl") == ReadAll(made / "oemsblhd.mbn"));
+  EXPECT_TRUE(state.imageHeaders.at("amss") == ReadAll(made / "amsshd.mbn"));
+  EXPECT_TRUE(state.imageHeaders.at("nandprg") == ReadAll(made / "nandprghd.mbn"));
+  EXPECT_EQ(state.versions[0], "R415C1_FW_1.2.0.18");  // the flashed firmware runs
+
+  // Every item the backup read is back, although writing the EFS image lost the store.
+  size_t kept = 0;
+  for (uint16_t item : NvListedItems()) {
+    auto before = nvBefore.find(item);
+    if (before == nvBefore.end() || config.inactiveNvItems.count(item) != 0)
+      continue;
+    ASSERT_EQ(state.nvItems.count(item), 1u) << item;
+    EXPECT_EQ(state.nvItems.at(item), before->second) << item;
+    ++kept;
+  }
+  EXPECT_GT(kept, 600u);
+
+  EXPECT_EQ(state.flagAAHistory, (std::vector<uint8_t>{1, 0}));
+  EXPECT_EQ(state.autorunHistory, (std::vector<uint8_t>{0, 1}));
+  std::vector<std::string> commands;
+  for (const std::string& command : state.atCommands) {
+    if (command == "AT+YRST" || command.rfind("AT+YCDRUN", 0) == 0)
+      commands.push_back(command);
+  }
+  EXPECT_EQ(commands, (std::vector<std::string>{"AT+YRST", "AT+YCDRUN=F", "AT+YCDRUN=9"}));
+
+  // The sequence's own progress values in their order, the long writes inside their bands.
+  const std::vector<int> history = ProgressHistory();
+  const std::set<int> named = {1,  2,  3,  7,  8,  9,  20, 21, 22, 23, 24,
+                               25, 80, 81, 82, 95, 96, 97, 98, 99, 100};
+  std::vector<int> sequence;
+  for (int value : history) {
+    if (named.count(value) != 0 && (sequence.empty() || sequence.back() != value))
+      sequence.push_back(value);
+  }
+  EXPECT_EQ(sequence, std::vector<int>(named.begin(), named.end()));
+  for (int value : {10, 15, 26, 45, 50, 51, 80, 89})
+    EXPECT_NE(std::find(history.begin(), history.end(), value), history.end()) << value;
+
+  for (const char* image : kDeletedImages)
+    EXPECT_FALSE(InstalledFile(image)) << image;
+  EXPECT_TRUE(InstalledFile("nandprgcombined.mbn"));
+  EXPECT_TRUE(InstalledFile("ResetUSB.dll"));
+  EXPECT_EQ(doc.lines[0].busy, 0);
+  EXPECT_EQ(doc.lines[0].statusLog.rfind("Current Version : R415C1_FW_1.2.0.17\n", 0), 0u);
+}
+
+TEST_F(UpdateWorkflow, ImageStepFailingInEveryPassEndsAfterTwentyPasses) {
+  config.efsWipesNv = false;
+  Start();
+  ASSERT_TRUE(testing::AddFaultTo(*stick, "error:0x1B:0x0D:1000000"));  // every image open
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(exitStatus, -1);
+  const std::string text = "Download fail, please check the log file to get fail information!";
+  EXPECT_EQ(form.Text(control::kStatus[0]), text);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Download failure, Please download again!"});
+  EXPECT_EQ(form.Picture(control::kStatePicture[0]), control::kBitmapFail);
+  EXPECT_EQ(doc.lines[0].stickState, kStickSilent);  // code 4: the stick was reset
+  const std::string log = ActionLog();
+  EXPECT_NE(log.find(text), std::string::npos);
+  // The boot header's open failed in each of the 20 passes, three tries each.
+  size_t opens = 0;
+  for (size_t at = log.find("Secondbootloaderheader"); at != std::string::npos;
+       at = log.find("Secondbootloaderheader", at + 1))
+    ++opens;
+  EXPECT_EQ(opens, 20u * 3u);
+  EXPECT_TRUE(InstalledFile("amss.mbn"));  // images stay after a failure
+}
+
+TEST_F(UpdateWorkflow, StopBeforeTheDownloadEndsAtTheCheck) {
+  Start();
+  doc.lines[0].busy = 0;
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(form.Text(control::kStatus[0]), "action stop!");
+  EXPECT_EQ(form.Picture(control::kStatePicture[0]), control::kBitmapFail);
+  EXPECT_EQ(stick->Mode(), sim::StickMode::DmssDownload);  // it got that far
+  EXPECT_TRUE(stick->State().programmerImage.empty());
+}
+
+TEST_F(UpdateWorkflow, StopDuringTheAmssWriteFailsThatPassAndEveryLaterOne) {
+  Start();
+  clock.onSleep = [this] {
+    if (doc.lines[0].progress == 30)
+      doc.lines[0].busy = 0;
+  };
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(form.Text(control::kStatus[0]),
+            "Download fail, please check the log file to get fail information!");
+  const std::string& log = doc.lines[0].statusLog;
+  size_t stops = 0;
+  for (size_t at = log.find("downloading is stopped by manual!"); at != std::string::npos;
+       at = log.find("downloading is stopped by manual!", at + 1))
+    ++stops;
+  EXPECT_EQ(stops, 20u * 2u);  // each pass: the write and its one retry
+  EXPECT_EQ(stick->State().flash.count("efs"), 0u);
+}
+
+TEST_F(UpdateWorkflow, SwitchToDownloadModeFailingTwice) {
+  Start();
+  ASSERT_TRUE(testing::AddFaultTo(*stick, "error:0x5C:0x13:100"));
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(form.Text(control::kStatus[0]), "switch to DownLoad mode fail!");
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                            "Please reinsert the Stick, then press \"OK\" to finish the update.",
+                            "Download failure, Please download again!"}));
+  EXPECT_EQ(form.Boxes()[0].caption, "Error");
+  EXPECT_EQ(doc.lines[0].busy, 0);
+  EXPECT_NE(ActionLog().find("switch to DownLoad mode fail!"), std::string::npos);
+}
+
+TEST_F(UpdateWorkflow, ProgrammerUploadFailing) {
+  Start();
+  ASSERT_TRUE(testing::AddFaultTo(*stick, "error:0x0F:0x03:1000"));
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(form.Text(control::kStatus[0]), "Download armprg.bin fail!");
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Download failure, Please download again!"});
+  EXPECT_NE(ActionLog().find("Download armprg.bin fail!"), std::string::npos);
+}
+
+TEST_F(UpdateWorkflow, MissingNvDirectoryStopsBeforeTheStickIsTouched) {
+  Start();
+  doc.SetNvDirectory(root.Path() + "/missing");
+  EXPECT_EQ(Run(), 0);
+  const std::string missing = "Cannot create directory:" + root.Path() + "/missing";
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{missing, missing,
+                                                  "Download failure, Please download again!"}));
+  EXPECT_EQ(doc.lines[0].busy, 0);
+  EXPECT_EQ(stick->Mode(), sim::StickMode::Firmware);
+  EXPECT_TRUE(stick->State().downloadChecks.size() >= 1);
+}
+
+TEST_F(UpdateWorkflow, RestoreFailingAfterTheFlash) {
+  Start();
+  ASSERT_TRUE(testing::AddFaultTo(*stick, "error:0x27:0x13:1000000"));  // every NV write
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(form.Text(control::kStatus[0]), "Restore NV fail!");
+  EXPECT_EQ(form.Picture(control::kStatePicture[0]), control::kBitmapFail);
+  EXPECT_EQ(exitStatus, -1);
+  EXPECT_EQ(stick->State().flash.count("efs"), 1u);
+}
+
+TEST_F(UpdateWorkflow, BoardTagThatDoesNotFitIsReportedTwiceAndTheUpdateGoesOn) {
+  Start();
+  doc.selectedBoardTag = "X_CON";
+  EXPECT_EQ(Run(), 0);
+  const std::string refused = "Selected Update Version does not apply to your device!";
+  EXPECT_EQ(Count(BoxTexts(), refused), 2u);
+  EXPECT_EQ(form.CloseRequests(), 2);
+  EXPECT_EQ(exitStatus, 0);  // nobody closed the window: the update went on
+}
+
+TEST_F(UpdateWorkflow, StickThatNeverComesBackIsAskedForOnceAndWaitedFor) {
+  Start();
+  // The stick restarts after "AT+YRST" and is pulled out as soon as it is back.
+  std::atomic<bool> pulled{false};
+  const int firstCom = doc.lines[0].diagPort;
+  clock.onSleep = [&] {
+    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+    const std::vector<std::string>& commands = stick->State().atCommands;
+    const std::vector<sim::PublishedPort> ports = stick->Ports();
+    if (!pulled && std::find(commands.begin(), commands.end(), "AT+YRST") != commands.end() &&
+        !ports.empty() && ports[0].com != firstCom) {
+      pulled = true;
+      stick->Reenumerate(sim::StickMode::Firmware, std::nullopt, /*forever=*/true,
+                         /*immediately=*/true);
+    }
+  };
+  std::thread worker([this] { Run(); });
+  const std::string reinsert = "Please reinsert the Stick, then press \"OK\" to finish the update.";
+  // Two minutes of stick time: long past the fifth check.
+  EXPECT_TRUE(testing::WaitUntil([&] { return clock.TickCountMs() > 120000; }, 20000));
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{reinsert});
+  EXPECT_EQ(form.Text(control::kPercent[0]), "3%");  // still waiting for the ports
+  // Plugged in again by hand: the update goes on from there.
+  stick->Reenumerate(sim::StickMode::Firmware, 0, false, true);
+  worker.join();
+  EXPECT_EQ(exitStatus, 0);
+  EXPECT_EQ(Count(BoxTexts(), reinsert), 1u);
+}
+
+TEST_F(UpdateWorkflow, GermanTextsOnAGermanSystem) {
+  Start(/*german=*/true);
+  doc.lines[0].busy = 0;
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(form.Text(control::kStatus[0]), "Download fehlgeschlagen");
+  EXPECT_TRUE(BoxTexts().empty() || BoxTexts().back() != "action stop!");
+  const std::vector<std::string> shown = form.TextHistory(control::kStatus[0]);
+  EXPECT_EQ(Count(shown, "Gerät wird aktualisiert..."), 1u);
+}
+
+TEST_F(UpdateWorkflow, GermanImageFailureHasNoEnglishBox) {
+  Start(/*german=*/true);
+  ASSERT_TRUE(testing::AddFaultTo(*stick, "error:0x1B:0x0D:1000000"));
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(form.Text(control::kStatus[0]), "Download fehlgeschlagen!");
+  EXPECT_TRUE(BoxTexts().empty());
+}
+
+}  // namespace
+}  // namespace orbek

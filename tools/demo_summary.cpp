@@ -1,0 +1,75 @@
+// orbek-demo-summary REPORT PACKAGE_DIR: what the simulated stick received in an update, checked
+// against the package, and its NV items against those it held before.
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "nv/nv_item_list.h"
+#include "sim/sha256.h"
+#include "sim/stick_config.h"
+#include "sim/stick_json.h"
+
+namespace {
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: orbek-demo-summary REPORT PACKAGE_DIR\n");
+    return 2;
+  }
+  std::ifstream reportFile(argv[1]);
+  const nlohmann::json report = nlohmann::json::parse(reportFile, nullptr, false);
+  if (report.is_discarded()) {
+    std::fprintf(stderr, "orbek-demo-summary: %s is not a report\n", argv[1]);
+    return 1;
+  }
+  const std::string package = argv[2];
+  const std::pair<const char*, const char*> images[] = {{"partitionTable", "partition.mbn"},
+                                                        {"qcsblhd", "qcsblhd_cfgdata.mbn"},
+                                                        {"qcsbl", "qcsbl.mbn"},
+                                                        {"oemsbl", "oemsbl.mbn"},
+                                                        {"amss", "amss.mbn"},
+                                                        {"nandprg", "nandprgcombined.mbn"},
+                                                        {"efs", "efs.mbn"}};
+  int failures = 0;
+  std::printf("Images the stick received, checked against the package:\n");
+  for (const auto& [type, file] : images) {
+    const std::vector<uint8_t> expected = ReadAll(package + "/" + file);
+    const bool received = report["images"].contains(type);
+    const bool same =
+        received && report["images"][type]["sha256"] == orbek::sim::Sha256Hex(expected);
+    failures += same ? 0 : 1;
+    std::printf("  %-20s %10zu bytes  %s\n", file, expected.size(),
+                !received ? "NOT RECEIVED"
+                : same    ? "identical"
+                          : "DIFFERENT");
+  }
+
+  const orbek::sim::StickConfig factory = orbek::sim::DefaultStickConfig();
+  size_t held = 0;
+  size_t restored = 0;
+  for (uint16_t item : orbek::NvListedItems()) {
+    auto value = factory.nvItems.find(item);
+    if (value == factory.nvItems.end() || factory.inactiveNvItems.count(item) != 0)
+      continue;
+    ++held;
+    const std::string key = std::to_string(item);
+    if (report["nv"].contains(key) &&
+        report["nv"][key]["data"] == orbek::sim::HexOf(value->second.data(), value->second.size()))
+      ++restored;
+  }
+  failures += restored == held ? 0 : 1;
+  std::printf(
+      "NV items the updater preserves: %zu of the %zu the stick held hold their values "
+      "from before the update\n",
+      restored, held);
+  return failures == 0 ? 0 : 1;
+}
