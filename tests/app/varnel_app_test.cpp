@@ -1,0 +1,188 @@
+// The program's start-up, launch and close on a RecordingForm, on a private machine root.
+#include "app/varnel_app.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/control_ids.h"
+#include "app/recording_form.h"
+#include "package/image_package.h"
+#include "tests/support/registry_root.h"
+
+namespace orbek {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScopedLanguage {
+ public:
+  explicit ScopedLanguage(const char* locale) {
+    const char* previous = std::getenv("LC_ALL");
+    had_ = previous != nullptr;
+    previous_ = had_ ? previous : "";
+    setenv("LC_ALL", locale, 1);
+  }
+  ~ScopedLanguage() {
+    if (had_)
+      setenv("LC_ALL", previous_.c_str(), 1);
+    else
+      unsetenv("LC_ALL");
+  }
+
+ private:
+  bool had_ = false;
+  std::string previous_;
+};
+
+class AppTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const RecordingForm::Box& box : form.Boxes())
+      texts.push_back(box.text);
+    return texts;
+  }
+
+  testing::RegistryRoot root;
+  fs::path install =
+      fs::path(root.Path()) / "drive_c/Program Files/Windows Service/Tazlonewversion";
+  RecordingForm form;
+  std::vector<int> exits;
+  std::unique_ptr<CVarnelApp> app =
+      std::make_unique<CVarnelApp>(form, [this](int status) { exits.push_back(status); });
+};
+
+TEST_F(AppTest, StartUpExtractsThePackageAndWaitsForAStick) {
+  ScopedLanguage english("C");
+  ASSERT_TRUE(app->InitialiseForm());
+  EXPECT_TRUE(exits.empty());
+  for (const char* file : {"amss.mbn", "efs.mbn", "killsvr.bat", "ResetUSB.dll"})
+    EXPECT_TRUE(fs::exists(install / file)) << file;
+  EXPECT_FALSE(form.Enabled(control::kUpdateButton));
+  EXPECT_EQ(app->doc().lines[0].amssPath, std::string(kInstallDirectory) + "\\amss.mbn");
+  EXPECT_TRUE(app->doc().lines[0].searchThread != nullptr);
+  EXPECT_TRUE(app->doc().lines[1].searchThread == nullptr);
+  EXPECT_EQ(app->doc().lines[1].currentVersion, "NULL");
+  EXPECT_TRUE(BoxTexts().empty());
+
+  // Closing with no line busy: no question; the window's end removes the package.
+  EXPECT_TRUE(app->ConfirmClose());
+  app->DestroyWindow();
+  EXPECT_FALSE(fs::exists(install / "amss.mbn"));
+  EXPECT_FALSE(fs::exists(install / "ResetUSB.dll"));
+  EXPECT_TRUE(fs::exists(install / "killsvr.bat"));
+  EXPECT_TRUE(exits.empty());  // nothing was running: the face ends the process itself
+}
+
+TEST_F(AppTest, SecondInstanceEndsBeforeWritingAnything) {
+  ScopedLanguage german("de_DE.UTF-8");
+  RecordingForm otherForm;
+  std::vector<int> otherExits;
+  CVarnelApp first(otherForm, [&](int status) { otherExits.push_back(status); });
+  ASSERT_TRUE(first.InitialiseForm());
+  fs::remove(install / "amss.mbn");
+  EXPECT_FALSE(app->InitialiseForm());
+  EXPECT_EQ(exits, std::vector<int>{0});
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{
+                            "Ein anderes Update wird gerade durchgeführt. Bitte warten Sie bis der "
+                            "Vorgang beendet wird und versuchen Sie es anschließend erneut!"});
+  EXPECT_FALSE(fs::exists(install / "amss.mbn"));
+}
+
+TEST_F(AppTest, InstallDirectoryThatCannotBeMade) {
+  fs::create_directories(fs::path(root.Path()) / "drive_c/Program Files");
+  std::ofstream(fs::path(root.Path()) / "drive_c/Program Files/Windows Service") << "file";
+  EXPECT_FALSE(app->InitialiseForm());
+  EXPECT_EQ(exits, std::vector<int>{0});
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"source file path error!"});
+}
+
+TEST_F(AppTest, CloseQuestionWhileALineIsBusy) {
+  {
+    ScopedLanguage english("C");
+    ASSERT_TRUE(app->InitialiseForm());
+  }
+  app->doc().lines[0].busy = 1;
+  form.AnswerNextBox(box::kAnswerNo);
+  EXPECT_FALSE(app->ConfirmClose());
+  ASSERT_EQ(form.Boxes().size(), 1u);
+  EXPECT_EQ(form.Boxes()[0].text,
+            "Update is running, stopping the application will damage the datacard，Are you sure "
+            "to quit?");
+  EXPECT_EQ(form.Boxes()[0].caption, "Warning");
+  EXPECT_EQ(form.Boxes()[0].style, box::kYesNo | box::kIconError);
+  form.AnswerNextBox(box::kAnswerYes);
+  EXPECT_TRUE(app->ConfirmClose());
+  app->doc().lines[0].busy = 0;
+}
+
+TEST_F(AppTest, GermanCloseQuestion) {
+  ScopedLanguage german("de_DE.UTF-8");
+  ASSERT_TRUE(app->InitialiseForm());
+  app->doc().lines[0].busy = 1;
+  form.AnswerNextBox(box::kAnswerNo);
+  EXPECT_FALSE(app->ConfirmClose());
+  EXPECT_EQ(form.Boxes().back().text, "Still Running, You really want to exit?");
+  EXPECT_EQ(form.Boxes().back().caption, "Waring");
+  app->doc().lines[0].busy = 0;
+}
+
+TEST_F(AppTest, LaunchGateAndPreChecks) {
+  ScopedLanguage english("C");
+  ASSERT_TRUE(app->InitialiseForm());
+  LineSession& line = app->doc().lines[0];
+
+  // A board tag that does not fit: the message and the close request, nothing started.
+  app->StartLineOperation(0);
+  EXPECT_EQ(BoxTexts().back(), "Selected Update Version does not apply to your device!");
+  EXPECT_EQ(form.CloseRequests(), 1);
+  EXPECT_EQ(line.busy, 0);
+  EXPECT_FALSE(app->OperationEnded(0));
+
+  // A fitting tag, but the stick does not answer: the update's pre-check fails.
+  const std::string tag = "R415C1_B01";
+  std::copy(tag.begin(), tag.end(), line.versionRecord.begin() + 8 * 31);
+  app->StartLineOperation(0);
+  EXPECT_EQ(BoxTexts().back(), "Download  fail, please check if   the config file is exist!");
+  EXPECT_EQ(line.busy, 0);
+
+  // NV operations on a silent stick do nothing and show nothing.
+  const size_t boxes = form.Boxes().size();
+  line.operation = kOperationNvBackup;
+  app->StartLineOperation(0);
+  line.operation = kOperationNvRestore;
+  app->StartLineOperation(0);
+  EXPECT_EQ(form.Boxes().size(), boxes);
+  EXPECT_EQ(line.busy, 0);
+
+  // A stop on an idle line changes nothing.
+  app->StopLine(0);
+  app->StopAllLines();
+  EXPECT_EQ(form.Boxes().size(), boxes);
+  app->DestroyWindow();
+}
+
+TEST_F(AppTest, NvBackupNeedsItsDirectoryAndFile) {
+  ScopedLanguage english("C");
+  ASSERT_TRUE(app->InitialiseForm());
+  LineSession& line = app->doc().lines[0];
+  const std::string tag = "R415C1_B01";
+  std::copy(tag.begin(), tag.end(), line.versionRecord.begin() + 8 * 31);
+  line.stickState = kStickAnswers;
+  line.operation = kOperationNvBackup;
+  line.nvDirectory.clear();
+  app->StartLineOperation(0);
+  EXPECT_EQ(BoxTexts().back(), "Line1 No NV directory!");
+  line.nvDirectory = root.Path();
+  line.nvFilePath = root.Path() + "/no/such/dir/Channel1.nvm";
+  app->StartLineOperation(0);
+  EXPECT_EQ(BoxTexts().back(), "Line1 can't create or open NV file!");
+  EXPECT_EQ(line.busy, 0);
+  app->DestroyWindow();
+}
+
+}  // namespace
+}  // namespace orbek
