@@ -3,7 +3,7 @@
 # on a fresh machine root; orbek-updater-cli (the updater for terminals) finds it, presses
 # UPDATE, answers every message and shows its progress; at the end the simulator's report is
 # checked against the package the updater carries. The clock runs ORBEK_TIME_SCALE times faster
-# (4 by default: about a minute).
+# (3 by default: about a minute).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

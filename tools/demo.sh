@@ -2,12 +2,12 @@
 # A whole update of the simulated stick, as a person would see it: orbek-stick-sim plays the
 # stick on a fresh machine root, orbek-updater-cli finds it, presses UPDATE and answers every
 # message, and at the end the simulator's report is checked against the package.
-#   tools/demo.sh [BUILD_DIR]       (ORBEK_TIME_SCALE speeds the clock; default 4)
+#   tools/demo.sh [BUILD_DIR]       (ORBEK_TIME_SCALE speeds the clock; default 3)
 set -euo pipefail
 build=${1:-build/default}
 root=$(mktemp -d /tmp/orbek-demo-XXXXXX)
 export ORBEK_ROOT="$root"
-export ORBEK_TIME_SCALE=${ORBEK_TIME_SCALE:-4}
+export ORBEK_TIME_SCALE=${ORBEK_TIME_SCALE:-3}
 
 "$build/sim/orbek-stick-sim" --root "$root" --report "$root/report.json" >"$root/sim.out" &
 sim=$!
