@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
 #   scripts/install-deps.sh            build, tests and benchmarks
-#   scripts/install-deps.sh --ci       also the Windows cross compiler and clang-format
+#   scripts/install-deps.sh --ci       also the Windows cross compilers, Wine and clang-format
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev)
 if [[ "${1:-}" == "--ci" ]]; then
-  packages+=(g++-mingw-w64-i686-posix clang-format)
+  packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 clang-format)
 fi
 
 missing=()

@@ -1,5 +1,6 @@
 #include "ui/console/console_form.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "app/control_ids.h"

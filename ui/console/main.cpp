@@ -1,10 +1,8 @@
 // orbek-updater-cli: the updater for terminals and automation.
 //   orbek-updater-cli [--start] [--yes] [--once] [--help]
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +10,7 @@
 
 #include "app/control_ids.h"
 #include "app/varnel_app.h"
+#include "platform/console.h"
 #include "ui/console/console_form.h"
 
 namespace {
@@ -20,6 +19,7 @@ std::atomic<bool> interrupted{false};
 
 void OnInterrupt(int) {
   interrupted = true;
+  std::signal(SIGINT, OnInterrupt);  // where the handler is reset after each signal
 }
 
 // The process ends at once: workers may still run, and nothing they use is released first.
@@ -61,11 +61,9 @@ int main(int argc, char** argv) {
     }
   }
 
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &action, nullptr);
+  std::signal(SIGINT, OnInterrupt);
 
-  orbek::ui::ConsoleForm form(stdout, stdin, isatty(STDOUT_FILENO) != 0, yes);
+  orbek::ui::ConsoleForm form(stdout, stdin, orbek::platform::OutputIsTerminal(), yes);
   orbek::CVarnelApp app(form, EndProcess);
   if (!app.InitialiseForm())
     EndProcess(0);
