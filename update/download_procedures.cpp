@@ -235,7 +235,7 @@ bool UploadProgrammer(CVarnelView& view, int line) {
     if (!DloadWrite32(session.link, bytes.data() + offset,
                       kProgrammerAddress + static_cast<uint32_t>(offset),
                       static_cast<uint16_t>(length))) {
-      return false;
+      return Fail(view, line, session.link.reason);
     }
   }
   return true;
@@ -263,9 +263,13 @@ bool WritePartitionTable(CVarnelView& view, int line) {
   std::vector<uint8_t> table;
   if (file.Length() < 1 || file.Length() > kStreamBlockSize || !file.ReadAll(table))
     return Fail(view, line, kWrongLength);
-  return TryWithRetries(session, {{2000}, {2000}}, [&] {
-    return StreamPartitionTable(session.link, table.data(), static_cast<uint32_t>(table.size()));
-  });
+  if (TryWithRetries(session, {{2000}, {2000}}, [&] {
+        return StreamPartitionTable(session.link, table.data(),
+                                    static_cast<uint32_t>(table.size()));
+      })) {
+    return true;
+  }
+  return Fail(view, line, session.link.reason);
 }
 
 bool WriteBootHeader(CVarnelView& view, int line) {
