@@ -128,10 +128,7 @@ void CVarnelApp::StartLineOperation(int line) {
       return;
   }
 
-  for (int other = 0; other < kLineCount; ++other) {
-    if (doc_.lines[static_cast<size_t>(other)].busy == 0)
-      view_->EnableLineControls(other, false);
-  }
+  EnableIdleLines(false);
   session.busy = 1;
   view_->EnableLineControls(line, false);
   // The worker takes the line's link only once the search thread has parked outside any
@@ -147,9 +144,13 @@ void CVarnelApp::StartLineOperation(int line) {
   view_->SetLineProgress(line, 0);
   StartWorker(line);
   platform::SleepMs(kLaunchSpacingMs);
-  for (int other = 0; other < kLineCount; ++other) {
-    if (doc_.lines[static_cast<size_t>(other)].busy == 0)
-      view_->EnableLineControls(other, true);
+  EnableIdleLines(true);
+}
+
+void CVarnelApp::EnableIdleLines(bool enable) {
+  for (int line = 0; line < kLineCount; ++line) {
+    if (doc_.lines[static_cast<size_t>(line)].busy == 0)
+      view_->EnableLineControls(line, enable);
   }
 }
 

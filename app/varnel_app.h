@@ -54,6 +54,7 @@ class CVarnelApp {
 
  private:
   void StartWorker(int line);
+  void EnableIdleLines(bool enable);
 
   Form& form_;
   std::function<void(int)> exitProgram_;

@@ -5,7 +5,6 @@
 #include "app/control_ids.h"
 #include "app/form_texts.h"
 #include "diag/diag_commands.h"
-#include "diag/maker_commands.h"
 #include "diag/nv_status.h"
 #include "package/image_set.h"
 #include "platform/clock.h"
@@ -22,17 +21,6 @@ constexpr uint32_t kModeRetryWaitMs = 200;
 constexpr uint32_t kModeSettleMs = 1000;
 constexpr int kNvModeRadioOnly = 1;
 constexpr int kNvModeDefaultFile = 3;
-
-// The firmware version record goes to the stick before NV traffic; the result is not needed.
-void SendNvDownloadCheck(CVarnelView& view, int line) {
-  FirmwareRecord record{};
-  FindVersionRecord(view, line, record);
-  PhoneLink& link = view.Line(line).link;
-  if (!DownloadCheck(link, record, kMakerSecurity)) {
-    platform::SleepMs(kRetryWaitMs);
-    DownloadCheck(link, record, kMakerSecurity);
-  }
-}
 
 // Up to three tries of a mode change, 200 ms after each failure, then a second to settle.
 void ChangeModeWithRetries(PhoneLink& link, bool (*change)(PhoneLink&)) {
@@ -113,7 +101,7 @@ bool NvDirectoryExists(Form& form, const std::string& path) {
 }
 
 bool BackupNv(CVarnelView& view, int line, const std::string& path) {
-  SendNvDownloadCheck(view, line);
+  SendVersionRecord(view, line, {kRetryWaitMs});
   PhoneLink& link = view.Line(line).link;
   NvTable table = BuildNvItemList();
   for (size_t slot = 0; slot < table.size(); ++slot) {
@@ -131,7 +119,7 @@ bool BackupNv(CVarnelView& view, int line, const std::string& path) {
 }
 
 bool RestoreNv(CVarnelView& view, int line, const std::string& path) {
-  SendNvDownloadCheck(view, line);
+  SendVersionRecord(view, line, {kRetryWaitMs});
   PhoneLink& link = view.Line(line).link;
   NvTable table = BuildNvItemList();
   if (!ReadNvBackupFile(view, line, path, table))

@@ -1,5 +1,7 @@
 #include "package/image_package.h"
 
+#include <span>
+
 #include "app/form_texts.h"
 #include "host/connection_manager.h"
 #include "platform/files.h"
@@ -36,14 +38,13 @@ bool ExtractImage(Form& form, int resourceId, const char* fileName) {
 }
 
 void ExtractPackage(Form& form, ConnectionManager& connectionManager) {
-  const PackageFile& replugLibrary = kImagePackage.back();
-  for (const PackageFile& file : kImagePackage) {
-    if (&file != &replugLibrary)
-      ExtractImage(form, file.resourceId, file.fileName);
-  }
+  // The last row, ResetUSB.dll, waits until the connection manager has been stopped.
+  const std::span<const PackageFile> files(kImagePackage);
+  for (const PackageFile& file : files.first(files.size() - 1))
+    ExtractImage(form, file.resourceId, file.fileName);
   connectionManager.FindConnectionManager();
   connectionManager.StopConnectionManager();
-  ExtractImage(form, replugLibrary.resourceId, replugLibrary.fileName);
+  ExtractImage(form, files.back().resourceId, files.back().fileName);
 }
 
 void SetImagePaths(LineSession& line) {

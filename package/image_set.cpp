@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "app/form_texts.h"
+#include "diag/maker_commands.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text_format.h"
 
@@ -57,6 +59,20 @@ bool FindVersionRecord(CVarnelView& view, int line, FirmwareRecord& record) {
       break;
   }
   view.SetLineStatus(line, "open file fail", true);
+  return false;
+}
+
+bool SendVersionRecord(CVarnelView& view, int line, std::initializer_list<uint32_t> retryWaitsMs) {
+  FirmwareRecord record{};
+  FindVersionRecord(view, line, record);
+  PhoneLink& link = view.Line(line).link;
+  if (DownloadCheck(link, record, kMakerSecurity))
+    return true;
+  for (uint32_t waitMs : retryWaitsMs) {
+    platform::SleepMs(waitMs);
+    if (DownloadCheck(link, record, kMakerSecurity))
+      return true;
+  }
   return false;
 }
 

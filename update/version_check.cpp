@@ -1,9 +1,7 @@
 #include "update/version_check.h"
 
 #include "app/form_texts.h"
-#include "diag/maker_commands.h"
 #include "package/image_set.h"
-#include "platform/clock.h"
 
 namespace orbek {
 namespace {
@@ -42,15 +40,7 @@ void CheckBoardTagTwice(CVarnelView& view) {
 }
 
 void SendDownloadCheck(CVarnelView& view, int line) {
-  FirmwareRecord record{};
-  FindVersionRecord(view, line, record);
-  PhoneLink& link = view.Line(line).link;
-  for (uint32_t waitMs : {200u, 1000u}) {
-    if (DownloadCheck(link, record, kMakerSecurity))
-      return;
-    platform::SleepMs(waitMs);
-  }
-  DownloadCheck(link, record, kMakerSecurity);
+  SendVersionRecord(view, line, {200, 1000});
 }
 
 }  // namespace orbek

@@ -10,6 +10,7 @@
 #include "app/control_ids.h"
 #include "app/form_texts.h"
 #include "app/recording_form.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/simulated_stick_test.h"
 #include "tests/support/wait_until.h"
@@ -30,12 +31,8 @@ class ViewTest : public testing::SimulatedStickTest {
   }
 
   std::string ReadLog(int line) {
-    std::ifstream file(
-        root.Path() + "/Logs/ActionLog" + std::to_string(line + 1) + "_2010716953.txt",
-        std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
+    return testing::ReadFileText(root.Path() + "/Logs/ActionLog" + std::to_string(line + 1) +
+                                 "_2010716953.txt");
   }
 
   testing::RegistryRoot root;

@@ -13,6 +13,7 @@
 #include "sim/sha256.h"
 #include "sim/stick_config.h"
 #include "sim/stick_json.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/program_process.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/simulator_process.h"
@@ -28,8 +29,7 @@ constexpr int kUpdateRealMs = 120000;
 constexpr const char* kInstall = "drive_c/Program Files/Windows Service/Tazlonewversion";
 
 std::vector<uint8_t> ReadAll(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+  return testing::ReadFileBytes(path);
 }
 
 std::set<std::string> FilesIn(const fs::path& directory) {
@@ -176,10 +176,7 @@ TEST_F(UpdaterProgram, FailedUpdateEndsWithStatusOneAndItsLog) {
   const std::string text = "Download fail, please check the log file to get fail information!";
   std::string log;
   for (const fs::directory_entry& entry : fs::directory_iterator(root.Path() + "/Logs")) {
-    std::ifstream file(entry.path(), std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    log = bytes.str();
+    log = testing::ReadFileText(entry.path());
   }
   ASSERT_GE(log.size(), text.size() + 2);
   EXPECT_EQ(log.substr(log.size() - text.size() - 2), text + "\r\n");

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/regedit_text.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/recording_cmd.h"
 #include "tests/support/registry_root.h"
 
@@ -19,12 +20,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kInstall = "C:\\Program Files\\Windows Service\\Tazlonewversion";
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
+using testing::ReadFileText;
 
 class ConnectionManagerTest : public ::testing::Test {
  protected:
@@ -57,7 +53,7 @@ TEST_F(ConnectionManagerTest, InstalledManagerIsRestartedWithTheExactScript) {
   EXPECT_EQ(manager.cmInstallLocation(), "C:\\Apps\\CM");
   ASSERT_TRUE(manager.cmPresent());
   ASSERT_TRUE(manager.RestartConnectionManager());
-  EXPECT_EQ(ReadAll(installDir / "tessard.bat"),
+  EXPECT_EQ(ReadFileText(installDir / "tessard.bat"),
             "set\r\nset DBUS_STARTER_ADDRESS=\r\nset DBUS_STARTER_BUS_TYPE=\r\nset "
             "DBUS_SESSION_BUS_ADDRESS=\r\nset\r\nstart \"start tessard\" "
             "\"C:\\Apps\\CM\\Bin/tessard.exe\"");

@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/language.h"
 #include "platform/text_encoding.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 
 namespace orbek {
@@ -17,12 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
+using testing::ReadFileText;
 
 TEST(Stamps, PlainDecimalWithoutLeadingZeros) {
   const LocalTime time{2010, 7, 16, 9, 5, 3};
@@ -54,13 +50,13 @@ TEST_F(ActionLogFiles, WritesTheWholeStatusLogWithCrLf) {
   WriteActionLog(logs, 0, "2010.7.16 9:5:3——Gerät bereit\n线路1\n", time);
   const std::string path = root.Path() + "/Logs/ActionLog1_2010716953.txt";
   ASSERT_TRUE(fs::exists(path));
-  EXPECT_EQ(ReadFile(path),
+  EXPECT_EQ(ReadFileText(path),
             "2010.7.16 9:5:3\xA1\xAA\xA1\xAAGer\xE4t bereit\r\n\xCF\xDF\xC2\xB7"
             "1\r\n");
 
   // The same line within the same second replaces the file.
   WriteActionLog(logs, 0, "second\n", time);
-  EXPECT_EQ(ReadFile(path), "second\r\n");
+  EXPECT_EQ(ReadFileText(path), "second\r\n");
   WriteActionLog(logs, 7, "other line\n", time);
   EXPECT_TRUE(fs::exists(root.Path() + "/Logs/ActionLog8_2010716953.txt"));
 }

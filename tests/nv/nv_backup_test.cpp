@@ -11,6 +11,7 @@
 
 #include "app/control_ids.h"
 #include "app/recording_form.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/simulated_stick_test.h"
 
@@ -85,8 +86,7 @@ class NvTest : public testing::SimulatedStickTest {
   }
 
   NvTable ReadFile() {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), {});
+    const std::vector<uint8_t> bytes = testing::ReadFileBytes(path);
     NvTable table;
     EXPECT_TRUE(DecodeNvTable(bytes.data(), bytes.size(), table)) << bytes.size();
     return table;

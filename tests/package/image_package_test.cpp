@@ -11,6 +11,7 @@
 #include "app/recording_form.h"
 #include "host/connection_manager.h"
 #include "platform/regedit_text.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/recording_cmd.h"
 #include "tests/support/registry_root.h"
 
@@ -19,12 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
+using testing::ReadFileText;
 
 fs::path MadeFile(const std::string& name) {
   return name == "ResetUSB.dll" ? fs::path(ORBEK_RESETUSB_PATH)
@@ -44,9 +40,9 @@ class Extraction : public ::testing::Test {
 
   void ExpectEveryFileAsEmbedded() {
     for (const PackageFile& file : kImagePackage) {
-      const std::string made = ReadAll(MadeFile(file.fileName));
+      const std::string made = ReadFileText(MadeFile(file.fileName));
       ASSERT_FALSE(made.empty()) << file.fileName;
-      EXPECT_TRUE(ReadAll(installDir / file.fileName) == made) << file.fileName;
+      EXPECT_TRUE(ReadFileText(installDir / file.fileName) == made) << file.fileName;
     }
   }
 
@@ -84,7 +80,8 @@ TEST_F(Extraction, UnwritableFileIsReportedOnceAndTheRestGoesOn) {
   EXPECT_EQ(form.Boxes()[0].caption, "Orbek Updater");
   for (const PackageFile& file : kImagePackage) {
     if (std::string(file.fileName) != "amss.mbn") {
-      EXPECT_TRUE(ReadAll(installDir / file.fileName) == ReadAll(MadeFile(file.fileName)));
+      EXPECT_TRUE(ReadFileText(installDir / file.fileName) ==
+                  ReadFileText(MadeFile(file.fileName)));
     }
   }
   EXPECT_TRUE(cmd.Ran());

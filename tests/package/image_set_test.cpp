@@ -9,6 +9,7 @@
 
 #include "app/recording_form.h"
 #include "sim/stick_config.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tools/package_maker.h"
 
@@ -19,8 +20,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 Bytes ReadAll(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), {});
+  return testing::ReadFileBytes(path);
 }
 
 uint32_t Word(const Bytes& bytes, size_t offset) {

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/file_contents.h"
+
 namespace orbek::testing {
 
 namespace fs = std::filesystem;
@@ -27,10 +29,7 @@ RecordingCmd::~RecordingCmd() {
 }
 
 std::string RecordingCmd::Log() const {
-  std::ifstream file(log_, std::ios::binary);
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
+  return ReadFileText(log_);
 }
 
 bool RecordingCmd::Ran() const {

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/file_contents.h"
+
 extern char** environ;
 
 namespace orbek::testing {
@@ -85,10 +87,7 @@ int SimulatorProcess::Stop() {
 }
 
 std::string SimulatorProcess::Report() const {
-  std::ifstream file(report_);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
+  return ReadFileText(report_);
 }
 
 }  // namespace orbek::testing

@@ -20,6 +20,7 @@
 #include "ports/port_scanner.h"
 #include "sim/in_process_bus.h"
 #include "sim/port_publisher.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/simulated_stick_test.h"
 #include "tests/support/wait_until.h"
@@ -55,8 +56,7 @@ class StickClock final : public platform::Clock {
 };
 
 Bytes ReadAll(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), {});
+  return testing::ReadFileBytes(path);
 }
 
 class UpdateWorkflow : public ::testing::Test {
@@ -118,10 +118,7 @@ class UpdateWorkflow : public ::testing::Test {
     std::string newest;
     for (const fs::directory_entry& entry : fs::directory_iterator(root.Path() + "/Logs"))
       newest = std::max(newest, entry.path().string());
-    std::ifstream file(newest, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return testing::ReadFileText(newest);
   }
   bool InstalledFile(const std::string& name) const { return fs::exists(installDir / name); }
 
