@@ -6,20 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace orbek {
+#include "app/line/line_report.h"
 
-// Message box styles and answers, with the values Windows gives them.
-namespace box {
-inline constexpr uint32_t kOk = 0x00;
-inline constexpr uint32_t kYesNo = 0x04;
-inline constexpr uint32_t kIconError = 0x10;
-inline constexpr uint32_t kIconQuestion = 0x20;
-inline constexpr uint32_t kIconExclamation = 0x30;
-inline constexpr uint32_t kIconInformation = 0x40;
-inline constexpr int kAnswerOk = 1;
-inline constexpr int kAnswerYes = 6;
-inline constexpr int kAnswerNo = 7;
-}  // namespace box
+namespace orbek {
 
 class Form {
  public:

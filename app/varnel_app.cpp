@@ -1,7 +1,7 @@
 #include "app/varnel_app.h"
 
-#include "app/control_ids.h"
-#include "app/form_texts.h"
+#include "app/line/control_ids.h"
+#include "app/line/form_texts.h"
 #include "log/action_log.h"
 #include "nv/nv_backup.h"
 #include "package/image_package.h"
@@ -64,11 +64,11 @@ bool CVarnelApp::InitialiseForm() {
     }
   }
   SetImagePaths(doc_.lines[0]);
-  ExtractPackage(form_, connectionManager_);
+  ExtractPackage(*view_, connectionManager_);
 
   for (int line = 0; line < kLineCount; ++line) {
     view_->ShowLinePort(line);
-    ShowLineVersions(*view_, line);
+    ShowLineVersions(view_->Handle(line));
     view_->EnableLineControls(line, true);
   }
   form_.Enable(control::kUpdateButton, false);
@@ -81,10 +81,10 @@ bool CVarnelApp::InitialiseForm() {
   for (int line = 0; line < kLineCount; ++line) {
     LineSession& session = doc_.lines[static_cast<size_t>(line)];
     if (session.diagPort != 0) {
-      StartSearchThread(*view_, line);
+      StartSearchThread(view_->Handle(line));
     } else {
       session.currentVersion = "NULL";
-      ShowLineVersions(*view_, line);
+      ShowLineVersions(view_->Handle(line));
     }
   }
   return true;
@@ -93,13 +93,13 @@ bool CVarnelApp::InitialiseForm() {
 void CVarnelApp::StartLineOperation(int line) {
   LineSession& session = view_->Line(line);
   doc_.selectedBoardTag = VersionSlot(session.versionRecord, 8);
-  if (!CheckBoardTag(*view_))
+  if (!CheckBoardTag(view_->Handle(line)))
     return;
   view_->SetLineState(line, kLineReady);
 
   switch (session.operation) {
     case kOperationUpdate:
-      if (!CheckImageSet(*view_, line, true)) {
+      if (!CheckImageSet(view_->Handle(line), true)) {
         form_.MessageBox(view_->Text("Download  fail, please check if   the config file is exist!",
                                      "Download fehlgeschlagen"),
                          kApplicationTitle, box::kOk);
@@ -107,7 +107,7 @@ void CVarnelApp::StartLineOperation(int line) {
       }
       break;
     case kOperationNone:
-      if (!CheckImageSet(*view_, line, false))
+      if (!CheckImageSet(view_->Handle(line), false))
         return;
       break;
     case kOperationNvBackup:
@@ -164,13 +164,13 @@ void CVarnelApp::StartWorker(int line) {
       [this, line, operation](platform::SuspendableThread&) {
         switch (operation) {
           case kOperationUpdate:
-            UpdateWorker(*view_, line, connectionManager_);
+            UpdateWorker(view_->Handle(line), connectionManager_);
             break;
           case kOperationNvBackup:
-            BackupNvThread(*view_, line);
+            BackupNvThread(view_->Handle(line));
             break;
           case kOperationNvRestore:
-            RestoreNvThread(*view_, line);
+            RestoreNvThread(view_->Handle(line));
             break;
           default:
             break;

@@ -2,28 +2,14 @@
 
 #include <algorithm>
 
-#include "app/control_ids.h"
-#include "app/form_texts.h"
+#include "app/line/control_ids.h"
+#include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "download/dmss.h"
 #include "platform/files.h"
 #include "platform/text_format.h"
 
 namespace orbek {
-
-CVarnelDoc::CVarnelDoc() {
-  for (int i = 0; i < kLineCount; ++i)
-    lines[static_cast<size_t>(i)].index = i;
-  lines[0].diagPort = 1;
-  SetNvDirectory(platform::ExecutableDirectory());
-}
-
-void CVarnelDoc::SetNvDirectory(const std::string& directory) {
-  for (LineSession& line : lines) {
-    line.nvDirectory = directory;
-    line.nvFilePath = Format("%s\\Channel%d.nvm", directory.c_str(), line.index + 1);
-  }
-}
 
 CVarnelView::CVarnelView(Form& form, CVarnelDoc& doc, bool useGerman, std::string logDirectory)
     : form_(form), doc_(doc), useGerman_(useGerman), logDirectory_(std::move(logDirectory)) {}
@@ -33,6 +19,10 @@ void CVarnelView::ApplyLanguageTexts() {
     form_.SetText(text.controlId, useGerman_ ? text.german : text.english);
   }
   form_.Invalidate();
+}
+
+int CVarnelView::MessageBox(const std::string& text, const std::string& caption, uint32_t style) {
+  return form_.MessageBox(text, caption, style);
 }
 
 void CVarnelView::SetLineStatus(int line, const std::string& text, bool stamped) {
@@ -78,6 +68,44 @@ void CVarnelView::SetLineState(int line, int state) {
 void CVarnelView::ShowLinePort(int line) {
   const int32_t port = Line(line).diagPort;
   form_.SetText(control::kPort[line], port > 1 ? Format("COM%d", port) : std::string("NULL"));
+}
+
+void CVarnelView::ShowLineVersions(int line, const LineVersions& versions) {
+  if (line != 0) {
+    form_.SetText(control::kFirmware[line], versions.firmware);
+    return;
+  }
+  form_.SetText(control::kFirmwareVersion, versions.firmware);
+  form_.SetText(control::kWindowsVersion, versions.windows);
+  form_.SetText(control::kMacVersion, versions.mac);
+  if (versions.ready) {
+    form_.SetText(control::kStatus[0], Text(kReadyText, kReadyTextGerman));
+    form_.Enable(control::kUpdateButton, Line(0).busy == 0);
+  } else {
+    form_.SetText(control::kStatus[0], Text(kSearchingText, kSearchingTextGerman));
+    form_.Enable(control::kUpdateButton, false);
+  }
+}
+
+void CVarnelView::KeepFoundPorts(std::optional<int32_t> diagPort, std::optional<int32_t> dataPort) {
+  LineSession& first = Line(0);
+  if (diagPort)
+    first.diagPort = *diagPort;
+  if (dataPort)
+    first.dataPort = *dataPort;
+}
+
+void CVarnelView::ChooseNvDirectory(const std::optional<std::string>& chosen) {
+  if (chosen)
+    doc_.SetNvDirectory(*chosen);
+  form_.SetText(control::kNvDirectoryEdit, Line(0).nvDirectory);
+}
+
+void CVarnelView::ChooseDefaultNvFile(const std::optional<std::string>& chosen) {
+  if (!chosen)
+    return;
+  form_.SetText(control::kDefaultNvFileEdit, *chosen);
+  doc_.defaultNvFile = *chosen;
 }
 
 void CVarnelView::EnableLineControls(int line, bool enable) {

@@ -1,43 +1,33 @@
 // The view logic of the form: which text goes to which control, the language, the enabling
-// rules, the message boxes, and the window operations every worker reports through. It draws
-// through a Form; its operations may be called from any thread.
+// rules, the message boxes, and the window operations every worker reports through (it is the
+// workers' LineReport). It draws through a Form; its operations may be called from any thread.
 #pragma once
 
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/form.h"
-#include "app/line_session.h"
+#include "app/line/line_handle.h"
+#include "app/varnel_doc.h"
 #include "log/action_log.h"
 
 namespace orbek {
 
-// How an operation ended: 0 and 1 pass, 2 to 5 fail (see EndLineOperation).
-enum Outcome : int {
-  kOutcomeRestored = 0,
-  kOutcomeBackedUp = 1,
-  kOutcomeStopped = 2,
-  kOutcomeFailed3 = 3,
-  kOutcomeFailed = 4,
-  kOutcomeFailedLeaveStick = 5
-};
-
-class CVarnelView {
+class CVarnelView : public LineReport {
  public:
   CVarnelView(Form& form, CVarnelDoc& doc, bool useGerman, std::string logDirectory);
 
   Form& form() { return form_; }
   CVarnelDoc& doc() { return doc_; }
   LineSession& Line(int line) { return doc_.lines[static_cast<size_t>(line)]; }
+  // The line as a worker holds it.
+  LineHandle Handle(int line) { return LineHandle(Line(line), doc_, *this); }
   bool useGerman() const { return useGerman_; }
-  // The text in the chosen language.
-  const char* Text(const char* english, const char* german) const {
-    return useGerman_ ? german : english;
-  }
 
-  // The line a new thread learns its index from.
+  // The line a launch last started (the launch's own record of it).
   std::atomic<int> currentLine{0};
   // The local time of the stamps (replaceable for tests).
   std::function<LocalTime()> now = LocalTimeNow;
@@ -46,12 +36,26 @@ class CVarnelView {
   std::function<void(int status)> exitProgram = [](int status) { std::exit(status); };
 
   void ApplyLanguageTexts();
-  void SetLineStatus(int line, const std::string& text, bool stamped);
-  void SetLineProgress(int line, int percent);
-  void SetLineState(int line, int state);
-  void ShowLinePort(int line);
   void EnableLineControls(int line, bool enable);
-  void EndLineOperation(int line, const std::string& text, int outcome);
+
+  // The dialog choices of the factory tool: a chosen directory becomes every line's NV
+  // directory (nothing changes when the dialog was cancelled); a chosen file becomes the
+  // default NV file.
+  void ChooseNvDirectory(const std::optional<std::string>& chosen);
+  void ChooseDefaultNvFile(const std::optional<std::string>& chosen);
+
+  // LineReport
+  int MessageBox(const std::string& text, const std::string& caption, uint32_t style) override;
+  bool UseGerman() const override { return useGerman_; }
+  void SetLineStatus(int line, const std::string& text, bool stamped) override;
+  void SetLineProgress(int line, int percent) override;
+  void SetLineState(int line, int state) override;
+  void ShowLinePort(int line) override;
+  void ShowLineVersions(int line, const LineVersions& versions) override;
+  void EndLineOperation(int line, const std::string& text, int outcome) override;
+  void KeepFoundPorts(std::optional<int32_t> diagPort, std::optional<int32_t> dataPort) override;
+  void RequestClose() override { form_.RequestClose(); }
+  void ExitProgram(int status) override { exitProgram(status); }
 
  private:
   void FinishLineOperation(int line, int outcome, bool inDownloadMode);

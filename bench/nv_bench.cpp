@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "app/recording_form.h"
+#include "app/varnel_view.h"
 #include "nv/nv_backup.h"
 #include "platform/clock.h"
 #include "sim/pty_transport.h"
@@ -57,22 +58,22 @@ int main() {
   CVarnelView view(form, doc, false, root);
   doc.SetNvDirectory(root);
   LineSession& line = view.Line(0);
-  if (!line.link.port.Open(stick.Ports().at(0).com, 115200, 8, 1))
+  if (!line.link.port.Open(stick.Ports().at(0).com))
     return 1;
 
   const double scale = platform::TimeScale();
   auto start = Clock::now();
-  const bool backedUp = BackupNv(view, 0, line.nvFilePath);
+  const bool backedUp = BackupNv(view.Handle(0), line.nvFilePath);
   const double backup = Seconds(Clock::now() - start);
   const uint32_t reads = Count(stick, 0x26);
   NvTable saved;
-  ReadNvBackupFile(view, 0, line.nvFilePath, saved);
+  ReadNvBackupFile(view.Handle(0), line.nvFilePath, saved);
   size_t failedItems = 0;
   for (size_t slot = 0; slot < kNvListedItemCount; ++slot)
     failedItems += saved[slot].status != 0 ? 1 : 0;
 
   start = Clock::now();
-  const bool restored = RestoreNv(view, 0, line.nvFilePath);
+  const bool restored = RestoreNv(view.Handle(0), line.nvFilePath);
   const double restore = Seconds(Clock::now() - start);
   const uint32_t writes = Count(stick, 0x27);
   line.link.port.Close();

@@ -18,11 +18,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct PortNumbers {
-  int32_t diagPort = 0;
-  int32_t dataPort = 0;
-};
-
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -44,15 +39,14 @@ int main(int argc, char** argv) {
   const std::string root = pattern;
   setenv("ORBEK_ROOT", root.c_str(), 1);
 
-  PortNumbers line;
-  PortScanner scanner(line.diagPort, line.dataPort);
+  PortScanner scanner;
 
   // No stick: how much of one core does the search take?
   long scans = 0;
   const double cpuBefore = CpuSeconds();
   const auto start = Clock::now();
   while (Seconds(Clock::now() - start) < idleSeconds) {
-    scanner.FindPorts(0);
+    scanner.FindPorts().found;
     ++scans;
   }
   const double wall = Seconds(Clock::now() - start);
@@ -66,7 +60,7 @@ int main(int argc, char** argv) {
   double worst = 0;
   for (int round = 0; round < 5; ++round) {
     registry.PortsChanged({});
-    while (scanner.FindPorts(0)) {
+    while (scanner.FindPorts().found) {
     }
     const auto delay = std::chrono::milliseconds(137 + 97 * round);
     Clock::time_point published;
@@ -75,7 +69,7 @@ int main(int argc, char** argv) {
       published = Clock::now();
       registry.PortsChanged({{1, 7, sim::PortRole::Diagnostic}, {2, 8, sim::PortRole::Modem}});
     });
-    while (!scanner.FindPorts(0)) {
+    while (!scanner.FindPorts().found) {
     }
     const auto found = Clock::now();
     plug.join();

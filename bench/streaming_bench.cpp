@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     PhoneLink link;
-    if (!link.port.Open(com, 115200, 8, 1) || !StreamHello(link) ||
+    if (!link.port.Open(com) || !StreamHello(link) ||
         !StreamOpenMultiImage(link, kImageEfs, nullptr, 0)) {
       std::fprintf(stderr, "cannot reach the flash programmer: %s\n", link.reason.c_str());
       return 1;

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "app/recording_form.h"
+#include "app/varnel_view.h"
 #include "host/connection_manager.h"
 #include "package/image_package.h"
 #include "platform/clock.h"
@@ -99,9 +100,10 @@ int main() {
   doc.SetNvDirectory(root);
   LineSession& line = doc.lines[0];
   SetImagePaths(line);
-  PortScanner scanner(line.diagPort, line.dataPort);
-  if (!scanner.FindPorts(0) || !ReopenLink(line) ||
-      !line.atPort.port.Open(line.dataPort, 115200, 8, 1) || !ProbeStick(line)) {
+  const FoundPorts found = PortScanner().FindPorts();
+  found.ApplyTo(line.diagPort, line.dataPort);
+  if (!found.found || !ReopenPort(line, LinePort::Diagnostic) ||
+      !line.atPort.port.Open(line.dataPort) || !ProbeStick(line)) {
     std::fprintf(stderr, "the stick is not there\n");
     return 1;
   }
@@ -111,7 +113,7 @@ int main() {
 
   const double scale = platform::TimeScale();
   const auto start = std::chrono::steady_clock::now();
-  UpdateWorker(view, 0, connectionManager);
+  UpdateWorker(view.Handle(0), connectionManager);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   line.link.port.Close();

@@ -6,10 +6,10 @@ namespace orbek {
 
 using platform::PurgeScope;
 
-bool SerialPort::Open(int32_t comNumber, int32_t baud, int32_t dataBits, int32_t stopBits) {
+bool SerialPort::Open(int32_t comNumber, const platform::SerialSettings& settings) {
   if (isOpen != 0)
     return true;
-  channel = platform::OpenSerialChannel(comNumber, {baud, dataBits, stopBits});
+  channel = platform::OpenSerialChannel(comNumber, settings);
   if (!channel)
     return false;
   isOpen = 1;

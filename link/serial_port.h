@@ -16,8 +16,9 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // Opening a port that is already open succeeds at once and keeps the earlier settings.
-  bool Open(int32_t comNumber, int32_t baud, int32_t dataBits, int32_t stopBits);
+  // Opening a port that is already open succeeds at once and keeps the earlier settings. The
+  // default settings are the stick's: 115200 baud, 8 data bits, 1 stop bit.
+  bool Open(int32_t comNumber, const platform::SerialSettings& settings = {});
   bool Close();
   bool IsOpen() const { return isOpen != 0; }
 

@@ -2,8 +2,7 @@
 
 #include <fstream>
 
-#include "app/control_ids.h"
-#include "app/form_texts.h"
+#include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "diag/nv_status.h"
 #include "package/image_set.h"
@@ -50,7 +49,7 @@ bool WriteItemWithRetries(PhoneLink& link, NvRecord& slot) {
 
 }  // namespace
 
-bool WriteNvBackupFile(CVarnelView& view, int line, const std::string& path, const NvTable& table) {
+bool WriteNvBackupFile(const LineHandle& line, const std::string& path, const NvTable& table) {
   const std::vector<uint8_t> bytes = EncodeNvTable(table);
   const std::string staging = path + ".tmp";
   int cause = platform::kCauseNone;
@@ -62,12 +61,12 @@ bool WriteNvBackupFile(CVarnelView& view, int line, const std::string& path, con
   if (written)
     return true;
   platform::DeleteOneFile(staging);
-  view.SetLineStatus(line, Format("线路 %d 失败,保存数据到 %s (%d)", line + 1, path.c_str(), cause),
-                     true);
+  line.SetStatus(Format("线路 %d 失败,保存数据到 %s (%d)", line.index() + 1, path.c_str(), cause),
+                 true);
   return false;
 }
 
-bool ReadNvBackupFile(CVarnelView& view, int line, const std::string& path, NvTable& table) {
+bool ReadNvBackupFile(const LineHandle& line, const std::string& path, NvTable& table) {
   std::ifstream file(platform::NativePath(path), std::ios::binary | std::ios::ate);
   if (!file)
     return false;
@@ -83,12 +82,12 @@ bool ReadNvBackupFile(CVarnelView& view, int line, const std::string& path, NvTa
   if (DecodeNvTable(bytes.data(), bytes.size(), table))
     return true;
   const char* damaged = "NVM file for backup NV doesn't exist or destroyed";
-  view.SetLineStatus(line, damaged, true);
-  view.form().MessageBox(damaged, kApplicationTitle, box::kOk);
+  line.SetStatus(damaged, true);
+  line.MessageBox(damaged, kApplicationTitle, box::kOk);
   return false;
 }
 
-bool NvDirectoryExists(Form& form, const std::string& path) {
+bool NvDirectoryExists(UserMessages& messages, const std::string& path) {
   std::string directory = path;
   if (directory.size() == 3 && directory[1] == ':')
     return true;
@@ -96,16 +95,17 @@ bool NvDirectoryExists(Form& form, const std::string& path) {
     directory.pop_back();
   if (!directory.empty() && platform::PathExists(directory))
     return true;
-  form.MessageBox(Format("Cannot create directory:%s", path.c_str()), kApplicationTitle, box::kOk);
+  messages.MessageBox(Format("Cannot create directory:%s", path.c_str()), kApplicationTitle,
+                      box::kOk);
   return false;
 }
 
-bool BackupNv(CVarnelView& view, int line, const std::string& path) {
-  SendVersionRecord(view, line, {kRetryWaitMs});
-  PhoneLink& link = view.Line(line).link;
+bool BackupNv(const LineHandle& line, const std::string& path) {
+  SendVersionRecord(line, {kRetryWaitMs});
+  PhoneLink& link = line.session().link;
   NvTable table = BuildNvItemList();
   for (size_t slot = 0; slot < table.size(); ++slot) {
-    view.SetLineProgress(line, 10 + static_cast<int>(slot * 10 / kNvSlotCount));
+    line.SetProgress(10 + static_cast<int>(slot * 10 / kNvSlotCount));
     NvRecord& record = table[slot];
     if (record.itemId >= kNvEndMarker)
       break;
@@ -115,19 +115,19 @@ bool BackupNv(CVarnelView& view, int line, const std::string& path) {
       platform::SleepMs(kRetryWaitMs);
     }
   }
-  return WriteNvBackupFile(view, line, path, table);
+  return WriteNvBackupFile(line, path, table);
 }
 
-bool RestoreNv(CVarnelView& view, int line, const std::string& path) {
-  SendVersionRecord(view, line, {kRetryWaitMs});
-  PhoneLink& link = view.Line(line).link;
+bool RestoreNv(const LineHandle& line, const std::string& path) {
+  SendVersionRecord(line, {kRetryWaitMs});
+  PhoneLink& link = line.session().link;
   NvTable table = BuildNvItemList();
-  if (!ReadNvBackupFile(view, line, path, table))
+  if (!ReadNvBackupFile(line, path, table))
     return false;
   ChangeModeWithRetries(link, GoOffline);
-  const bool radioOnly = view.doc().nvMode == kNvModeRadioOnly;
+  const bool radioOnly = line.choices().nvMode == kNvModeRadioOnly;
   for (size_t slot = 0; slot < table.size(); ++slot) {
-    view.SetLineProgress(line, 82 + static_cast<int>(slot * 13 / kNvSlotCount));
+    line.SetProgress(82 + static_cast<int>(slot * 13 / kNvSlotCount));
     NvRecord& record = table[slot];
     if (record.itemId >= kNvEndMarker)
       break;
@@ -142,57 +142,43 @@ bool RestoreNv(CVarnelView& view, int line, const std::string& path) {
   return true;
 }
 
-int BackupNvThread(CVarnelView& view, int line) {
-  LineSession& session = view.Line(line);
+int BackupNvThread(const LineHandle& line) {
+  LineSession& session = line.session();
   uint32_t esn = 0;
   ReadEsn(session.link, esn);
-  if (!NvDirectoryExists(view.form(), session.nvDirectory)) {
-    view.EndLineOperation(line, "不能建立NV区目录，请检查备份路径设置是否正确!",
-                          kOutcomeFailedLeaveStick);
-    view.SetLineState(line, kLineFail);
+  if (!NvDirectoryExists(line.report(), session.nvDirectory)) {
+    line.EndOperation("不能建立NV区目录，请检查备份路径设置是否正确!", kOutcomeFailedLeaveStick);
+    line.SetState(kLineFail);
     return 0;
   }
-  view.SetLineStatus(line, "NV区备份目录建立成功", true);
-  view.SetLineStatus(line, "现在开始备份NV区", true);
-  if (!BackupNv(view, line, session.nvFilePath)) {
-    view.EndLineOperation(line, session.link.reason, kOutcomeFailedLeaveStick);
+  line.SetStatus("NV区备份目录建立成功", true);
+  line.SetStatus("现在开始备份NV区", true);
+  if (!BackupNv(line, session.nvFilePath)) {
+    line.EndOperation(session.link.reason, kOutcomeFailedLeaveStick);
     return 0;
   }
-  view.EndLineOperation(line, "备份NV区成功", kOutcomeBackedUp);
-  view.SetLineState(line, kLinePass);
-  view.SetLineProgress(line, 100);
+  line.EndOperation("备份NV区成功", kOutcomeBackedUp);
+  line.SetState(kLinePass);
+  line.SetProgress(100);
   return 0;
 }
 
-int RestoreNvThread(CVarnelView& view, int line) {
-  LineSession& session = view.Line(line);
-  const int mode = view.doc().nvMode;
+int RestoreNvThread(const LineHandle& line) {
+  LineSession& session = line.session();
+  const int mode = line.choices().nvMode;
   if (mode != 0) {
     const bool defaultFile = mode == kNvModeDefaultFile;
-    view.SetLineStatus(line, defaultFile ? "装载缺省NV区" : "重载NV区参数", true);
-    if (!RestoreNv(view, line, defaultFile ? view.doc().defaultNvFile : session.nvFilePath)) {
-      view.EndLineOperation(line, defaultFile ? "装载缺省NV区失败" : "重载NV区参数失败",
-                            kOutcomeFailedLeaveStick);
-      view.SetLineState(line, kLineFail);
+    line.SetStatus(defaultFile ? "装载缺省NV区" : "重载NV区参数", true);
+    if (!RestoreNv(line, defaultFile ? line.choices().defaultNvFile : session.nvFilePath)) {
+      line.EndOperation(defaultFile ? "装载缺省NV区失败" : "重载NV区参数失败",
+                        kOutcomeFailedLeaveStick);
+      line.SetState(kLineFail);
       return 0;
     }
   }
-  view.EndLineOperation(line, "恢复NV区成功", kOutcomeRestored);
-  view.SetLineState(line, kLinePass);
+  line.EndOperation("恢复NV区成功", kOutcomeRestored);
+  line.SetState(kLinePass);
   return 0;
-}
-
-void ChooseNvDirectory(CVarnelView& view, const std::optional<std::string>& chosen) {
-  if (chosen)
-    view.doc().SetNvDirectory(*chosen);
-  view.form().SetText(control::kNvDirectoryEdit, view.doc().lines[0].nvDirectory);
-}
-
-void ChooseDefaultNvFile(CVarnelView& view, const std::optional<std::string>& chosen) {
-  if (!chosen)
-    return;
-  view.form().SetText(control::kDefaultNvFileEdit, *chosen);
-  view.doc().defaultNvFile = *chosen;
 }
 
 }  // namespace orbek

@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "app/form_texts.h"
+#include "app/line/form_texts.h"
 #include "host/connection_manager.h"
 #include "platform/files.h"
 #include "platform/resources.h"
@@ -24,7 +24,7 @@ void DeleteIfPresent(const char* fileName) {
 
 }  // namespace
 
-bool ExtractImage(Form& form, int resourceId, const char* fileName) {
+bool ExtractImage(UserMessages& messages, int resourceId, const char* fileName) {
   const platform::ResourceBytes bytes = platform::LoadPackageResource(resourceId);
   const std::string path = InstallPath(fileName);
   const platform::WriteResult result = platform::WriteNewFile(path, bytes.data, bytes.size);
@@ -33,18 +33,18 @@ bool ExtractImage(Form& form, int resourceId, const char* fileName) {
   // A file that holds only part of an image must not pass for the image later.
   if (result == platform::WriteResult::WriteFailed)
     platform::DeleteOneFile(path);
-  form.MessageBox(Format("read %s fail!", fileName), kApplicationTitle, box::kOk);
+  messages.MessageBox(Format("read %s fail!", fileName), kApplicationTitle, box::kOk);
   return false;
 }
 
-void ExtractPackage(Form& form, ConnectionManager& connectionManager) {
+void ExtractPackage(UserMessages& messages, ConnectionManager& connectionManager) {
   // The last row, ResetUSB.dll, waits until the connection manager has been stopped.
   const std::span<const PackageFile> files(kImagePackage);
   for (const PackageFile& file : files.first(files.size() - 1))
-    ExtractImage(form, file.resourceId, file.fileName);
+    ExtractImage(messages, file.resourceId, file.fileName);
   connectionManager.FindConnectionManager();
   connectionManager.StopConnectionManager();
-  ExtractImage(form, files.back().resourceId, files.back().fileName);
+  ExtractImage(messages, files.back().resourceId, files.back().fileName);
 }
 
 void SetImagePaths(LineSession& line) {

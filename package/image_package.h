@@ -6,8 +6,8 @@
 #include <array>
 #include <string>
 
-#include "app/form.h"
-#include "app/line_session.h"
+#include "app/line/line_report.h"
+#include "app/line/line_session.h"
 
 namespace orbek {
 
@@ -49,11 +49,11 @@ inline constexpr std::array<const char*, 9> kDeletedImages = {
 // A missing resource writes an empty file. When the file cannot be created, or not every byte
 // could be written (a partial file is deleted again), a box shows "read <fileName> fail!" and
 // the result is false.
-bool ExtractImage(Form& form, int resourceId, const char* fileName);
+bool ExtractImage(UserMessages& messages, int resourceId, const char* fileName);
 
 // The start-up extraction: the thirteen files, then the connection manager's lookup and stop
 // (which runs killsvr.bat), then ResetUSB.dll. Each step runs whatever the previous one gave.
-void ExtractPackage(Form& form, ConnectionManager& connectionManager);
+void ExtractPackage(UserMessages& messages, ConnectionManager& connectionManager);
 
 // Fills the line's image directory and the paths of its image files.
 void SetImagePaths(LineSession& line);

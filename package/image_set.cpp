@@ -4,7 +4,7 @@
 #include <fstream>
 #include <vector>
 
-#include "app/form_texts.h"
+#include "app/line/form_texts.h"
 #include "diag/maker_commands.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -49,8 +49,8 @@ RecordLookup FindVersionRecordInFile(const std::string& nativePath, FirmwareReco
   }
 }
 
-bool FindVersionRecord(CVarnelView& view, int line, FirmwareRecord& record) {
-  switch (FindVersionRecordInFile(platform::NativePath(view.Line(line).amssPath), record)) {
+bool FindVersionRecord(const LineHandle& line, FirmwareRecord& record) {
+  switch (FindVersionRecordInFile(platform::NativePath(line.session().amssPath), record)) {
     case RecordLookup::Found:
       return true;
     case RecordLookup::NotFound:
@@ -58,14 +58,14 @@ bool FindVersionRecord(CVarnelView& view, int line, FirmwareRecord& record) {
     case RecordLookup::OpenFailed:
       break;
   }
-  view.SetLineStatus(line, "open file fail", true);
+  line.SetStatus("open file fail", true);
   return false;
 }
 
-bool SendVersionRecord(CVarnelView& view, int line, std::initializer_list<uint32_t> retryWaitsMs) {
+bool SendVersionRecord(const LineHandle& line, std::initializer_list<uint32_t> retryWaitsMs) {
   FirmwareRecord record{};
-  FindVersionRecord(view, line, record);
-  PhoneLink& link = view.Line(line).link;
+  FindVersionRecord(line, record);
+  PhoneLink& link = line.session().link;
   if (DownloadCheck(link, record, kMakerSecurity))
     return true;
   for (uint32_t waitMs : retryWaitsMs) {
@@ -76,8 +76,8 @@ bool SendVersionRecord(CVarnelView& view, int line, std::initializer_list<uint32
   return false;
 }
 
-bool CheckImageSet(CVarnelView& view, int line, bool requireStick) {
-  const LineSession& session = view.Line(line);
+bool CheckImageSet(const LineHandle& line, bool requireStick) {
+  const LineSession& session = line.session();
   const std::string& directory = session.imageDirectory;
   if (directory.empty())
     return false;
@@ -86,11 +86,11 @@ bool CheckImageSet(CVarnelView& view, int line, bool requireStick) {
 
   const std::streamoff partition = FileLength(Format("%s\\partition.mbn", directory.c_str()));
   if (partition < kMinimumImageLength) {
-    const std::string english = partition < 0
-                                    ? Format("Line%d: can't open partition.mbn!", line + 1)
-                                    : Format("Line%d: Open wrong partition.mbn! ", line + 1);
-    view.form().MessageBox(view.useGerman() ? "Download fehlgeschlagen" : english,
-                           kApplicationTitle, box::kOk);
+    const std::string english =
+        partition < 0 ? Format("Line%d: can't open partition.mbn!", line.index() + 1)
+                      : Format("Line%d: Open wrong partition.mbn! ", line.index() + 1);
+    line.MessageBox(line.UseGerman() ? "Download fehlgeschlagen" : english, kApplicationTitle,
+                    box::kOk);
     return false;
   }
   for (const char* name : {"qcsblhd_cfgdata.mbn", "qcsbl.mbn", "oemsblhd.mbn", "oemsbl.mbn",

@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/varnel_view.h"
+#include "app/line/line_handle.h"
 
 namespace orbek {
 
@@ -25,15 +25,15 @@ RecordLookup FindVersionRecordInFile(const std::string& nativePath, FirmwareReco
 
 // The record of the line's amss.mbn; "open file fail" on the line's status when the file does
 // not open.
-bool FindVersionRecord(CVarnelView& view, int line, FirmwareRecord& record);
+bool FindVersionRecord(const LineHandle& line, FirmwareRecord& record);
 
 // The download check: the record of the line's amss.mbn (zeros when there is none) goes to the
 // stick, and again after each wait of `retryWaitsMs` while it fails. True when the stick passed
 // it; callers go on either way.
-bool SendVersionRecord(CVarnelView& view, int line, std::initializer_list<uint32_t> retryWaitsMs);
+bool SendVersionRecord(const LineHandle& line, std::initializer_list<uint32_t> retryWaitsMs);
 
 // True when the line's image files are there and not empty (and, with `requireStick`, the stick
 // answers). Only partition.mbn's failures show a message box.
-bool CheckImageSet(CVarnelView& view, int line, bool requireStick);
+bool CheckImageSet(const LineHandle& line, bool requireStick);
 
 }  // namespace orbek

@@ -37,42 +37,40 @@ bool FindInstance(const char* const (&services)[N], std::string& instance) {
 
 // The COM number in the instance's "PortName" (its text after "COM", as a decimal number); false
 // when the key or the value is missing.
-bool PortOfInstance(const std::string& instance, int32_t& port) {
+std::optional<int32_t> PortOfInstance(const std::string& instance) {
   auto key = platform::OpenLocalMachineKey(kEnum + instance + "\\Device Parameters");
   std::string name;
   if (!key || !key->ReadString("PortName", name))
-    return false;
-  port = name.size() > 3 ? static_cast<int32_t>(std::atoi(name.c_str() + 3)) : 0;
-  return true;
+    return std::nullopt;
+  return name.size() > 3 ? static_cast<int32_t>(std::atoi(name.c_str() + 3)) : 0;
 }
 
 }  // namespace
 
-bool PortScanner::ScanOnce() {
+FoundPorts PortScanner::ScanOnce() {
+  FoundPorts ports;
   std::string instance;
   const bool modemFound = FindInstance(kModemServices, instance);
   if (modemFound)
-    PortOfInstance(instance, dataPort_);
+    ports.dataPort = PortOfInstance(instance);
 
   const bool diagFound = FindInstance(kDiagServices, instance);
-  if (!diagFound) {
-    diagPort_ = 0;
-  } else {
-    PortOfInstance(instance, diagPort_);
-  }
-  return modemFound || diagFound;
+  ports.diagPort = diagFound ? PortOfInstance(instance) : 0;
+  ports.found = modemFound || diagFound;
+  return ports;
 }
 
-bool PortScanner::FindPorts(int /*line*/) {
+FoundPorts PortScanner::FindPorts() {
   watch_.Changed();  // what the scan below reads is the state to wait beyond
-  if (ScanOnce())
-    return true;
+  FoundPorts ports = ScanOnce();
+  if (ports.found)
+    return ports;
   for (uint32_t waited = 0; waited < kIdleWaitMs; waited += kIdleStepMs) {
     platform::SleepMs(kIdleStepMs);
     if (watch_.Changed())
       break;
   }
-  return false;
+  return ports;
 }
 
 }  // namespace orbek

@@ -3,11 +3,28 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/registry.h"
 
 namespace orbek {
+
+// What one search found. The diagnostic port is 0 when no diagnostic instance was found; either
+// number is absent when it could not be read (its key or "PortName" missing), and the port it
+// would replace then stays as it was.
+struct FoundPorts {
+  bool found = false;  // a diagnostic or a modem instance
+  std::optional<int32_t> diagPort;
+  std::optional<int32_t> dataPort;
+  // Writes the numbers into a line's ports by those rules.
+  void ApplyTo(int32_t& diagPortField, int32_t& dataPortField) const {
+    if (diagPort)
+      diagPortField = *diagPort;
+    if (dataPort)
+      dataPortField = *dataPort;
+  }
+};
 
 class PortScanner {
  public:
@@ -15,22 +32,15 @@ class PortScanner {
   static constexpr uint32_t kIdleWaitMs = 500;
   static constexpr uint32_t kIdleStepMs = 20;
 
-  // The scan writes the first line's port numbers.
-  PortScanner(int32_t& diagPort, int32_t& dataPort) : diagPort_(diagPort), dataPort_(dataPort) {}
-
-  // True when a device instance was found for the diagnostic or the modem port. `dataPort` is
-  // kept when no modem instance is found; `diagPort` becomes 0 when no diagnostic instance is.
-  // When nothing is found it waits, at most kIdleWaitMs, for the registry to change before it
-  // returns, so that a caller that scans again and again does not spin. `line` is not used: the
-  // results always go to the first line.
-  bool FindPorts(int line);
+  // `found` is true when a device instance was found for the diagnostic or the modem port. When
+  // nothing is found it waits, at most kIdleWaitMs, for the registry to change before it
+  // returns, so that a caller that scans again and again does not spin.
+  FoundPorts FindPorts();
 
   // One pass over the services, without the wait.
-  bool ScanOnce();
+  FoundPorts ScanOnce();
 
  private:
-  int32_t& diagPort_;
-  int32_t& dataPort_;
   platform::RegistryWatch watch_;
 };
 

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   }
   if (first)
     return Usage();
-  if (!link.port.Open(static_cast<int32_t>(com), 115200, 8, 1)) {
+  if (!link.port.Open(static_cast<int32_t>(com))) {
     std::fprintf(stderr, "cannot open COM%ld\n", com);
     return 1;
   }

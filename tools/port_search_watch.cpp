@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "app/form.h"
-#include "app/form_texts.h"
+#include "app/line/form_texts.h"
+#include "app/varnel_view.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/language.h"
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   CVarnelDoc doc;
   CVarnelView view(form, doc, UseGermanFor(platform::SystemDefaultLanguageId()),
                    LogDirectory(platform::CurrentDirectory()));
-  StartSearchThread(view, 0);
+  StartSearchThread(view.Handle(0));
   platform::detail::RealSleepMicroseconds(static_cast<uint64_t>(seconds * 1e6));
   doc.lines[0].searchThread.reset();
   return 0;

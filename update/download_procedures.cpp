@@ -4,7 +4,7 @@
 #include <fstream>
 #include <vector>
 
-#include "app/form_texts.h"
+#include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "download/dmss.h"
 #include "download/streaming.h"
@@ -19,9 +19,6 @@ namespace {
 
 using platform::SleepMs;
 
-constexpr int32_t kBaud = 115200;
-constexpr uint32_t kDataPortTimeoutMs = 1000;
-constexpr int32_t kDataPortAttempts = 2;
 constexpr int kSubsystemPolls = 100;
 constexpr int kProbeRounds = 60;
 
@@ -81,42 +78,42 @@ constexpr const char* kOpenFileFail = "open file fail!";
 constexpr const char* kWrongLength = "The length of file is not correct";
 constexpr const char* kClosePacketError = "ClosePacket error";
 
-bool Fail(CVarnelView& view, int line, const std::string& text) {
-  view.SetLineStatus(line, text, true);
+bool Fail(const LineHandle& line, const std::string& text) {
+  line.SetStatus(text, true);
   return false;
 }
 
-bool WriteImage(CVarnelView& view, int line, const ImageWrite& spec) {
-  LineSession& session = view.Line(line);
+bool WriteImage(const LineHandle& line, const ImageWrite& spec) {
+  LineSession& session = line.session();
   PhoneLink& link = session.link;
   std::vector<uint8_t> header;
   if (spec.headerPath != nullptr) {
     ImageFile headerFile(*spec.headerPath);
     if (!headerFile.IsOpen())
-      return Fail(view, line, spec.headerOpenText);
+      return Fail(line, spec.headerOpenText);
     if (spec.lengthText != nullptr && headerFile.Length() < 1)
-      return Fail(view, line, spec.lengthText);
+      return Fail(line, spec.lengthText);
     if (!headerFile.ReadAll(header))
-      return Fail(view, line, spec.headerOpenText);
+      return Fail(line, spec.headerOpenText);
   }
   if (!TryWithRetries(session, spec.openRetries, [&] {
         return StreamOpenMultiImage(link, spec.type, header.empty() ? nullptr : header.data(),
                                     static_cast<uint32_t>(header.size()));
       })) {
-    return Fail(view, line, spec.openFailure);
+    return Fail(line, spec.openFailure);
   }
 
   ImageFile image(spec.imagePath);
   if (!image.IsOpen())
-    return Fail(view, line, spec.imageOpenText);
+    return Fail(line, spec.imageOpenText);
   if (spec.lengthText != nullptr && image.Length() < 1)
-    return Fail(view, line, spec.lengthText);
+    return Fail(line, spec.lengthText);
 
   int progress = 0;
   uint64_t blocksPerStep = 0;
   if (spec.progress != nullptr) {
     progress = spec.progress->start;
-    view.SetLineProgress(line, progress);
+    line.SetProgress(progress);
     blocksPerStep = (image.Length() / kStreamBlockSize) /
                     static_cast<uint64_t>(spec.progress->end - spec.progress->start);
   }
@@ -125,67 +122,52 @@ bool WriteImage(CVarnelView& view, int line, const ImageWrite& spec) {
   for (uint64_t offset = 0; offset < image.Length(); offset += kStreamBlockSize) {
     const uint32_t length = image.ReadBlock(block);
     if (length == 0)
-      return Fail(view, line, spec.imageOpenText);
+      return Fail(line, spec.imageOpenText);
     if (!TryWithRetries(session, spec.writeRetries, [&] {
           return StreamWrite(link, block.data(), static_cast<uint32_t>(offset), length);
         })) {
-      return Fail(view, line, link.reason);
+      return Fail(line, link.reason);
     }
     ++blocksSent;
     if (spec.progress != nullptr && (blocksPerStep == 0 || blocksSent % blocksPerStep == 0)) {
       // The integer step can give a few steps more than the band holds; the bar stays in it.
       progress = std::min(progress + 1, spec.progress->end);
       SleepMs(spec.progress->sleepMs);
-      view.SetLineProgress(line, progress);
+      line.SetProgress(progress);
       if (spec.progress->extraAtFifteens && progress % 15 == 0)
         SleepMs(2000);
       if (session.busy == 0)
-        return Fail(view, line, "downloading is stopped by manual!");
+        return Fail(line, "downloading is stopped by manual!");
     }
   }
   if (!TryWithRetries(session, spec.closeRetries, [&] { return StreamClose(link); }))
-    return Fail(view, line, spec.closeFailure);
+    return Fail(line, spec.closeFailure);
   return true;
 }
 
 }  // namespace
 
-bool ReopenLink(LineSession& line) {
-  line.link.port.Close();
-  return line.link.port.Open(line.diagPort, kBaud, 8, 1);
+bool PortsPresent(const LineHandle& line) {
+  PortScanner scanner;
+  return FindLinePorts(line, scanner);
 }
 
-bool ReopenDataPort(LineSession& line) {
-  line.atPort.port.Close();
-  if (!line.atPort.port.Open(line.dataPort, kBaud, 8, 1))
-    return false;
-  line.atPort.SetTimeout(kDataPortTimeoutMs);
-  line.atPort.SetAttempts(kDataPortAttempts);
-  return true;
-}
-
-bool PortsPresent(CVarnelView& view, int line) {
-  LineSession& first = view.Line(0);
-  PortScanner scanner(first.diagPort, first.dataPort);
-  return scanner.FindPorts(line);
-}
-
-void WaitForPorts(CVarnelView& view, int line, uint32_t pauseMs) {
-  while (!PortsPresent(view, line))
+void WaitForPorts(const LineHandle& line, uint32_t pauseMs) {
+  while (!PortsPresent(line))
     SleepMs(pauseMs);
 }
 
 void SleepForRetry(LineSession& line, const Retry& retry) {
   SleepMs(retry.sleepMs);
   if (retry.reopen == Reopen::Link)
-    ReopenLink(line);
+    ReopenPort(line, LinePort::Diagnostic);
   else if (retry.reopen == Reopen::DataPort)
-    ReopenDataPort(line);
+    ReopenPort(line, LinePort::Modem);
   SleepMs(retry.sleepAfterMs);
 }
 
-bool EnterDownloadMode(CVarnelView& view, int line) {
-  LineSession& session = view.Line(line);
+bool EnterDownloadMode(const LineHandle& line) {
+  LineSession& session = line.session();
   PhoneLink& link = session.link;
   if (!TryWithRetries(session, {{300}, {3000}, {5000}}, [&] { return Command5C(link); }))
     return false;
@@ -209,9 +191,9 @@ bool EnterDownloadMode(CVarnelView& view, int line) {
   TryWithRetries(session, {{3000}, {5000}, {0, Reopen::Link, 8000}},
                  [&] { return SwitchToDownloader(link); });
   SleepMs(5000);
-  while (!PortsPresent(view, line)) {
+  while (!PortsPresent(line)) {
   }
-  ReopenLink(session);
+  ReopenPort(session, LinePort::Diagnostic);
   if (!TryWithRetries(session,
                       {{2000}, {3000}, {5000, Reopen::Link, 0}, {8000}, {0, Reopen::Link, 10000}},
                       [&] { return DloadNop(link); })) {
@@ -221,13 +203,13 @@ bool EnterDownloadMode(CVarnelView& view, int line) {
                         [&] { return DloadGetParams(link, session.flashInfo); });
 }
 
-bool UploadProgrammer(CVarnelView& view, int line) {
-  LineSession& session = view.Line(line);
+bool UploadProgrammer(const LineHandle& line) {
+  LineSession& session = line.session();
   ImageFile programmer(session.armprgPath);
   std::vector<uint8_t> bytes;
   if (!programmer.IsOpen() || !programmer.ReadAll(bytes)) {
-    session.link.reason = Format("Line%d :\tOpen armprg.bin fail!", line + 1);
-    view.form().MessageBox(session.link.reason, kApplicationTitle, box::kOk);
+    session.link.reason = Format("Line%d :\tOpen armprg.bin fail!", line.index() + 1);
+    line.MessageBox(session.link.reason, kApplicationTitle, box::kOk);
     return false;
   }
   for (size_t offset = 0; offset < bytes.size(); offset += kProgrammerBlockSize) {
@@ -235,14 +217,14 @@ bool UploadProgrammer(CVarnelView& view, int line) {
     if (!DloadWrite32(session.link, bytes.data() + offset,
                       kProgrammerAddress + static_cast<uint32_t>(offset),
                       static_cast<uint16_t>(length))) {
-      return Fail(view, line, session.link.reason);
+      return Fail(line, session.link.reason);
     }
   }
   return true;
 }
 
-bool StartProgrammer(CVarnelView& view, int line) {
-  LineSession& session = view.Line(line);
+bool StartProgrammer(const LineHandle& line) {
+  LineSession& session = line.session();
   PhoneLink& link = session.link;
   TryWithRetries(session, {{500}, {0, Reopen::Link, 2000}, {0, Reopen::Link, 2000}},
                  [&] { return DloadGo(link, 0x0080, 0); });
@@ -255,143 +237,140 @@ bool StartProgrammer(CVarnelView& view, int line) {
                         [&] { return StreamNop(link); });
 }
 
-bool WritePartitionTable(CVarnelView& view, int line) {
-  LineSession& session = view.Line(line);
+bool WritePartitionTable(const LineHandle& line) {
+  LineSession& session = line.session();
   ImageFile file(session.partitionPath);
   if (!file.IsOpen())
-    return Fail(view, line, kOpenFileFail);
+    return Fail(line, kOpenFileFail);
   std::vector<uint8_t> table;
   if (file.Length() < 1 || file.Length() > kStreamBlockSize || !file.ReadAll(table))
-    return Fail(view, line, kWrongLength);
+    return Fail(line, kWrongLength);
   if (TryWithRetries(session, {{2000}, {2000}}, [&] {
         return StreamPartitionTable(session.link, table.data(),
                                     static_cast<uint32_t>(table.size()));
       })) {
     return true;
   }
-  return Fail(view, line, session.link.reason);
+  return Fail(line, session.link.reason);
 }
 
-bool WriteBootHeader(CVarnelView& view, int line) {
-  const LineSession& session = view.Line(line);
-  return WriteImage(view, line,
-                    {nullptr,
-                     session.qcsblHeaderPath,
-                     kImageQcsblHeader,
-                     {{2000}, {0, Reopen::Link, 2000}},
-                     "进入Secondbootloaderheader模式失败!",
-                     {{500}, {0, Reopen::Link, 2000}},
-                     {{500}, {0, Reopen::Link, 2000}},
-                     kClosePacketError,
-                     kOpenFileFail,
-                     kOpenFileFail,
-                     kWrongLength,
-                     nullptr});
+bool WriteBootHeader(const LineHandle& line) {
+  const LineSession& session = line.session();
+  return WriteImage(line, {.headerPath = nullptr,
+                           .imagePath = session.qcsblHeaderPath,
+                           .type = kImageQcsblHeader,
+                           .openRetries = {{2000}, {0, Reopen::Link, 2000}},
+                           .openFailure = "进入Secondbootloaderheader模式失败!",
+                           .writeRetries = {{500}, {0, Reopen::Link, 2000}},
+                           .closeRetries = {{500}, {0, Reopen::Link, 2000}},
+                           .closeFailure = kClosePacketError,
+                           .headerOpenText = kOpenFileFail,
+                           .imageOpenText = kOpenFileFail,
+                           .lengthText = kWrongLength,
+                           .progress = nullptr});
 }
 
-bool WritePrimaryBootLoader(CVarnelView& view, int line) {
-  const LineSession& session = view.Line(line);
-  return WriteImage(view, line,
-                    {nullptr,
-                     session.qcsblPath,
-                     kImageQcsbl,
-                     {{500}, {0, Reopen::Link, 2000}},
-                     "enter Secondbootloader mode fail!",
-                     {{500}, {0, Reopen::Link, 2000}},
-                     {{500}, {0, Reopen::Link, 2000}},
-                     kClosePacketError,
-                     kOpenFileFail,
-                     kOpenFileFail,
-                     kWrongLength,
-                     nullptr});
+bool WritePrimaryBootLoader(const LineHandle& line) {
+  const LineSession& session = line.session();
+  return WriteImage(line, {.headerPath = nullptr,
+                           .imagePath = session.qcsblPath,
+                           .type = kImageQcsbl,
+                           .openRetries = {{500}, {0, Reopen::Link, 2000}},
+                           .openFailure = "enter Secondbootloader mode fail!",
+                           .writeRetries = {{500}, {0, Reopen::Link, 2000}},
+                           .closeRetries = {{500}, {0, Reopen::Link, 2000}},
+                           .closeFailure = kClosePacketError,
+                           .headerOpenText = kOpenFileFail,
+                           .imageOpenText = kOpenFileFail,
+                           .lengthText = kWrongLength,
+                           .progress = nullptr});
 }
 
-bool WriteOemBootLoader(CVarnelView& view, int line) {
-  const LineSession& session = view.Line(line);
-  return WriteImage(view, line,
-                    {&session.oemsblHeaderPath,
-                     session.oemsblPath,
-                     kImageOemsbl,
-                     {{2000}},
-                     "enter DownloadOEMbootloader mode fail!",
-                     {{500}, {0, Reopen::Link, 2000}},
-                     {{500}, {0, Reopen::Link, 2000}},
-                     kClosePacketError,
-                     kOpenFileFail,
-                     kOpenFileFail,
-                     kWrongLength,
-                     nullptr});
+bool WriteOemBootLoader(const LineHandle& line) {
+  const LineSession& session = line.session();
+  return WriteImage(line, {.headerPath = &session.oemsblHeaderPath,
+                           .imagePath = session.oemsblPath,
+                           .type = kImageOemsbl,
+                           .openRetries = {{2000}},
+                           .openFailure = "enter DownloadOEMbootloader mode fail!",
+                           .writeRetries = {{500}, {0, Reopen::Link, 2000}},
+                           .closeRetries = {{500}, {0, Reopen::Link, 2000}},
+                           .closeFailure = kClosePacketError,
+                           .headerOpenText = kOpenFileFail,
+                           .imageOpenText = kOpenFileFail,
+                           .lengthText = kWrongLength,
+                           .progress = nullptr});
 }
 
-bool WriteAmss(CVarnelView& view, int line) {
-  const LineSession& session = view.Line(line);
+bool WriteAmss(const LineHandle& line) {
+  const LineSession& session = line.session();
   static const ProgressSteps kAmssProgress{26, 50, 50, true};
-  return WriteImage(view, line,
-                    {&session.amssHeaderPath,
-                     session.amssPath,
-                     kImageAmss,
-                     {{2000}, {92000}},
-                     "进入DownloadOEMbootloader模式失败!",
-                     {{2000}, {0, Reopen::DataPort, 2000}, {2000, Reopen::DataPort, 2000}},
-                     {{500}, {0, Reopen::DataPort, 2000}},
-                     "ClosePackert error",
-                     "打开文件失败！",
-                     "打开文件失败!",
-                     "文件长度不正确",
-                     &kAmssProgress});
+  return WriteImage(
+      line, {.headerPath = &session.amssHeaderPath,
+             .imagePath = session.amssPath,
+             .type = kImageAmss,
+             .openRetries = {{2000}, {92000}},
+             .openFailure = "进入DownloadOEMbootloader模式失败!",
+             .writeRetries = {{2000}, {0, Reopen::DataPort, 2000}, {2000, Reopen::DataPort, 2000}},
+             .closeRetries = {{500}, {0, Reopen::DataPort, 2000}},
+             .closeFailure = "ClosePackert error",
+             .headerOpenText = "打开文件失败！",
+             .imageOpenText = "打开文件失败!",
+             .lengthText = "文件长度不正确",
+             .progress = &kAmssProgress});
 }
 
-bool WriteProgrammerImage(CVarnelView& view, int line) {
-  const LineSession& session = view.Line(line);
-  return WriteImage(view, line,
-                    {&session.nandprgHeaderPath,
-                     session.nandprgPath,
-                     kImageProgrammer,
-                     {{2000}, {2000}, {2000}},
-                     "下载nandprghd失败!",
-                     {{2000}, {0, Reopen::DataPort, 2000}, {2000, Reopen::DataPort, 2000}},
-                     {},
-                     "ClosePacket出错",
-                     "打开文件失败！",
-                     "打开文件失败！",
-                     "文件长度不正确",
-                     nullptr});
+bool WriteProgrammerImage(const LineHandle& line) {
+  const LineSession& session = line.session();
+  return WriteImage(
+      line, {.headerPath = &session.nandprgHeaderPath,
+             .imagePath = session.nandprgPath,
+             .type = kImageProgrammer,
+             .openRetries = {{2000}, {2000}, {2000}},
+             .openFailure = "下载nandprghd失败!",
+             .writeRetries = {{2000}, {0, Reopen::DataPort, 2000}, {2000, Reopen::DataPort, 2000}},
+             .closeRetries = {},
+             .closeFailure = "ClosePacket出错",
+             .headerOpenText = "打开文件失败！",
+             .imageOpenText = "打开文件失败！",
+             .lengthText = "文件长度不正确",
+             .progress = nullptr});
 }
 
-bool WriteEfs(CVarnelView& view, int line) {
-  const LineSession& session = view.Line(line);
+bool WriteEfs(const LineHandle& line) {
+  const LineSession& session = line.session();
   static const ProgressSteps kEfsProgress{51, 80, 500, false};
-  return WriteImage(view, line,
-                    {nullptr,
-                     session.efsPath,
-                     kImageEfs,
-                     {{2000}, {2000}},
-                     "Enter Download EFS mode fail!",
-                     {{2000, Reopen::DataPort, 2000}, {2000, Reopen::DataPort, 2000}},
-                     {{200}, {200}},
-                     "ClosePackert error",
-                     "Open file fail",
-                     "Open file fail",
-                     nullptr,
-                     &kEfsProgress});
+  return WriteImage(
+      line, {.headerPath = nullptr,
+             .imagePath = session.efsPath,
+             .type = kImageEfs,
+             .openRetries = {{2000}, {2000}},
+             .openFailure = "Enter Download EFS mode fail!",
+             .writeRetries = {{2000, Reopen::DataPort, 2000}, {2000, Reopen::DataPort, 2000}},
+             .closeRetries = {{200}, {200}},
+             .closeFailure = "ClosePackert error",
+             .headerOpenText = "Open file fail",
+             .imageOpenText = "Open file fail",
+             .lengthText = nullptr,
+             .progress = &kEfsProgress});
 }
 
-bool WaitForProbe(CVarnelView& view, int line) {
-  LineSession& session = view.Line(line);
+bool WaitForProbe(const LineHandle& line) {
+  LineSession& session = line.session();
   for (int round = 0; round < kProbeRounds; ++round) {
     SleepMs(1000);
-    TryWithRetries(session, {{2000}, {2000}}, [&] { return ReopenDataPort(session); });
-    if (ReopenLink(session) && ProbeStick(session))
+    TryWithRetries(session, {{2000}, {2000}}, [&] { return ReopenPort(session, LinePort::Modem); });
+    if (ReopenPort(session, LinePort::Diagnostic) && ProbeStick(session))
       return true;
   }
   return false;
 }
 
-bool ResetAndWait(CVarnelView& view, int line) {
-  StreamReset(view.Line(line).link);
+bool ResetAndWait(const LineHandle& line) {
+  StreamReset(line.session().link);
   SleepMs(3000);
-  WaitForPorts(view, line, 1000);
-  return WaitForProbe(view, line);
+  WaitForPorts(line, 1000);
+  return WaitForProbe(line);
 }
 
 }  // namespace orbek

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "app/varnel_view.h"
+#include "app/line/line_handle.h"
 
 namespace orbek {
 
@@ -19,33 +19,29 @@ struct Retry {
   uint32_t sleepAfterMs = 0;
 };
 
-// The line's link closed and opened again on its diagnostic port at 115200 baud.
-bool ReopenLink(LineSession& line);
-// The same for the AT port on the modem port; it then waits 1000 ms for an answer, twice.
-bool ReopenDataPort(LineSession& line);
-// The stick's ports are in the registry (they are stored in the first line's port fields).
-bool PortsPresent(CVarnelView& view, int line);
+// The stick's ports are in the registry (they are kept where discovery results go).
+bool PortsPresent(const LineHandle& line);
 // Checks for the ports, `pauseMs` between checks, until they are there.
-void WaitForPorts(CVarnelView& view, int line, uint32_t pauseMs);
+void WaitForPorts(const LineHandle& line, uint32_t pauseMs);
 
 // Tries `attempt`, and again after each retry in turn while it fails; the last result.
 template <typename Attempt>
 bool TryWithRetries(LineSession& line, std::initializer_list<Retry> retries, Attempt attempt);
 
-bool EnterDownloadMode(CVarnelView& view, int line);
-bool UploadProgrammer(CVarnelView& view, int line);
-bool StartProgrammer(CVarnelView& view, int line);
-bool WritePartitionTable(CVarnelView& view, int line);
-bool WriteBootHeader(CVarnelView& view, int line);
-bool WritePrimaryBootLoader(CVarnelView& view, int line);
-bool WriteOemBootLoader(CVarnelView& view, int line);
-bool WriteAmss(CVarnelView& view, int line);
-bool WriteProgrammerImage(CVarnelView& view, int line);
-bool WriteEfs(CVarnelView& view, int line);
+bool EnterDownloadMode(const LineHandle& line);
+bool UploadProgrammer(const LineHandle& line);
+bool StartProgrammer(const LineHandle& line);
+bool WritePartitionTable(const LineHandle& line);
+bool WriteBootHeader(const LineHandle& line);
+bool WritePrimaryBootLoader(const LineHandle& line);
+bool WriteOemBootLoader(const LineHandle& line);
+bool WriteAmss(const LineHandle& line);
+bool WriteProgrammerImage(const LineHandle& line);
+bool WriteEfs(const LineHandle& line);
 // Streaming reset, then the wait for the stick's ports and for a probe that answers (60 tries).
-bool ResetAndWait(CVarnelView& view, int line);
+bool ResetAndWait(const LineHandle& line);
 // Up to 60 times: sleep 1000 ms, reopen the data port (3 tries), reopen the link and probe.
-bool WaitForProbe(CVarnelView& view, int line);
+bool WaitForProbe(const LineHandle& line);
 
 void SleepForRetry(LineSession& line, const Retry& retry);
 

@@ -1,7 +1,6 @@
 #include "update/port_search.h"
 
-#include "app/control_ids.h"
-#include "app/form_texts.h"
+#include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "platform/text_format.h"
 #include "ports/port_scanner.h"
@@ -9,16 +8,10 @@
 namespace orbek {
 namespace {
 
-constexpr int kBaud = 115200;
 constexpr int kChecksBetweenClears = 5;
 constexpr size_t kWindowsSlot = 2;  // the third string
 constexpr size_t kMacSlot = 4;      // the fifth string
 constexpr size_t kSlotSize = 31;
-
-void Reopen(SerialPort& port, int32_t comNumber) {
-  port.Close();
-  port.Open(comNumber, kBaud, 8, 1);
-}
 
 void ClearSlot(VersionRecord& record, size_t slot) {
   std::fill_n(record.begin() + static_cast<ptrdiff_t>(slot * kSlotSize), kSlotSize, 0);
@@ -56,59 +49,51 @@ bool ProbeStick(LineSession& line) {
   return false;
 }
 
-void ShowLineVersions(CVarnelView& view, int line) {
-  LineSession& session = view.Line(line);
-  std::string firmware = session.currentVersion;
-  std::string windows = VersionSlot(session.versionRecord, kWindowsSlot);
-  std::string mac = VersionSlot(session.versionRecord, kMacSlot);
-  if (!windows.empty()) {
-    firmware += " (Firmware)";
-    windows += " (Windows)";
-    mac += " (Mac)";
+LineVersions VersionsOf(const LineSession& line) {
+  LineVersions versions{line.currentVersion, VersionSlot(line.versionRecord, kWindowsSlot),
+                        VersionSlot(line.versionRecord, kMacSlot)};
+  if (!versions.windows.empty()) {
+    versions.firmware += " (Firmware)";
+    versions.windows += " (Windows)";
+    versions.mac += " (Mac)";
   } else {
-    firmware = windows = mac = "NULL";
+    versions.firmware = versions.windows = versions.mac = "NULL";
   }
-  Form& form = view.form();
-  if (line != 0) {
-    form.SetText(control::kFirmware[line], firmware);
-    return;
-  }
-  form.SetText(control::kFirmwareVersion, firmware);
-  form.SetText(control::kWindowsVersion, windows);
-  form.SetText(control::kMacVersion, mac);
-  const bool ready = firmware != "NULL" && firmware != "No Phone";
-  if (ready) {
-    form.SetText(control::kStatus[0], view.Text(kReadyText, kReadyTextGerman));
-    form.Enable(control::kUpdateButton, session.busy == 0);
-  } else {
-    form.SetText(control::kStatus[0], view.Text(kSearchingText, kSearchingTextGerman));
-    form.Enable(control::kUpdateButton, false);
-  }
+  versions.ready = versions.firmware != "NULL" && versions.firmware != "No Phone";
+  return versions;
 }
 
-void PortSearchThread(platform::SuspendableThread& thread, CVarnelView& view) {
-  const int line = view.currentLine;
-  LineSession& session = view.Line(line);
-  LineSession& first = view.Line(0);
-  PortScanner scanner(first.diagPort, first.dataPort);
+void ShowLineVersions(const LineHandle& line) {
+  line.ShowVersions(VersionsOf(line.session()));
+}
 
-  view.SetLineStatus(line, view.Text(kSearchingText, kSearchingTextGerman), true);
-  Reopen(session.link.port, session.diagPort);
+bool FindLinePorts(const LineHandle& line, PortScanner& scanner) {
+  const FoundPorts ports = scanner.FindPorts();
+  line.report().KeepFoundPorts(ports.diagPort, ports.dataPort);
+  return ports.found;
+}
+
+void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& line) {
+  LineSession& session = line.session();
+  PortScanner scanner;
+
+  line.SetStatus(line.Text(kSearchingText, kSearchingTextGerman), true);
+  ReopenPort(session, LinePort::Diagnostic);
   while (thread.SafePoint()) {
-    for (int failed = 1; !scanner.FindPorts(line); ++failed) {
+    for (int failed = 1; !FindLinePorts(line, scanner); ++failed) {
       if (!thread.SafePoint())
         return;
       if (failed % kChecksBetweenClears == 0) {
         ClearSlot(session.versionRecord, kWindowsSlot);
         ClearSlot(session.versionRecord, kMacSlot);
-        ShowLineVersions(view, line);
-        view.ShowLinePort(line);
+        ShowLineVersions(line);
+        line.ShowPort();
       }
     }
     if (!thread.SafePoint())
       return;
-    Reopen(session.link.port, session.diagPort);
-    Reopen(session.atPort.port, session.dataPort);
+    ReopenPort(session, LinePort::Diagnostic);
+    ReopenPort(session, LinePort::Modem);
 
     if (!SendSpc(session.link)) {
       if (!thread.SleepMs(300))
@@ -120,27 +105,26 @@ void PortSearchThread(platform::SuspendableThread& thread, CVarnelView& view) {
 
     uint32_t pause = 1000;
     if (!ProbeStick(session)) {
-      Reopen(session.link.port, session.diagPort);
+      ReopenPort(session, LinePort::Diagnostic);
       if (ProbeStick(session)) {
         pause = 2000;
       } else {
         session.stickState = kStickSilent;
       }
     }
-    ShowLineVersions(view, line);
-    view.ShowLinePort(line);
+    ShowLineVersions(line);
+    line.ShowPort();
     if (!thread.SleepMs(pause))
       return;
   }
 }
 
-void StartSearchThread(CVarnelView& view, int line) {
-  LineSession& session = view.Line(line);
+void StartSearchThread(const LineHandle& line) {
+  LineSession& session = line.session();
   if (session.searchThread)
     session.searchThread->Suspend();
-  view.currentLine = line;
   session.searchThread = std::make_unique<platform::SuspendableThread>(
-      [&view](platform::SuspendableThread& thread) { PortSearchThread(thread, view); });
+      [line](platform::SuspendableThread& thread) { PortSearchThread(thread, line); });
   session.searchThread->Resume();
 }
 

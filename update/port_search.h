@@ -2,7 +2,8 @@
 // found. The probe also tells the update whether the stick answers again after a reset.
 #pragma once
 
-#include "app/varnel_view.h"
+#include "app/line/line_handle.h"
+#include "ports/port_scanner.h"
 
 namespace orbek {
 
@@ -10,14 +11,19 @@ namespace orbek {
 // stickState (and versionRecord when the stick has a version table).
 bool ProbeStick(LineSession& line);
 
-// The firmware, Windows and Mac versions, and the ready or searching text with the UPDATE
-// button to match.
-void ShowLineVersions(CVarnelView& view, int line);
+// The firmware, Windows and Mac versions, and whether the stick is ready for an update.
+LineVersions VersionsOf(const LineSession& line);
+// Shows them on the line (the ready or searching text with the UPDATE button to match).
+void ShowLineVersions(const LineHandle& line);
+
+// One search for the stick's ports; what it finds goes where discovery results go (the first
+// line's ports). True when a diagnostic or modem instance was found.
+bool FindLinePorts(const LineHandle& line, PortScanner& scanner);
 
 // The thread body: searches, probes and shows, for ever (until its thread is stopped).
-void PortSearchThread(platform::SuspendableThread& thread, CVarnelView& view);
+void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& line);
 
-// Starts (or restarts) the search thread of `line`.
-void StartSearchThread(CVarnelView& view, int line);
+// Starts (or restarts) the search thread of the line.
+void StartSearchThread(const LineHandle& line);
 
 }  // namespace orbek

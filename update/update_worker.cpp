@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/form_texts.h"
+#include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "diag/maker_commands.h"
 #include "diag/md5.h"
@@ -49,21 +49,18 @@ bool Attempts(int attempts, uint32_t waitMs, Attempt attempt) {
 
 class Update {
  public:
-  Update(CVarnelView& view, int line, ConnectionManager& connectionManager)
-      : view_(view),
-        line_(line),
-        session_(view.Line(line)),
+  Update(const LineHandle& line, ConnectionManager& connectionManager)
+      : line_(line),
+        session_(line.session()),
         link_(session_.link),
         connectionManager_(connectionManager) {}
 
   int Run();
 
  private:
-  bool German() const { return view_.useGerman(); }
-  void ErrorBox(const char* text) {
-    view_.form().MessageBox(text, "Error", box::kOk | box::kIconError);
-  }
-  void Progress(int percent) { view_.SetLineProgress(line_, percent); }
+  bool German() const { return line_.UseGerman(); }
+  void ErrorBox(const char* text) { line_.MessageBox(text, "Error", box::kOk | box::kIconError); }
+  void Progress(int percent) { line_.SetProgress(percent); }
 
   void LeaveNormalOperation();
   void WaitForStickAfterReset();
@@ -80,8 +77,7 @@ class Update {
   void RestoreSettings();
   void Succeed();
 
-  CVarnelView& view_;
-  const int line_;
+  const LineHandle line_;
   LineSession& session_;
   PhoneLink& link_;
   ConnectionManager& connectionManager_;
@@ -91,17 +87,17 @@ class Update {
 
 int Update::Run() {
   Progress(1);
-  view_.SetLineStatus(line_, view_.Text("Downloading...", "Gerät wird aktualisiert..."), true);
+  line_.SetStatus(line_.Text("Downloading...", "Gerät wird aktualisiert..."), true);
   LeaveNormalOperation();
   WaitForStickAfterReset();
   ReadKeptItem();
-  SendDownloadCheck(view_, line_);
+  SendDownloadCheck(line_);
   Progress(9);
   if (!BackUpNvItems())
     return 0;
   Progress(20);
   ReadFourVersions(link_, session_.versionRecord);
-  CheckBoardTagTwice(view_);
+  CheckBoardTagTwice(line_);
   Handshake();
   if (!SwitchToDownloadMode() || StoppedBeforeDownload() || !LoadProgrammer() || !WriteImages() ||
       !BackToNormalOperation() || !RestoreNvItems()) {
@@ -125,15 +121,15 @@ void Update::LeaveNormalOperation() {
 }
 
 void Update::WaitForStickAfterReset() {
-  for (int failed = 0; !PortsPresent(view_, line_);) {
+  for (int failed = 0; !PortsPresent(line_);) {
     SleepMs(1000);
     if (++failed == kReinsertAfterChecks)
-      ErrorBox(view_.Text(kReinsertText, kReinsertTextGerman));
+      ErrorBox(line_.Text(kReinsertText, kReinsertTextGerman));
   }
   Progress(7);
-  PortsPresent(view_, line_);
-  Attempts(3, 2000, [&] { return ReopenLink(session_); });
-  view_.ShowLinePort(line_);
+  PortsPresent(line_);
+  Attempts(3, 2000, [&] { return ReopenPort(session_, LinePort::Diagnostic); });
+  line_.ShowPort();
   Progress(8);
   session_.statusLog = "Current Version : " + session_.currentVersion + "\n" +
                        "Download Version : " + kInstallDirectory + "\n" +
@@ -149,21 +145,21 @@ void Update::ReadKeptItem() {
 }
 
 bool Update::BackUpNvItems() {
-  const int mode = view_.doc().nvMode;
+  const int mode = line_.choices().nvMode;
   if (mode != 1 && mode != 2)
     return true;
-  bool backedUp = NvDirectoryExists(view_.form(), session_.nvDirectory);
+  bool backedUp = NvDirectoryExists(line_.report(), session_.nvDirectory);
   if (!backedUp) {
     SleepMs(200);
-    backedUp = NvDirectoryExists(view_.form(), session_.nvDirectory);
+    backedUp = NvDirectoryExists(line_.report(), session_.nvDirectory);
   }
   if (backedUp)
-    backedUp = BackupNv(view_, line_, session_.nvFilePath);
+    backedUp = BackupNv(line_, session_.nvFilePath);
   if (backedUp)
     return true;
   session_.busy = 0;
   if (German())
-    view_.SetLineStatus(line_, kFailedGerman, true);
+    line_.SetStatus(kFailedGerman, true);
   else
     ErrorBox(kDownloadFailureBox);
   return false;
@@ -176,25 +172,25 @@ void Update::Handshake() {
 }
 
 bool Update::SwitchToDownloadMode() {
-  if (!EnterDownloadMode(view_, line_)) {
-    ErrorBox(view_.Text(kReinsertText, kReinsertTextGerman));
+  if (!EnterDownloadMode(line_)) {
+    ErrorBox(line_.Text(kReinsertText, kReinsertTextGerman));
     SleepMs(1000);
-    WaitForPorts(view_, line_, 1000);
-    Attempts(3, 2000, [&] { return ReopenDataPort(session_); });
-    if (ReopenLink(session_) && ProbeStick(session_))
-      view_.ShowLinePort(line_);
-    if (!EnterDownloadMode(view_, line_)) {
+    WaitForPorts(line_, 1000);
+    Attempts(3, 2000, [&] { return ReopenPort(session_, LinePort::Modem); });
+    if (ReopenPort(session_, LinePort::Diagnostic) && ProbeStick(session_))
+      line_.ShowPort();
+    if (!EnterDownloadMode(line_)) {
       session_.busy = 0;
       if (German()) {
-        view_.SetLineStatus(line_, kFailedGerman, true);
+        line_.SetStatus(kFailedGerman, true);
       } else {
-        view_.EndLineOperation(line_, "switch to DownLoad mode fail!", kOutcomeFailedLeaveStick);
+        line_.EndOperation("switch to DownLoad mode fail!", kOutcomeFailedLeaveStick);
         ErrorBox(kDownloadFailureBox);
       }
       return false;
     }
   }
-  view_.ShowLinePort(line_);
+  line_.ShowPort();
   Progress(21);
   return true;
 }
@@ -203,37 +199,36 @@ bool Update::StoppedBeforeDownload() {
   if (session_.busy != 0)
     return false;
   if (German())
-    view_.EndLineOperation(line_, kFailedGerman, kOutcomeFailedLeaveStick);
+    line_.EndOperation(kFailedGerman, kOutcomeFailedLeaveStick);
   else
-    view_.EndLineOperation(line_, "action stop!", kOutcomeStopped);
-  view_.SetLineState(line_, kLineFail);
+    line_.EndOperation("action stop!", kOutcomeStopped);
+  line_.SetState(kLineFail);
   return true;
 }
 
 bool Update::LoadProgrammer() {
-  bool uploaded = UploadProgrammer(view_, line_);
+  bool uploaded = UploadProgrammer(line_);
   if (!uploaded) {
     SleepMs(200);
-    uploaded = UploadProgrammer(view_, line_);
+    uploaded = UploadProgrammer(line_);
   }
   if (!uploaded) {
-    view_.EndLineOperation(line_, view_.Text("Download armprg.bin fail!", kFailedGermanBang),
-                           kOutcomeFailed);
+    line_.EndOperation(line_.Text("Download armprg.bin fail!", kFailedGermanBang), kOutcomeFailed);
     session_.busy = 0;
     if (German())
-      view_.EndLineOperation(line_, kFailedGermanBang, kOutcomeFailed);
+      line_.EndOperation(kFailedGermanBang, kOutcomeFailed);
     else
       ErrorBox(kDownloadFailureBox);
     return false;
   }
   Progress(22);
   SleepMs(5000);
-  if (!StartProgrammer(view_, line_)) {
-    view_.EndLineOperation(line_, view_.Text("skip fail!", kFailedGermanBang), kOutcomeFailed);
+  if (!StartProgrammer(line_)) {
+    line_.EndOperation(line_.Text("skip fail!", kFailedGermanBang), kOutcomeFailed);
     session_.busy = 0;
     return false;
   }
-  view_.ShowLinePort(line_);
+  line_.ShowPort();
   return true;
 }
 
@@ -245,10 +240,10 @@ bool Update::WriteImages() {
     }
   }
   if (German()) {
-    view_.EndLineOperation(line_, kFailedGermanBang, kOutcomeFailed);
+    line_.EndOperation(kFailedGermanBang, kOutcomeFailed);
   } else {
-    view_.EndLineOperation(
-        line_, "Download fail, please check the log file to get fail information!", kOutcomeFailed);
+    line_.EndOperation("Download fail, please check the log file to get fail information!",
+                       kOutcomeFailed);
     ErrorBox(kDownloadFailureBox);
   }
   session_.busy = 0;
@@ -280,38 +275,37 @@ bool Update::ImagePass(int pass) {
   if (!retried({{500}, {0, Reopen::Link, 2000}}, [&] { return StreamSecurityMode(link_); }))
     return false;
   Progress(23);
-  if (!retried({{5000}, {0, Reopen::Link, 2000}},
-               [&] { return WritePartitionTable(view_, line_); }))
+  if (!retried({{5000}, {0, Reopen::Link, 2000}}, [&] { return WritePartitionTable(line_); }))
     return false;
   SleepMs(2000);
-  if (!retried({{500}, {0, Reopen::Link, 2000}}, [&] { return WriteBootHeader(view_, line_); }))
+  if (!retried({{500}, {0, Reopen::Link, 2000}}, [&] { return WriteBootHeader(line_); }))
     return false;
   Progress(24);
-  if (!retried({{500}, {0}}, [&] { return WritePrimaryBootLoader(view_, line_); }))
+  if (!retried({{500}, {0}}, [&] { return WritePrimaryBootLoader(line_); }))
     return failPass(2000);
-  if (!retried({{500}, {0, Reopen::Link, 2000}}, [&] { return WriteOemBootLoader(view_, line_); }))
+  if (!retried({{500}, {0, Reopen::Link, 2000}}, [&] { return WriteOemBootLoader(line_); }))
     return false;
   Progress(25);
-  if (!retried({{2000}}, [&] { return WriteAmss(view_, line_); }))
+  if (!retried({{2000}}, [&] { return WriteAmss(line_); }))
     return false;
   SleepMs(10000);
-  if (!WriteProgrammerImage(view_, line_))
+  if (!WriteProgrammerImage(line_))
     return false;
-  return retried({{2000}, {2000}}, [&] { return WriteEfs(view_, line_); });
+  return retried({{2000}, {2000}}, [&] { return WriteEfs(line_); });
 }
 
 bool Update::BackToNormalOperation() {
-  if (!ResetAndWait(view_, line_)) {
+  if (!ResetAndWait(line_)) {
     session_.busy = 0;
     if (German()) {
-      view_.EndLineOperation(line_, kFailedGermanBang, kOutcomeFailed);
+      line_.EndOperation(kFailedGermanBang, kOutcomeFailed);
     } else {
-      view_.EndLineOperation(line_, "reset modem fail!", kOutcomeFailedLeaveStick);
+      line_.EndOperation("reset modem fail!", kOutcomeFailedLeaveStick);
       ErrorBox(kDownloadFailureBox);
     }
     return false;
   }
-  view_.ShowLinePort(line_);
+  line_.ShowPort();
   Progress(81);
   if (keptItemRead_) {
     uint16_t status = 0;
@@ -322,33 +316,32 @@ bool Update::BackToNormalOperation() {
 }
 
 bool Update::RestoreNvItems() {
-  const int mode = view_.doc().nvMode;
+  const int mode = line_.choices().nvMode;
   bool restored = true;
   if (mode == 1 || mode == 2) {
-    restored = Attempts(3, 2000, [&] { return RestoreNv(view_, line_, session_.nvFilePath); });
+    restored = Attempts(3, 2000, [&] { return RestoreNv(line_, session_.nvFilePath); });
   } else if (mode == 3) {
-    restored = RestoreNv(view_, line_, view_.doc().defaultNvFile);
+    restored = RestoreNv(line_, line_.choices().defaultNvFile);
   }
   if (restored)
     return true;
   if (!German()) {
-    view_.EndLineOperation(line_, "Restore NV fail!", kOutcomeFailedLeaveStick);
+    line_.EndOperation("Restore NV fail!", kOutcomeFailedLeaveStick);
   } else if (mode == 1) {
-    view_.EndLineOperation(line_, "fehlgeschlagen", kOutcomeFailed);
+    line_.EndOperation("fehlgeschlagen", kOutcomeFailed);
   } else {
-    view_.EndLineOperation(line_, kFailedGerman,
-                           mode == 2 ? kOutcomeFailed : kOutcomeFailedLeaveStick);
+    line_.EndOperation(kFailedGerman, mode == 2 ? kOutcomeFailed : kOutcomeFailedLeaveStick);
   }
-  view_.SetLineState(line_, kLineFail);
+  line_.SetState(kLineFail);
   return false;
 }
 
 void Update::RestoreSettings() {
   Progress(95);
-  WaitForPorts(view_, line_, 1000);
-  WaitForProbe(view_, line_);
+  WaitForPorts(line_, 1000);
+  WaitForProbe(line_);
   Progress(96);
-  view_.ShowLinePort(line_);
+  line_.ShowPort();
   SleepMs(1000);
   Attempts(3, 2000, [&] { return SetFlagAA(link_, 0); });
   SleepMs(500);
@@ -359,7 +352,7 @@ void Update::RestoreSettings() {
     for (int attempt = 0; attempt < 3; ++attempt) {
       if (session_.atPort.SendText(command))
         return;
-      ReopenDataPort(session_);
+      ReopenPort(session_, LinePort::Modem);
       SleepMs(5000);
     }
   };
@@ -379,20 +372,19 @@ void Update::RestoreSettings() {
 void Update::Succeed() {
   if (connectionManager_.cmPresent())
     connectionManager_.RestartConnectionManager();
-  view_.SetLineStatus(
-      line_, view_.Text("The update was successful.", "Update wurde erfolgreich durchgeführt."),
-      true);
+  line_.SetStatus(
+      line_.Text("The update was successful.", "Update wurde erfolgreich durchgeführt."), true);
   session_.busy = 0;
-  view_.form().MessageBox(
-      view_.Text("The update was successful.", "Das Update wurde erfolgreich durchgeführt."),
+  line_.MessageBox(
+      line_.Text("The update was successful.", "Das Update wurde erfolgreich durchgeführt."),
       kApplicationTitle, box::kOk | box::kIconInformation);
-  view_.exitProgram(0);
+  line_.report().ExitProgram(0);
 }
 
 }  // namespace
 
-int UpdateWorker(CVarnelView& view, int line, ConnectionManager& connectionManager) {
-  return Update(view, line, connectionManager).Run();
+int UpdateWorker(const LineHandle& line, ConnectionManager& connectionManager) {
+  return Update(line, connectionManager).Run();
 }
 
 }  // namespace orbek

@@ -1,6 +1,6 @@
 #include "update/version_check.h"
 
-#include "app/form_texts.h"
+#include "app/line/form_texts.h"
 #include "package/image_set.h"
 
 namespace orbek {
@@ -14,33 +14,33 @@ bool HasExcludedTag(const std::string& tag) {
   return tag.find(kExcludedTag) != std::string::npos;
 }
 
-void RefuseBoard(CVarnelView& view) {
-  view.form().MessageBox(view.Text("Selected Update Version does not apply to your device!",
-                                   "Gewählte Software Version stimmt nicht mit dem Gerät überein!"),
-                         kApplicationTitle, box::kOk | box::kIconExclamation);
-  view.form().RequestClose();
+void RefuseBoard(const LineHandle& line) {
+  line.MessageBox(line.Text("Selected Update Version does not apply to your device!",
+                            "Gewählte Software Version stimmt nicht mit dem Gerät überein!"),
+                  kApplicationTitle, box::kOk | box::kIconExclamation);
+  line.report().RequestClose();
 }
 
 }  // namespace
 
-bool CheckBoardTag(CVarnelView& view) {
-  const std::string& tag = view.doc().selectedBoardTag;
+bool CheckBoardTag(const LineHandle& line) {
+  const std::string& tag = line.choices().selectedBoardTag;
   if (HasProductTag(tag) && !HasExcludedTag(tag))
     return true;
-  RefuseBoard(view);
+  RefuseBoard(line);
   return false;
 }
 
-void CheckBoardTagTwice(CVarnelView& view) {
-  const std::string tag = view.doc().selectedBoardTag;
+void CheckBoardTagTwice(const LineHandle& line) {
+  const std::string tag = line.choices().selectedBoardTag;
   if (!HasProductTag(tag))
-    RefuseBoard(view);
+    RefuseBoard(line);
   if (HasExcludedTag(tag))
-    RefuseBoard(view);
+    RefuseBoard(line);
 }
 
-void SendDownloadCheck(CVarnelView& view, int line) {
-  SendVersionRecord(view, line, {200, 1000});
+void SendDownloadCheck(const LineHandle& line) {
+  SendVersionRecord(line, {200, 1000});
 }
 
 }  // namespace orbek

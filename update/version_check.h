@@ -4,22 +4,22 @@
 
 #include <string>
 
-#include "app/varnel_view.h"
+#include "app/line/line_handle.h"
 
 namespace orbek {
 
 inline constexpr const char* kProductTag = "R415C1";
 inline constexpr const char* kExcludedTag = "CON";
 
-// True when the document's selected board tag fits (holds "R415C1" and not "CON"); otherwise a
+// True when the selected board tag fits (holds "R415C1" and not "CON"); otherwise a
 // message box and the close request, once.
-bool CheckBoardTag(CVarnelView& view);
+bool CheckBoardTag(const LineHandle& line);
 // The update's form of the check: the two conditions one after the other, each with its own
 // message box and close request.
-void CheckBoardTagTwice(CVarnelView& view);
+void CheckBoardTagTwice(const LineHandle& line);
 
 // The package's firmware version record to the stick, up to three times (200 ms, then 1000 ms
 // between); the result does not matter to the update.
-void SendDownloadCheck(CVarnelView& view, int line);
+void SendDownloadCheck(const LineHandle& line);
 
 }  // namespace orbek

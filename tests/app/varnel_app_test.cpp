@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/control_ids.h"
+#include "app/line/control_ids.h"
 #include "app/recording_form.h"
 #include "package/image_package.h"
 #include "tests/support/registry_root.h"

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/control_ids.h"
-#include "app/form_texts.h"
+#include "app/line/control_ids.h"
+#include "app/line/form_texts.h"
 #include "app/recording_form.h"
 #include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
@@ -27,7 +27,7 @@ class ViewTest : public testing::SimulatedStickTest {
   void SetUp() override {
     SimulatedStickTest::SetUp();
     view.now = [] { return kStampTime; };
-    ASSERT_TRUE(doc.lines[0].link.port.Open(stick->Ports()[0].com, 115200, 8, 1));
+    ASSERT_TRUE(doc.lines[0].link.port.Open(stick->Ports()[0].com));
   }
 
   std::string ReadLog(int line) {
@@ -179,7 +179,7 @@ TEST_F(ViewTest, EndingInDownloadModeAsksForAManualRestart) {
   config.initialMode = sim::StickMode::DmssDownload;
   doc.lines[0].link.port.Close();
   PlugIn();
-  ASSERT_TRUE(doc.lines[0].link.port.Open(stick->Ports()[0].com, 115200, 8, 1));
+  ASSERT_TRUE(doc.lines[0].link.port.Open(stick->Ports()[0].com));
   doc.lines[0].link.mode = LinkMode::Dload;
 
   view.EndLineOperation(0, "failed", kOutcomeFailedLeaveStick);

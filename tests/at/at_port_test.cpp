@@ -22,7 +22,7 @@ class AtPortOnStick : public testing::SimulatedStickTest {
   void OpenModem() {
     at.port.Close();
     ASSERT_EQ(stick->Ports().size(), 2u);
-    ASSERT_TRUE(at.port.Open(stick->Ports()[1].com, 115200, 8, 1));
+    ASSERT_TRUE(at.port.Open(stick->Ports()[1].com));
     at.SetTimeout(1000);
     at.SetAttempts(2);
   }
@@ -65,7 +65,7 @@ TEST_F(AtPortOnStick, ResetTakesThePortAway) {
 
 class AtPortAnswers : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(at.port.Open(4, 115200, 8, 1)); }
+  void SetUp() override { ASSERT_TRUE(at.port.Open(4)); }
 
   testing::ManualClock clock;
   testing::ScriptedBus modem{4};

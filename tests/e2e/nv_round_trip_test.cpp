@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/recording_form.h"
+#include "app/varnel_view.h"
 #include "nv/nv_backup.h"
 #include "platform/clock.h"
 #include "tests/support/registry_root.h"
@@ -18,7 +19,7 @@ using nlohmann::json;
 constexpr double kScale = 40;
 
 bool OpenLine(CVarnelView& view, int com) {
-  return view.Line(0).link.port.Open(com, 115200, 8, 1);
+  return view.Line(0).link.port.Open(com);
 }
 
 TEST(NvRoundTripWithProgram, EveryItemReadComesBackAfterTheStoreWasLost) {
@@ -33,7 +34,7 @@ TEST(NvRoundTripWithProgram, EveryItemReadComesBackAfterTheStoreWasLost) {
 
   testing::SimulatorProcess original(ORBEK_STICK_SIM, root.Path(), {}, kScale, "before.json");
   ASSERT_TRUE(OpenLine(view, original.WaitReady()));
-  ASSERT_TRUE(BackupNv(view, 0, file));
+  ASSERT_TRUE(BackupNv(view.Handle(0), file));
   view.Line(0).link.port.Close();
   ASSERT_EQ(original.Stop(), 0);
   const json before = json::parse(original.Report())["nv"];
@@ -44,7 +45,7 @@ TEST(NvRoundTripWithProgram, EveryItemReadComesBackAfterTheStoreWasLost) {
   testing::SimulatorProcess blank(ORBEK_STICK_SIM, root.Path(), {"--config", wiped}, kScale,
                                   "after.json");
   ASSERT_TRUE(OpenLine(view, blank.WaitReady()));
-  ASSERT_TRUE(RestoreNv(view, 0, file));
+  ASSERT_TRUE(RestoreNv(view.Handle(0), file));
   view.Line(0).link.port.Close();
   ASSERT_EQ(blank.Stop(), 0);
   const json after = json::parse(blank.Report())["nv"];

@@ -6,8 +6,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "app/control_ids.h"
+#include "app/line/control_ids.h"
 #include "app/recording_form.h"
+#include "app/varnel_view.h"
 #include "platform/clock.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/wait_until.h"
@@ -35,7 +36,7 @@ TEST(SearchWithProgram, ShowsTheStickWhileTheSimulatorRuns) {
   CVarnelDoc doc;
   {
     CVarnelView view(form, doc, false, LogDirectory(rootPath));
-    StartSearchThread(view, 0);
+    StartSearchThread(view.Handle(0));
     EXPECT_TRUE(
         testing::WaitUntil([&] { return form.Text(1168) == "Ready to start update."; }, 20000))
         << form.Text(1168);

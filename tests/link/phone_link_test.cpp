@@ -29,7 +29,7 @@ Bytes Framed(const Bytes& packet, LinkMode mode) {
 
 class PhoneLinkTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(link.port.Open(kCom, 115200, 8, 1)); }
+  void SetUp() override { ASSERT_TRUE(link.port.Open(kCom)); }
 
   void Request(uint8_t command, LinkMode mode = LinkMode::Diag) {
     link.Clear();

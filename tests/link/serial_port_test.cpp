@@ -19,7 +19,7 @@ class SerialPortOverPty : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(peer.Ok());
-    ASSERT_TRUE(port.Open(kCom, 115200, 8, 1));
+    ASSERT_TRUE(port.Open(kCom));
   }
 
   void ArriveAndWait(const std::vector<uint8_t>& bytes) {
@@ -63,7 +63,7 @@ TEST_F(SerialPortOverPty, ReadTakesAtMostTheMaximumAndLeavesTheRest) {
 }
 
 TEST_F(SerialPortOverPty, SecondOpenKeepsTheFirstSettings) {
-  EXPECT_TRUE(port.Open(kCom, 9600, 7, 2));
+  EXPECT_TRUE(port.Open(kCom, {9600, 7, 2}));
   termios mode{};
   ASSERT_EQ(tcgetattr(peer.Master(), &mode), 0);  // the master reports the slave's settings
   EXPECT_EQ(cfgetospeed(&mode), static_cast<speed_t>(B115200));
@@ -84,17 +84,17 @@ TEST_F(SerialPortOverPty, ClosedPortReportsNothing) {
 
 TEST_F(SerialPortOverPty, UnknownComNumberFailsAndLaterOpenWorks) {
   SerialPort other;
-  EXPECT_FALSE(other.Open(kCom + 1, 115200, 8, 1));
+  EXPECT_FALSE(other.Open(kCom + 1));
   EXPECT_FALSE(other.IsOpen());
   EXPECT_EQ(other.BytesQueued(), 0u);
   port.Close();
-  EXPECT_TRUE(other.Open(kCom, 115200, 8, 1));
+  EXPECT_TRUE(other.Open(kCom));
   EXPECT_TRUE(other.IsOpen());
 }
 
 TEST_F(SerialPortOverPty, PortIsNotShared) {
   SerialPort other;
-  EXPECT_FALSE(other.Open(kCom, 115200, 8, 1));
+  EXPECT_FALSE(other.Open(kCom));
 }
 
 TEST_F(SerialPortOverPty, WriteThatCannotCompleteReturnsZero) {

@@ -9,8 +9,9 @@
 #include <fstream>
 #include <set>
 
-#include "app/control_ids.h"
+#include "app/line/control_ids.h"
 #include "app/recording_form.h"
+#include "app/varnel_view.h"
 #include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/simulated_stick_test.h"
@@ -75,7 +76,7 @@ class NvTest : public testing::SimulatedStickTest {
   void Reconnect() {
     LineSession& line = view.Line(0);
     line.link.port.Close();
-    ASSERT_TRUE(line.link.port.Open(stick->Ports()[0].com, 115200, 8, 1));
+    ASSERT_TRUE(line.link.port.Open(stick->Ports()[0].com));
   }
 
   // The stick's NV store with nothing in it, as after a flash that lost it.
@@ -125,7 +126,7 @@ class NvTest : public testing::SimulatedStickTest {
 
 TEST_F(NvTest, BackupWipeRestoreGivesBackEveryItemRead) {
   const std::map<uint16_t, sim::NvData> before = stick->State().nvItems;
-  ASSERT_TRUE(BackupNv(view, 0, path));
+  ASSERT_TRUE(BackupNv(view.Handle(0), path));
   EXPECT_EQ(view.Line(0).progress, 15);
   const NvTable backup = ReadFile();
   size_t read = 0;
@@ -146,7 +147,7 @@ TEST_F(NvTest, BackupWipeRestoreGivesBackEveryItemRead) {
   EXPECT_EQ(stick->State().downloadChecks[0].block, sim::Bytes(128, 0));
 
   WipeStickNv();
-  ASSERT_TRUE(RestoreNv(view, 0, path));
+  ASSERT_TRUE(RestoreNv(view.Handle(0), path));
   EXPECT_EQ(view.Line(0).progress, 89);
   for (size_t slot = 0; slot < kNvListedItemCount; ++slot) {
     const NvRecord& record = backup[slot];
@@ -160,7 +161,7 @@ TEST_F(NvTest, BackupWipeRestoreGivesBackEveryItemRead) {
 
 TEST_F(NvTest, SilentStickStillGivesAFullFileThatRestoresNothing) {
   ASSERT_TRUE(AddFault("noreply:0x26:100000"));
-  ASSERT_TRUE(BackupNv(view, 0, path));
+  ASSERT_TRUE(BackupNv(view.Handle(0), path));
   ASSERT_EQ(fs::file_size(path), 153000u);
   const NvTable backup = ReadFile();
   for (size_t slot = 0; slot < kNvListedItemCount; ++slot) {
@@ -169,14 +170,14 @@ TEST_F(NvTest, SilentStickStillGivesAFullFileThatRestoresNothing) {
   }
   // Three reads per item, each sent three times by the link.
   EXPECT_EQ(Requests("firmware", kNvReadCode), 646u * 3u * 3u);
-  ASSERT_TRUE(RestoreNv(view, 0, path));
+  ASSERT_TRUE(RestoreNv(view.Handle(0), path));
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 0u);
 }
 
 TEST_F(NvTest, ItemReadIsTriedThreeTimesAndAFailureKeepsItsStatus) {
   ASSERT_TRUE(AddFault("nvrefuse:22:3"));
   ASSERT_TRUE(AddFault("nvrefuse:23:2"));
-  ASSERT_TRUE(BackupNv(view, 0, path));
+  ASSERT_TRUE(BackupNv(view.Handle(0), path));
   const NvTable backup = ReadFile();
   EXPECT_EQ(backup[1].status, 4);
   EXPECT_EQ(backup[1].data, NvRecord{}.data);
@@ -188,22 +189,22 @@ TEST_F(NvTest, FilesOfTheWrongLengthAreRefused) {
   for (size_t length : {size_t{152999}, size_t{153001}, size_t{0}}) {
     std::ofstream(path, std::ios::binary) << std::string(length, '\0');
     NvTable table;
-    EXPECT_FALSE(ReadNvBackupFile(view, 0, path, table)) << length;
+    EXPECT_FALSE(ReadNvBackupFile(view.Handle(0), path, table)) << length;
   }
   EXPECT_EQ(BoxTexts(),
             std::vector<std::string>(3, "NVM file for backup NV doesn't exist or destroyed"));
   EXPECT_NE(view.Line(0).statusLog.find("NVM file for backup NV doesn't exist or destroyed"),
             std::string::npos);
   NvTable table;
-  EXPECT_FALSE(ReadNvBackupFile(view, 0, path + ".missing", table));
+  EXPECT_FALSE(ReadNvBackupFile(view.Handle(0), path + ".missing", table));
   EXPECT_EQ(form.Boxes().size(), 3u);  // a missing file is the caller's to report
-  EXPECT_FALSE(RestoreNv(view, 0, path));
+  EXPECT_FALSE(RestoreNv(view.Handle(0), path));
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 0u);
 }
 
 TEST_F(NvTest, FileItemsAreRestoredUpToTheFirstNumberFromTenThousand) {
   WriteFileWith({7, 9, 10001, 11});  // slots after it read as item 0, status 0
-  ASSERT_TRUE(RestoreNv(view, 0, path));
+  ASSERT_TRUE(RestoreNv(view.Handle(0), path));
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 2u);
   EXPECT_EQ(stick->State().nvItems.at(7)[0], 22);
   EXPECT_EQ(stick->State().nvItems.count(11), 0u);
@@ -216,7 +217,7 @@ TEST_F(NvTest, SlotsBackedUpWithAFailureAreSkipped) {
   table[1].itemId = 9;
   table[2].itemId = kNvEndMarker;
   WriteFile(table);
-  ASSERT_TRUE(RestoreNv(view, 0, path));
+  ASSERT_TRUE(RestoreNv(view.Handle(0), path));
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 1u);
   EXPECT_EQ(stick->State().nvItems.count(7), 0u);
 }
@@ -224,11 +225,11 @@ TEST_F(NvTest, SlotsBackedUpWithAFailureAreSkipped) {
 TEST_F(NvTest, RadioOnlyModeLeavesImeiAnd4051Alone) {
   WriteFileWith({550, 4051, 22, kNvEndMarker});
   doc.nvMode = 1;
-  ASSERT_TRUE(RestoreNv(view, 0, path));
+  ASSERT_TRUE(RestoreNv(view.Handle(0), path));
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 1u);
   EXPECT_NE(stick->State().nvItems.at(550)[0], static_cast<uint8_t>(550 * 3 + 1));
   doc.nvMode = 2;
-  ASSERT_TRUE(RestoreNv(view, 0, path));
+  ASSERT_TRUE(RestoreNv(view.Handle(0), path));
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 4u);
   EXPECT_EQ(stick->State().nvItems.at(550)[0], static_cast<uint8_t>(550 * 3 + 1));
   EXPECT_EQ(stick->State().nvItems.at(4051)[0], static_cast<uint8_t>(4051 * 3 + 1));
@@ -238,7 +239,7 @@ TEST_F(NvTest, FirstWriteInactiveOrReadOnlyCountsAsRestored) {
   WriteFileWith({22, 23, kNvEndMarker});
   ASSERT_TRUE(AddFault("nvrefuse:22:1:5"));
   ASSERT_TRUE(AddFault("nvrefuse:23:1:7"));
-  ASSERT_TRUE(RestoreNv(view, 0, path));
+  ASSERT_TRUE(RestoreNv(view.Handle(0), path));
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 2u);
 }
 
@@ -246,19 +247,19 @@ TEST_F(NvTest, LaterInactiveAnswerIsAFailureAndFourFailuresStopTheRestore) {
   WriteFileWith({22, 23, kNvEndMarker});
   ASSERT_TRUE(AddFault("nvrefuse:22:1:4"));
   ASSERT_TRUE(AddFault("nvrefuse:22:3:5"));
-  EXPECT_FALSE(RestoreNv(view, 0, path));
+  EXPECT_FALSE(RestoreNv(view.Handle(0), path));
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 4u);  // item 23 never written
   EXPECT_EQ(stick->State().lastModeChange, 1);        // left offline
   EXPECT_NE(view.Line(0).link.reason.find("NVItem"), std::string::npos) << view.Line(0).link.reason;
 }
 
 TEST_F(NvTest, FailedWriteOfTheBackupLeavesTheEarlierOneReadable) {
-  ASSERT_TRUE(BackupNv(view, 0, path));
+  ASSERT_TRUE(BackupNv(view.Handle(0), path));
   const NvTable earlier = ReadFile();
   // The disk fills up while the new backup is written.
   fs::create_symlink("/dev/full", path + ".tmp");
   ASSERT_TRUE(AddFault("nvrefuse:22:3"));
-  EXPECT_FALSE(BackupNv(view, 0, path));
+  EXPECT_FALSE(BackupNv(view.Handle(0), path));
   EXPECT_EQ(form.Text(control::kStatus[0]), "线路 1 失败,保存数据到 " + path + " (13)");
   const NvTable after = ReadFile();
   EXPECT_EQ(after[1].status, earlier[1].status);
@@ -268,15 +269,15 @@ TEST_F(NvTest, FailedWriteOfTheBackupLeavesTheEarlierOneReadable) {
   // A run killed while writing leaves its staging file behind; the next backup replaces it.
   std::ofstream(path + ".tmp", std::ios::binary) << "partial";
   EXPECT_EQ(ReadFile()[1].data, earlier[1].data);
-  ASSERT_TRUE(BackupNv(view, 0, path));
+  ASSERT_TRUE(BackupNv(view.Handle(0), path));
   EXPECT_EQ(ReadFile()[1].status, 0);
   EXPECT_FALSE(fs::exists(path + ".tmp"));
 }
 
 TEST_F(NvTest, DirectoryCheck) {
-  EXPECT_TRUE(NvDirectoryExists(form, "C:\\"));
-  EXPECT_TRUE(NvDirectoryExists(form, root.Path() + "\\"));
-  EXPECT_FALSE(NvDirectoryExists(form, root.Path() + "/missing\\"));
+  EXPECT_TRUE(NvDirectoryExists(view, "C:\\"));
+  EXPECT_TRUE(NvDirectoryExists(view, root.Path() + "\\"));
+  EXPECT_FALSE(NvDirectoryExists(view, root.Path() + "/missing\\"));
   EXPECT_EQ(BoxTexts(),
             std::vector<std::string>{"Cannot create directory:" + root.Path() + "/missing\\"});
   EXPECT_FALSE(fs::exists(root.Path() + "/missing"));
@@ -286,7 +287,7 @@ TEST_F(NvTest, StandAloneOperationsReportInTheirTexts) {
   doc.SetNvDirectory(root.Path());
   EXPECT_EQ(view.Line(0).nvFilePath, root.Path() + "\\Channel1.nvm");
   EXPECT_EQ(view.Line(7).nvFilePath, root.Path() + "\\Channel8.nvm");
-  EXPECT_EQ(BackupNvThread(view, 0), 0);
+  EXPECT_EQ(BackupNvThread(view.Handle(0)), 0);
   EXPECT_EQ(form.Text(control::kStatus[0]), "备份NV区成功");
   EXPECT_EQ(view.Line(0).state, kLinePass);
   EXPECT_EQ(view.Line(0).progress, 100);
@@ -294,20 +295,20 @@ TEST_F(NvTest, StandAloneOperationsReportInTheirTexts) {
 
   Reconnect();
   doc.nvMode = 0;
-  EXPECT_EQ(RestoreNvThread(view, 0), 0);
+  EXPECT_EQ(RestoreNvThread(view.Handle(0)), 0);
   EXPECT_EQ(form.Text(control::kStatus[0]), "恢复NV区成功");
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 0u);
 
   Reconnect();
   doc.nvMode = 3;
   doc.defaultNvFile = root.Path() + "/none.nvm";
-  EXPECT_EQ(RestoreNvThread(view, 0), 0);
+  EXPECT_EQ(RestoreNvThread(view.Handle(0)), 0);
   EXPECT_EQ(form.Text(control::kStatus[0]), "装载缺省NV区失败");
   EXPECT_EQ(view.Line(0).state, kLineFail);
 
   doc.SetNvDirectory(root.Path() + "/gone");
   Reconnect();
-  EXPECT_EQ(BackupNvThread(view, 0), 0);
+  EXPECT_EQ(BackupNvThread(view.Handle(0)), 0);
   EXPECT_EQ(form.Text(control::kStatus[0]), "不能建立NV区目录，请检查备份路径设置是否正确!");
   EXPECT_EQ(view.Line(0).state, kLineFail);
 }
@@ -319,13 +320,13 @@ TEST(NvPaths, DefaultsFromTheProgramAndTheDialogChoices) {
   const std::string home = doc.lines[0].nvDirectory;
   EXPECT_EQ(home.back(), '/');
   EXPECT_EQ(doc.lines[2].nvFilePath, home + "\\Channel3.nvm");
-  ChooseNvDirectory(view, std::nullopt);
+  view.ChooseNvDirectory(std::nullopt);
   EXPECT_EQ(doc.lines[0].nvDirectory, home);
   EXPECT_EQ(form.Text(control::kNvDirectoryEdit), home);
-  ChooseNvDirectory(view, "D:\\nv");
+  view.ChooseNvDirectory("D:\\nv");
   EXPECT_EQ(doc.lines[5].nvFilePath, "D:\\nv\\Channel6.nvm");
   EXPECT_EQ(form.Text(control::kNvDirectoryEdit), "D:\\nv");
-  ChooseDefaultNvFile(view, "D:\\nv\\x.nvm");
+  view.ChooseDefaultNvFile("D:\\nv\\x.nvm");
   EXPECT_EQ(doc.defaultNvFile, "D:\\nv\\x.nvm");
   EXPECT_EQ(form.Text(control::kDefaultNvFileEdit), "D:\\nv\\x.nvm");
 }

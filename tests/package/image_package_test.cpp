@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/recording_form.h"
+#include "app/varnel_view.h"
 #include "host/connection_manager.h"
 #include "platform/regedit_text.h"
 #include "tests/support/file_contents.h"
@@ -53,11 +54,13 @@ class Extraction : public ::testing::Test {
   testing::RecordingCmd cmd{
       root.Path(), "test -e killsvr.bat && test ! -e ResetUSB.dll && echo ordered >> \"$LOG\""};
   RecordingForm form;
+  CVarnelDoc doc;
+  CVarnelView view{form, doc, false, ""};
   ConnectionManager manager{kInstallDirectory};
 };
 
 TEST_F(Extraction, EveryFileIsWrittenAsEmbeddedWithTheStopBeforeTheLibrary) {
-  ExtractPackage(form, manager);
+  ExtractPackage(view, manager);
   ExpectEveryFileAsEmbedded();
   EXPECT_TRUE(BoxTexts().empty());
   const std::string log = cmd.Log();
@@ -65,17 +68,17 @@ TEST_F(Extraction, EveryFileIsWrittenAsEmbeddedWithTheStopBeforeTheLibrary) {
 }
 
 TEST_F(Extraction, SecondStartReplacesChangedFiles) {
-  ExtractPackage(form, manager);
+  ExtractPackage(view, manager);
   std::ofstream(installDir / "partition.mbn", std::ios::binary) << "changed";
   std::ofstream(installDir / "efs.mbn", std::ios::binary | std::ios::app) << "tail";
   fs::remove(installDir / "NVApp.ini");
-  ExtractPackage(form, manager);
+  ExtractPackage(view, manager);
   ExpectEveryFileAsEmbedded();
 }
 
 TEST_F(Extraction, UnwritableFileIsReportedOnceAndTheRestGoesOn) {
   fs::create_directories(installDir / "amss.mbn");  // cannot be opened for writing
-  ExtractPackage(form, manager);
+  ExtractPackage(view, manager);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"read amss.mbn fail!"});
   EXPECT_EQ(form.Boxes()[0].caption, "Orbek Updater");
   for (const PackageFile& file : kImagePackage) {
@@ -89,20 +92,20 @@ TEST_F(Extraction, UnwritableFileIsReportedOnceAndTheRestGoesOn) {
 
 TEST_F(Extraction, WriteThatFailsPartWayIsAFailureAndLeavesNoPartialImage) {
   fs::create_symlink("/dev/full", installDir / "efs.mbn");  // every write: no space left
-  EXPECT_FALSE(ExtractImage(form, 166, "efs.mbn"));
+  EXPECT_FALSE(ExtractImage(view, 166, "efs.mbn"));
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"read efs.mbn fail!"});
   EXPECT_FALSE(fs::exists(fs::symlink_status(installDir / "efs.mbn")));
 }
 
 TEST_F(Extraction, MissingResourceWritesAnEmptyFile) {
   std::ofstream(installDir / "old.bin") << "old";
-  EXPECT_TRUE(ExtractImage(form, 999, "old.bin"));
+  EXPECT_TRUE(ExtractImage(view, 999, "old.bin"));
   EXPECT_EQ(fs::file_size(installDir / "old.bin"), 0u);
   EXPECT_TRUE(BoxTexts().empty());
 }
 
 TEST_F(Extraction, DeleteImagesKeepsProgrammersScriptsAndLibrary) {
-  ExtractPackage(form, manager);
+  ExtractPackage(view, manager);
   std::ofstream(installDir / "tessard.bat") << "set";
   DeleteImages();
   std::set<std::string> left;
@@ -117,7 +120,7 @@ TEST_F(Extraction, RemovePackageDeletesTheLibraryAndRestartsAFoundManager) {
              std::string(kConnectionManagerKey) +
              "]\n\"InstallLocation\"=" + platform::RegeditQuote("C:\\CM") + "\n");
   fs::create_directories(fs::path(root.Path()) / "drive_c/CM/Bin");
-  ExtractPackage(form, manager);
+  ExtractPackage(view, manager);
   ASSERT_TRUE(manager.cmPresent());
   RemovePackage(nullptr, manager);
   std::set<std::string> left;

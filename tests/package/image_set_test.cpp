@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/recording_form.h"
+#include "app/varnel_view.h"
 #include "sim/stick_config.h"
 #include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
@@ -133,27 +134,27 @@ TEST_F(Package, VersionRecordRules) {
   EXPECT_EQ(FindVersionRecordInFile((dir / "odd.mbn").string(), record), RecordLookup::NotFound);
 
   doc.lines[0].amssPath = (dir / "missing.mbn").string();
-  EXPECT_FALSE(FindVersionRecord(view, 0, record));
+  EXPECT_FALSE(FindVersionRecord(view.Handle(0), record));
   EXPECT_EQ(form.Text(1168), "open file fail");
 }
 
 TEST_F(Package, ImageSetCheck) {
-  EXPECT_TRUE(CheckImageSet(view, 0, true));
+  EXPECT_TRUE(CheckImageSet(view.Handle(0), true));
   doc.lines[0].stickState = kStickSilent;
-  EXPECT_FALSE(CheckImageSet(view, 0, true));
-  EXPECT_TRUE(CheckImageSet(view, 0, false));
+  EXPECT_FALSE(CheckImageSet(view.Handle(0), true));
+  EXPECT_TRUE(CheckImageSet(view.Handle(0), false));
   EXPECT_TRUE(form.Boxes().empty());
 
   fs::remove(dir / "oemsbl.mbn");
-  EXPECT_FALSE(CheckImageSet(view, 0, false));
+  EXPECT_FALSE(CheckImageSet(view.Handle(0), false));
   EXPECT_TRUE(form.Boxes().empty());
 
   WriteFile("partition.mbn", {});
-  EXPECT_FALSE(CheckImageSet(view, 0, false));
+  EXPECT_FALSE(CheckImageSet(view.Handle(0), false));
   fs::remove(dir / "partition.mbn");
-  EXPECT_FALSE(CheckImageSet(view, 0, false));
+  EXPECT_FALSE(CheckImageSet(view.Handle(0), false));
   CVarnelView german(form, doc, true, "/tmp");
-  EXPECT_FALSE(CheckImageSet(german, 0, false));
+  EXPECT_FALSE(CheckImageSet(german.Handle(0), false));
   auto boxes = form.Boxes();
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[0].text, "Line1: Open wrong partition.mbn! ");
@@ -162,7 +163,7 @@ TEST_F(Package, ImageSetCheck) {
   EXPECT_EQ(boxes[0].caption, "Orbek Updater");
 
   doc.lines[0].imageDirectory.clear();
-  EXPECT_FALSE(CheckImageSet(view, 0, false));
+  EXPECT_FALSE(CheckImageSet(view.Handle(0), false));
   EXPECT_EQ(form.Boxes().size(), 3u);
 }
 

@@ -37,53 +37,62 @@ std::string Registry(const std::string& body) {
   return "Windows Registry Editor Version 5.00\n\n" + body;
 }
 
+// A search whose findings go into `ports` by the discovery's rules.
+bool FindInto(PortScanner& scanner, PortNumbers& ports) {
+  const FoundPorts found = scanner.FindPorts();
+  found.ApplyTo(ports.diagPort, ports.dataPort);
+  return found.found;
+}
+
 class PortScan : public ::testing::Test {
  protected:
+  bool Find() { return FindInto(scanner, line); }
+
   testing::ManualClock clock;
   testing::RegistryRoot root;
   PortNumbers line{1, 9};
-  PortScanner scanner{line.diagPort, line.dataPort};
+  PortScanner scanner;
 };
 
 TEST_F(PortScan, NothingFound) {
-  EXPECT_FALSE(scanner.FindPorts(3));
+  EXPECT_FALSE(Find());
   EXPECT_EQ(line.diagPort, 0);
   EXPECT_EQ(line.dataPort, 9);  // kept
 }
 
 TEST_F(PortScan, PortNamesGiveTheirNumbers) {
   root.Write(Registry(Service("qcusbser6k", {"COM3"}) + Service("qcusbmdm6k", {"COM12"})));
-  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_TRUE(Find());
   EXPECT_EQ(line.diagPort, 3);
   EXPECT_EQ(line.dataPort, 12);
 
   root.Write(Registry(Service("qcusbmdm6k", {"COM14"})));  // a modem port alone is found too
-  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_TRUE(Find());
   EXPECT_EQ(line.diagPort, 0);
   EXPECT_EQ(line.dataPort, 14);
 
   root.Write(Registry(Service("qcusbser6k", {"COMX"})));
-  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_TRUE(Find());
   EXPECT_EQ(line.diagPort, 0);  // not a number
 }
 
 TEST_F(PortScan, ServicesInTheirOrder) {
   root.Write(Registry(Service("HSPADataCardusbser", {"COM20"}) + Service("qcusbser6k", {})));
-  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_TRUE(Find());
   EXPECT_EQ(line.diagPort, 20);  // the fifth, as nothing before it yields an instance
 
   root.Write(Registry(Service("HSPADataCardusbser", {"COM20"}) + Service("qcusbser6k", {"COM5"})));
-  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_TRUE(Find());
   EXPECT_EQ(line.diagPort, 5);
 
   root.Write(Registry(Service("Keldausbser6k", {"COM7"}) + Service("Tavrousbser6k", {"COM8"})));
-  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_TRUE(Find());
   EXPECT_EQ(line.diagPort, 8);
 }
 
 TEST_F(PortScan, LastInstanceCounts) {
   root.Write(Registry(Service("qcusbser6k", {"COM4", "COM6"})));
-  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_TRUE(Find());
   EXPECT_EQ(line.diagPort, 6);
 }
 
@@ -109,9 +118,10 @@ TEST(PortScanWait, NothingFoundWaitsForTheRegistryToChange) {
   EventfulClock clock;
   testing::RegistryRoot root;
   PortNumbers line;
-  PortScanner scanner(line.diagPort, line.dataPort);
+  PortScanner scanner;
+  const auto Find = [&] { return FindInto(scanner, line); };
 
-  EXPECT_FALSE(scanner.FindPorts(0));
+  EXPECT_FALSE(Find());
   EXPECT_EQ(clock.TickCountMs(), PortScanner::kIdleWaitMs);
 
   // The stick appears 100 ms into the wait: the wait ends and the next scan finds it.
@@ -123,9 +133,9 @@ TEST(PortScanWait, NothingFoundWaitsForTheRegistryToChange) {
     }
   };
   uint64_t start = clock.TickCountMs();
-  EXPECT_FALSE(scanner.FindPorts(0));
+  EXPECT_FALSE(Find());
   EXPECT_EQ(clock.TickCountMs() - start, 100u);
-  EXPECT_TRUE(scanner.FindPorts(0));
+  EXPECT_TRUE(Find());
   EXPECT_EQ(line.diagPort, 7);
 }
 

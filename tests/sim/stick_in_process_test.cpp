@@ -149,7 +149,7 @@ TEST_F(StickInProcess, DiagnosticPortInAtModeTakesOnlyText) {
 
 class ModemPort {
  public:
-  bool Open() { return port.Open(kModem, 115200, 8, 1); }
+  bool Open() { return port.Open(kModem); }
   std::string Send(const std::string& command) {
     std::string line = command + "\r";
     port.Write(reinterpret_cast<const uint8_t*>(line.data()), static_cast<uint32_t>(line.size()));
@@ -212,8 +212,8 @@ TEST_F(StickWithRegistry, ResetReenumeratesOnNewPorts) {
   EXPECT_EQ(testing::PublishedCom("qcusbmdm6k"), 8);
 
   link.port.Close();
-  EXPECT_FALSE(link.port.Open(kDiag, 115200, 8, 1));
-  ASSERT_TRUE(link.port.Open(7, 115200, 8, 1));
+  EXPECT_FALSE(link.port.Open(kDiag));
+  ASSERT_TRUE(link.port.Open(7));
   EXPECT_TRUE(Ask(0x01)) << link.reason;
   auto modes = sim::StickReport(*stick)["modes"];
   ASSERT_EQ(modes.size(), 3u);

@@ -41,7 +41,7 @@ class StickOverPty : public ::testing::Test {
     ptys->Start();
     stick->Start();
     ASSERT_TRUE(WaitUntil([] { return PublishedCom("qcusbser6k") != 0; }));
-    ASSERT_TRUE(link.port.Open(PublishedCom("qcusbser6k"), 115200, 8, 1));
+    ASSERT_TRUE(link.port.Open(PublishedCom("qcusbser6k")));
   }
 
   void TearDown() override {
@@ -107,7 +107,7 @@ TEST_F(StickOverPty, ResetTakesThePortsAwayAndBringsThemBackOnNewNumbers) {
   ASSERT_TRUE(WaitUntil([] { return PublishedCom("qcusbser6k") == 7; }, 5000));
   EXPECT_EQ(PublishedCom("qcusbmdm6k"), 8);
   link.port.Close();
-  ASSERT_TRUE(link.port.Open(7, 115200, 8, 1));
+  ASSERT_TRUE(link.port.Open(7));
   EXPECT_TRUE(Ask(0x01)) << link.reason;
 }
 

@@ -9,7 +9,7 @@ void SimulatedStickTest::PlugIn() {
   bus = std::make_unique<sim::InProcessBus>(*stick);
   stick->Start();
   if (!stick->Ports().empty()) {
-    ASSERT_TRUE(link.port.Open(stick->Ports()[0].com, 115200, 8, 1));
+    ASSERT_TRUE(link.port.Open(stick->Ports()[0].com));
   }
 }
 

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "app/line/control_ids.h"
 #include "app/recording_form.h"
+#include "app/varnel_view.h"
 #include "diag/diag_commands.h"
 #include "platform/clock.h"
 #include "sim/in_process_bus.h"
@@ -24,7 +25,7 @@ class ProbeTest : public testing::SimulatedStickTest {
  protected:
   LineSession& Line() {
     line.link.port.Close();
-    EXPECT_TRUE(line.link.port.Open(stick->Ports()[0].com, 115200, 8, 1));
+    EXPECT_TRUE(line.link.port.Open(stick->Ports()[0].com));
     return line;
   }
   LineSession line;
@@ -80,7 +81,7 @@ class PortSearch : public ::testing::Test {
     stick->Start();
     pump = std::make_unique<sim::StickPump>(*stick);
     view = std::make_unique<CVarnelView>(form, doc, german, LogDirectory(root.Path()));
-    StartSearchThread(*view, 0);
+    StartSearchThread(view->Handle(0));
   }
 
   bool Shows(int control, const std::string& text) {

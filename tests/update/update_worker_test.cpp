@@ -11,8 +11,9 @@
 #include <sstream>
 #include <thread>
 
-#include "app/control_ids.h"
+#include "app/line/control_ids.h"
 #include "app/recording_form.h"
+#include "app/varnel_view.h"
 #include "host/connection_manager.h"
 #include "nv/nv_item_list.h"
 #include "package/image_package.h"
@@ -78,25 +79,27 @@ class UpdateWorkflow : public ::testing::Test {
     stick->AddListener(&registry);
     stick->Start();
     fs::create_directories(installDir);
-    ExtractPackage(form, connectionManager);
     view = std::make_unique<CVarnelView>(form, doc, german, root.Path() + "/Logs");
+    ExtractPackage(*view, connectionManager);
     fs::create_directories(root.Path() + "/Logs");
     view->exitProgram = [this](int status) { exitStatus = status; };
     LineSession& line = doc.lines[0];
     SetImagePaths(line);
     doc.SetNvDirectory(root.Path());
     // What the port search leaves behind when the stick is ready.
-    PortScanner scanner(line.diagPort, line.dataPort);
-    ASSERT_TRUE(scanner.FindPorts(0));
-    ASSERT_TRUE(ReopenLink(line));
-    ASSERT_TRUE(line.atPort.port.Open(line.dataPort, 115200, 8, 1));
+    PortScanner scanner;
+    const FoundPorts found = scanner.FindPorts();
+    found.ApplyTo(line.diagPort, line.dataPort);
+    ASSERT_TRUE(found.found);
+    ASSERT_TRUE(ReopenPort(line, LinePort::Diagnostic));
+    ASSERT_TRUE(line.atPort.port.Open(line.dataPort));
     ASSERT_TRUE(ProbeStick(line));
     doc.selectedBoardTag = VersionSlot(line.versionRecord, 8);
     line.busy = 1;
     nvBefore = stick->State().nvItems;
   }
 
-  int Run() { return UpdateWorker(*view, 0, connectionManager); }
+  int Run() { return UpdateWorker(view->Handle(0), connectionManager); }
 
   std::vector<std::string> BoxTexts() const {
     std::vector<std::string> texts;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/control_ids.h"
+#include "app/line/control_ids.h"
 
 namespace orbek::ui {
 namespace {

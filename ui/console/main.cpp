@@ -8,7 +8,7 @@
 #include <cstring>
 #include <thread>
 
-#include "app/control_ids.h"
+#include "app/line/control_ids.h"
 #include "app/varnel_app.h"
 #include "platform/console.h"
 #include "ui/console/console_form.h"

@@ -69,21 +69,36 @@ struct LineSession {
   std::unique_ptr<platform::SuspendableThread> searchThread;
 };
 
-// The document: the lines and the choices shared by all of them.
-class CVarnelDoc {
- public:
-  CVarnelDoc();
-  std::array<LineSession, kLineCount> lines;
+// The choices shared by every line that the workflow reads: the board tag copied at launch and
+// the NV handling. The document holds them; a line's handle reaches them.
+struct UpdateChoices {
   std::string selectedBoardTag;
   // Which NV items go round the update: 0 none, 1 all but 550 and 4051, 2 all, 3 the default
   // file's.
   int nvMode = 2;
   // The backup file chosen for mode 3.
   std::string defaultNvFile;
-  // Every line's NV directory becomes `directory`, its backup file "<directory>\ChannelN.nvm".
-  void SetNvDirectory(const std::string& directory);
-  // Whether the re-plug thread calls the library; 1 from the start, nothing clears it.
-  std::atomic<int> replugEnabled{1};
 };
+
+// How an operation ended: 0 and 1 pass, 2 to 5 fail (see EndLineOperation).
+enum Outcome : int {
+  kOutcomeRestored = 0,
+  kOutcomeBackedUp = 1,
+  kOutcomeStopped = 2,
+  kOutcomeFailed3 = 3,
+  kOutcomeFailed = 4,
+  kOutcomeFailedLeaveStick = 5
+};
+
+// The two ports of a line.
+enum class LinePort { Diagnostic, Modem };
+
+// Closes the port and opens it again on the line's COM number at 115200 baud, 8 data bits, 1
+// stop bit: the diagnostic port for the link, the modem port for the AT port, which then waits
+// 1000 ms for an answer, twice.
+bool ReopenPort(LineSession& line, LinePort port);
+
+inline constexpr uint32_t kAtPortTimeoutMs = 1000;
+inline constexpr int32_t kAtPortAttempts = 2;
 
 }  // namespace orbek

@@ -1,6 +1,6 @@
-#include "app/form_texts.h"
+#include "app/line/form_texts.h"
 
-#include "app/control_ids.h"
+#include "app/line/control_ids.h"
 
 namespace orbek {
 

@@ -1,0 +1,50 @@
+// A line as its worker holds it: the line's record, its index, the shared choices it reads, and
+// the window operations it reports through, already addressed to this line.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/line/line_report.h"
+#include "app/line/line_session.h"
+
+namespace orbek {
+
+class LineHandle {
+ public:
+  LineHandle(LineSession& session, UpdateChoices& choices, LineReport& report)
+      : session_(session), choices_(choices), report_(report) {}
+
+  LineSession& session() const { return session_; }
+  int index() const { return session_.index; }
+  UpdateChoices& choices() const { return choices_; }
+  LineReport& report() const { return report_; }
+
+  bool UseGerman() const { return report_.UseGerman(); }
+  const char* Text(const char* english, const char* german) const {
+    return report_.Text(english, german);
+  }
+  int MessageBox(const std::string& text, const std::string& caption, uint32_t style) const {
+    return report_.MessageBox(text, caption, style);
+  }
+
+  void SetStatus(const std::string& text, bool stamped) const {
+    report_.SetLineStatus(index(), text, stamped);
+  }
+  void SetProgress(int percent) const { report_.SetLineProgress(index(), percent); }
+  void SetState(int state) const { report_.SetLineState(index(), state); }
+  void ShowPort() const { report_.ShowLinePort(index()); }
+  void ShowVersions(const LineVersions& versions) const {
+    report_.ShowLineVersions(index(), versions);
+  }
+  void EndOperation(const std::string& text, int outcome) const {
+    report_.EndLineOperation(index(), text, outcome);
+  }
+
+ private:
+  LineSession& session_;
+  UpdateChoices& choices_;
+  LineReport& report_;
+};
+
+}  // namespace orbek
