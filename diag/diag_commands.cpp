@@ -24,6 +24,8 @@ constexpr uint16_t kModeFour = 4;
 
 constexpr uint8_t kNvAttempts = 3;
 constexpr uint32_t kNvTimeoutMs = 2000;
+// NV item reads and writes answer slowly: their reply wait polls in 30 ms steps.
+constexpr uint32_t kNvPollStepMs = 30;
 
 constexpr char kHandshake[] = "AT$QCDMG\r";
 constexpr char kHandshakeAnswer[] = "AT$QCDMG\r\r\nOK\r\n";
@@ -42,6 +44,7 @@ bool ChangeMode(PhoneLink& link, uint16_t mode, uint32_t timeoutMs, const char* 
 }
 
 void AppendNvRecord(PhoneLink& link, uint16_t item, const NvItemData& data) {
+  link.request.pollStepMs = kNvPollStepMs;
   link.AppendLe16(item);
   for (uint8_t byte : data)
     link.AppendByte(byte);

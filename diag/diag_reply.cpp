@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "diag/command_codes.h"
+#include "platform/byte_order.h"
 
 namespace orbek {
 namespace {
@@ -15,12 +16,8 @@ class ReplyBytes {
  public:
   ReplyBytes(const uint8_t* bytes, size_t length) : bytes_(bytes), length_(length) {}
   uint8_t At(size_t offset) const { return offset < length_ ? bytes_[offset] : 0; }
-  uint16_t Le16(size_t offset) const {
-    return static_cast<uint16_t>(At(offset) | At(offset + 1) << 8);
-  }
-  uint32_t Le32(size_t offset) const {
-    return static_cast<uint32_t>(Le16(offset)) | static_cast<uint32_t>(Le16(offset + 2)) << 16;
-  }
+  uint16_t Le16(size_t offset) const { return orbek::Le16(From(offset)); }
+  uint32_t Le32(size_t offset) const { return orbek::Le32(From(offset)); }
   template <size_t N>
   void Copy(size_t offset, std::array<uint8_t, N>& out) const {
     for (size_t i = 0; i < N; ++i)
@@ -28,6 +25,11 @@ class ReplyBytes {
   }
 
  private:
+  std::span<const uint8_t> From(size_t offset) const {
+    return offset < length_ ? std::span(bytes_ + offset, length_ - offset)
+                            : std::span<const uint8_t>();
+  }
+
   const uint8_t* bytes_;
   size_t length_;
 };

@@ -6,6 +6,7 @@
 #include "diag/command_codes.h"
 #include "diag/diag_reply.h"
 #include "link/hdlc_framer.h"
+#include "platform/byte_order.h"
 
 namespace orbek {
 namespace {
@@ -22,6 +23,7 @@ void BeginSubsystemRequest(PhoneLink& link, uint8_t subsystem, uint8_t command,
   link.Clear();
   link.mode = LinkMode::RawDiag;
   link.request.command = kSubsystem;
+  link.request.pollStepMs = kReplyPollStepMs;
   PacketWriter packet = link.RawPacket();
   packet.Byte(kSubsystem);
   packet.Byte(subsystem);
@@ -76,9 +78,7 @@ bool DownloadCheck(PhoneLink& link, const FirmwareVersionBlock& block, uint8_t s
       !ReplyStartsWith(link, {kSubsystem, subsystem, kDownloadCheck, 0x00})) {
     return false;
   }
-  const uint8_t* status = link.ReplyBytes() + 4;
-  uint32_t code = static_cast<uint32_t>(status[0]) | static_cast<uint32_t>(status[1]) << 8 |
-                  static_cast<uint32_t>(status[2]) << 16 | static_cast<uint32_t>(status[3]) << 24;
+  const uint32_t code = Le32(std::span(link.ReplyBytes() + 4, 4));
   switch (code) {
     case 0:
       return true;

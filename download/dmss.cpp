@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace orbek {
 namespace {
 
@@ -84,11 +86,11 @@ const char* DmssErrorText(uint16_t code) {
 
 bool ParseDmssReply(PhoneLink& link) {
   const size_t length = link.ReplyLength() >= 2 ? link.ReplyLength() - 2u : 0u;
-  const uint8_t* bytes = link.ReplyBytes();
-  auto at = [&](size_t offset) -> uint8_t { return offset < length ? bytes[offset] : 0; };
+  const std::span<const uint8_t> reply(link.ReplyBytes(), length);
+  auto at = [&](size_t offset) -> uint8_t { return offset < length ? reply[offset] : 0; };
   switch (link.reply.code) {
     case kNegativeAcknowledge:
-      link.reply.nakCode = static_cast<uint16_t>(at(1) << 8 | at(2));
+      link.reply.nakCode = Be16(reply, 1);
       link.reason = DmssErrorText(link.reply.nakCode);
       return false;
     case kParameters:
@@ -120,8 +122,7 @@ bool DloadGetParams(PhoneLink& link, FlashInfo& info) {
   info.replyCode = reply[0];
   info.protocolVersion = reply[1];
   info.lowestCompatibleVersion = reply[2];
-  info.bytes3To6 = static_cast<uint32_t>(reply[3]) | static_cast<uint32_t>(reply[4]) << 8 |
-                   static_cast<uint32_t>(reply[5]) << 16 | static_cast<uint32_t>(reply[6]) << 24;
+  info.bytes3To6 = Le32(std::span(reply).subspan(3));
   info.byte7 = reply[7];
   info.byte8 = reply[8];
   info.flashSizeCode = reply[8] < kSizeCodeLimit ? reply[8] : 0;

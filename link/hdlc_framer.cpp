@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/byte_order.h"
+
 namespace orbek {
 namespace {
 
@@ -71,23 +73,27 @@ void PacketWriter::Bytes(const uint8_t* bytes, size_t count) {
 }
 
 void PacketWriter::U16Le(uint16_t value) {
-  Byte(static_cast<uint8_t>(value));
-  Byte(static_cast<uint8_t>(value >> 8));
+  uint8_t bytes[2];
+  PutLe16(bytes, value);
+  Bytes(bytes, sizeof bytes);
 }
 
 void PacketWriter::U32Le(uint32_t value) {
-  U16Le(static_cast<uint16_t>(value));
-  U16Le(static_cast<uint16_t>(value >> 16));
+  uint8_t bytes[4];
+  PutLe32(bytes, value);
+  Bytes(bytes, sizeof bytes);
 }
 
 void PacketWriter::U16Be(uint16_t value) {
-  Byte(static_cast<uint8_t>(value >> 8));
-  Byte(static_cast<uint8_t>(value));
+  uint8_t bytes[2];
+  PutBe16(bytes, value);
+  Bytes(bytes, sizeof bytes);
 }
 
 void PacketWriter::U32Be(uint32_t value) {
-  U16Be(static_cast<uint16_t>(value >> 16));
-  U16Be(static_cast<uint16_t>(value));
+  uint8_t bytes[4];
+  PutBe32(bytes, value);
+  Bytes(bytes, sizeof bytes);
 }
 
 void AppendStuffed(const uint8_t* bytes, size_t count, std::vector<uint8_t>& out) {

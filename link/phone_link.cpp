@@ -3,16 +3,13 @@
 #include <algorithm>
 
 #include "link/frame_trace.h"
+#include "platform/byte_order.h"
 #include "platform/clock.h"
 #include "platform/text_format.h"
 
 namespace orbek {
 namespace {
 
-constexpr uint8_t kDiagNvRead = 0x26;
-constexpr uint8_t kDiagNvWrite = 0x27;
-constexpr uint32_t kPollStepMs = 10;
-constexpr uint32_t kNvPollStepMs = 30;
 constexpr uint32_t kStreamWaitLimitMs = 60000;
 constexpr uint32_t kStreamFirstStepMs = 2;
 
@@ -86,6 +83,7 @@ void PhoneLink::BeginRequest(LinkMode requestMode, uint8_t command) {
   request.command = command;
   request.payloadLength = 0;
   request.overflowed = false;
+  request.pollStepMs = kReplyPollStepMs;
 }
 
 void PhoneLink::AppendByte(uint8_t value) {
@@ -102,23 +100,27 @@ void PhoneLink::AppendBytes(const uint8_t* bytes, size_t count) {
 }
 
 void PhoneLink::AppendLe16(uint16_t value) {
-  AppendByte(static_cast<uint8_t>(value));
-  AppendByte(static_cast<uint8_t>(value >> 8));
+  uint8_t bytes[2];
+  PutLe16(bytes, value);
+  AppendBytes(bytes, sizeof bytes);
 }
 
 void PhoneLink::AppendLe32(uint32_t value) {
-  AppendLe16(static_cast<uint16_t>(value));
-  AppendLe16(static_cast<uint16_t>(value >> 16));
+  uint8_t bytes[4];
+  PutLe32(bytes, value);
+  AppendBytes(bytes, sizeof bytes);
 }
 
 void PhoneLink::AppendBe16(uint16_t value) {
-  AppendByte(static_cast<uint8_t>(value >> 8));
-  AppendByte(static_cast<uint8_t>(value));
+  uint8_t bytes[2];
+  PutBe16(bytes, value);
+  AppendBytes(bytes, sizeof bytes);
 }
 
 void PhoneLink::AppendBe32(uint32_t value) {
-  AppendBe16(static_cast<uint16_t>(value >> 16));
-  AppendBe16(static_cast<uint16_t>(value));
+  uint8_t bytes[4];
+  PutBe32(bytes, value);
+  AppendBytes(bytes, sizeof bytes);
 }
 
 bool PhoneLink::SetBulk(const uint8_t* bytes, size_t count) {
@@ -154,15 +156,10 @@ bool PhoneLink::PrepareFrame() {
   return true;
 }
 
-uint32_t PhoneLink::PollStep() const {
-  bool nvItem = request.command == kDiagNvRead || request.command == kDiagNvWrite;
-  return mode == LinkMode::Diag && nvItem ? kNvPollStepMs : kPollStepMs;
-}
-
 // Polls the input count until it is non-zero and stops growing over one step, or until more
 // than `timeoutMs` have passed. `queued` is the last first reading.
 bool PhoneLink::AwaitReply(uint32_t timeoutMs, uint32_t& queued) {
-  const uint32_t step = PollStep();
+  const uint32_t step = request.pollStepMs;
   const uint64_t start = platform::TickCountMs();
   for (;;) {
     uint32_t first = port.BytesQueued();

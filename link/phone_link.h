@@ -26,6 +26,8 @@ inline constexpr const char* kTextCannotReceive = "Port Cannot Receive Desired D
 inline constexpr const char* kTextReplyTooLarge = "The Received Data from the Phone is Too Large";
 inline constexpr const char* kTextRequestTooLarge = "The Request packet is too large to send";
 
+inline constexpr uint32_t kReplyPollStepMs = 10;
+
 // Fields of the request; each operation writes those it needs and leaves the others as the
 // previous operation left them.
 struct LinkRequest {
@@ -33,6 +35,9 @@ struct LinkRequest {
   std::array<uint8_t, kRequestPayloadCapacity> payload{};
   uint32_t payloadLength = 0;
   bool overflowed = false;  // a field did not fit; the exchange refuses to send
+  // The step of the reply wait; BeginRequest sets the usual 10 ms, and a protocol whose
+  // commands answer slowly asks for more.
+  uint32_t pollStepMs = kReplyPollStepMs;
 };
 
 inline constexpr size_t kNvItemDataSize = 128;
@@ -134,7 +139,6 @@ class PhoneLink {
  private:
   bool PrepareFrame();
   bool AwaitReply(uint32_t timeoutMs, uint32_t& queued);
-  uint32_t PollStep() const;
   bool ReadReply(uint32_t count);
   bool DecodeAndParse();
 

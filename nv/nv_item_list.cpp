@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "platform/byte_order.h"
+
 namespace orbek {
 namespace {
 
@@ -55,15 +57,6 @@ constexpr std::array<uint16_t, kNvListedItemCount> ExpandRuns() {
 
 constexpr std::array<uint16_t, kNvListedItemCount> kListedItems = ExpandRuns();
 
-uint16_t Le16(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-void PutLe16(uint8_t* bytes, uint16_t value) {
-  bytes[0] = static_cast<uint8_t>(value);
-  bytes[1] = static_cast<uint8_t>(value >> 8);
-}
-
 constexpr size_t kDataOffset = 4;
 constexpr size_t kStatusOffset = 132;
 
@@ -84,10 +77,10 @@ NvTable BuildNvItemList() {
 std::vector<uint8_t> EncodeNvTable(const NvTable& table) {
   std::vector<uint8_t> bytes(table.size() * kNvRecordSize, 0);
   for (size_t slot = 0; slot < table.size(); ++slot) {
-    uint8_t* record = bytes.data() + slot * kNvRecordSize;
+    const std::span<uint8_t> record(bytes.data() + slot * kNvRecordSize, kNvRecordSize);
     PutLe16(record, table[slot].itemId);
-    std::copy(table[slot].data.begin(), table[slot].data.end(), record + kDataOffset);
-    PutLe16(record + kStatusOffset, table[slot].status);
+    std::copy(table[slot].data.begin(), table[slot].data.end(), record.begin() + kDataOffset);
+    PutLe16(record.subspan(kStatusOffset), table[slot].status);
   }
   return bytes;
 }
@@ -97,10 +90,10 @@ bool DecodeNvTable(const uint8_t* bytes, size_t length, NvTable& table) {
     return false;
   table.assign(kNvSlotCount, NvRecord{});
   for (size_t slot = 0; slot < kNvSlotCount; ++slot) {
-    const uint8_t* record = bytes + slot * kNvRecordSize;
+    const std::span<const uint8_t> record(bytes + slot * kNvRecordSize, kNvRecordSize);
     table[slot].itemId = Le16(record);
-    std::copy_n(record + kDataOffset, table[slot].data.size(), table[slot].data.begin());
-    table[slot].status = Le16(record + kStatusOffset);
+    std::copy_n(record.begin() + kDataOffset, table[slot].data.size(), table[slot].data.begin());
+    table[slot].status = Le16(record.subspan(kStatusOffset));
   }
   return true;
 }

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <sstream>
 
+#include "platform/byte_order.h"
+
 namespace orbek::platform {
 namespace {
 
@@ -27,10 +29,12 @@ void AppendUtf8(std::string& out, uint32_t codePoint) {
 
 std::string Utf16LeToUtf8(const std::string& bytes, size_t start) {
   std::string out;
+  const std::span<const uint8_t> units(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                       bytes.size());
   for (size_t i = start; i + 1 < bytes.size(); i += 2) {
-    uint32_t unit = static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8;
+    uint32_t unit = Le16(units, i);
     if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
-      uint32_t low = static_cast<uint8_t>(bytes[i + 2]) | static_cast<uint8_t>(bytes[i + 3]) << 8;
+      uint32_t low = Le16(units, i + 2);
       if (low >= 0xDC00 && low < 0xE000) {
         AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         i += 2;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace orbek::sim {
 namespace {
 
@@ -45,30 +47,6 @@ constexpr uint32_t kMaxImageSize = 64 * 1024 * 1024;
 constexpr char kHostMagic[] = "QCOM fast download protocol host";
 constexpr char kTargetMagic[] = "QCOM fast download protocol targ";
 
-uint32_t Be32(const Bytes& bytes, size_t at) {
-  return static_cast<uint32_t>(bytes[at]) << 24 | static_cast<uint32_t>(bytes[at + 1]) << 16 |
-         static_cast<uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
-}
-
-uint16_t Be16(const Bytes& bytes, size_t at) {
-  return static_cast<uint16_t>(bytes[at] << 8 | bytes[at + 1]);
-}
-
-uint32_t Le32(const Bytes& bytes, size_t at) {
-  return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
-         static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
-}
-
-void PutLe32(Bytes& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutLe16(Bytes& out, uint16_t value) {
-  out.push_back(static_cast<uint8_t>(value));
-  out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
 Bytes Write32(StickState& state, const Bytes& packet) {
   if (packet.size() < 7)
     return DmssNak(kNakTooShort);
@@ -92,16 +70,16 @@ Bytes HelloReply() {
   reply.reserve(80);
   reply.push_back(kHelloReply);
   reply.insert(reply.end(), kTargetMagic, kTargetMagic + sizeof kTargetMagic - 1);
-  reply.push_back(2);    // version
-  reply.push_back(2);    // compatible version
-  PutLe32(reply, 1024);  // largest block
-  PutLe32(reply, 0);     // flash base
+  reply.push_back(2);       // version
+  reply.push_back(2);       // compatible version
+  AppendLe32(reply, 1024);  // largest block
+  AppendLe32(reply, 0);     // flash base
   const std::string flashId = "NAND 128MiB";
   reply.push_back(static_cast<uint8_t>(flashId.size()));
   reply.insert(reply.end(), flashId.begin(), flashId.end());
-  PutLe16(reply, 1);     // window size
-  PutLe16(reply, 1024);  // sectors
-  reply.push_back(3);    // feature bits
+  AppendLe16(reply, 1);     // window size
+  AppendLe16(reply, 1024);  // sectors
+  reply.push_back(3);       // feature bits
   return reply;
 }
 
@@ -118,7 +96,7 @@ Bytes BlockWritten(uint32_t address) {
   Bytes ack;
   ack.reserve(5);
   ack.push_back(kBlockWritten);
-  PutLe32(ack, address);
+  AppendLe32(ack, address);
   return ack;
 }
 
@@ -196,14 +174,16 @@ std::string ImageName(uint8_t type) {
 }
 
 Bytes DmssNak(uint16_t code) {
-  return Bytes{0x03, static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
+  Bytes nak{0x03};
+  AppendBe16(nak, code);
+  return nak;
 }
 
 Bytes StreamingError(uint32_t code) {
   Bytes reply;
   reply.reserve(5);
   reply.push_back(kError);
-  PutLe32(reply, code);
+  AppendLe32(reply, code);
   return reply;
 }
 
@@ -221,7 +201,7 @@ std::optional<Bytes> DmssBootLoader::Handle(Stick& stick, const Bytes& packet) {
     case kGo: {
       if (packet.size() != 5)
         return DmssNak(kNakBadLength);
-      const uint32_t address = static_cast<uint32_t>(Be16(packet, 1)) << 16 | Be16(packet, 3);
+      const uint32_t address = Be32(packet, 1);
       if (address != kRamBase || state.ram.empty())
         return DmssNak(kNakBadAddress);
       state.programmerImage = state.ram;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/byte_order.h"
 #include "sim/maker_subsystem.h"
 
 namespace orbek::sim {
@@ -31,30 +32,18 @@ constexpr uint16_t kNvReadOnly = 7;
 constexpr uint32_t kMsmHardwareVersion = 0x000090E1;
 constexpr uint32_t kMobileModel = 0x00000415;
 
-void PutLe16(Bytes& out, uint16_t value) {
-  out.push_back(static_cast<uint8_t>(value));
-  out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void PutLe32(Bytes& out, uint32_t value) {
-  PutLe16(out, static_cast<uint16_t>(value));
-  PutLe16(out, static_cast<uint16_t>(value >> 16));
-}
-
-uint16_t Le16(const Bytes& bytes, size_t at) {
-  return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
 void PutText(Bytes& out, const std::string& text) {
   out.insert(out.end(), text.begin(), text.end());
   out.push_back(0);
 }
 
 Bytes NvReply(uint8_t code, uint16_t item, const uint8_t* data, uint16_t status) {
-  Bytes reply{code};
-  PutLe16(reply, item);
+  Bytes reply;
+  reply.reserve(kNvPacketLength);
+  reply.push_back(code);
+  AppendLe16(reply, item);
   reply.insert(reply.end(), data, data + kNvItemSize);
-  PutLe16(reply, status);
+  AppendLe16(reply, status);
   return reply;
 }
 
@@ -119,15 +108,15 @@ std::optional<Bytes> FirmwareDiag::Handle(Stick& stick, const Bytes& packet) {
       if (packet.size() != 1)
         return DiagRefusal(kBadLength, packet);
       Bytes reply{kEsn};
-      PutLe32(reply, state.esn);
+      AppendLe32(reply, state.esn);
       return reply;
     }
     case kExtendedBuildId: {
       if (packet.size() != 1)
         return DiagRefusal(kBadLength, packet);
       Bytes reply{kExtendedBuildId, 0, 0, 0};
-      PutLe32(reply, kMsmHardwareVersion);
-      PutLe32(reply, kMobileModel);
+      AppendLe32(reply, kMsmHardwareVersion);
+      AppendLe32(reply, kMobileModel);
       PutText(reply, state.buildId);
       PutText(reply, state.modelName);
       return reply;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "diag/md5.h"
+#include "platform/byte_order.h"
 #include "sim/firmware_diag.h"
 
 namespace orbek::sim {
@@ -102,7 +103,7 @@ std::optional<Bytes> HandleSubsystemRequest(Stick& stick, const Bytes& request) 
   if (request.size() < kHeaderLength)
     return DiagRefusal(kBadLength, request);
   const uint8_t subsystem = request[1];
-  const uint16_t command = static_cast<uint16_t>(request[2] | request[3] << 8);
+  const uint16_t command = Le16(request, 2);
   StickState& state = stick.State();
   if (subsystem == kPollSubsystem && command == kPollCommand) {
     ++state.subsystemPolls;

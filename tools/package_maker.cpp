@@ -4,6 +4,8 @@
 #include <fstream>
 #include <random>
 
+#include "platform/byte_order.h"
+
 namespace orbek::tools {
 namespace {
 
@@ -12,23 +14,13 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kRecordMarker = 0x6EBE1A2C;  // 2C 1A BE 6E as read little-endian
 constexpr uint32_t kProgrammerDestination = 0x00800028;
 
-void PutLe32(Bytes& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutLe16(Bytes& out, uint16_t value) {
-  out.push_back(static_cast<uint8_t>(value));
-  out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
 // Ten little-endian words: id, version, source offset, destination, image size, code size,
 // signature address and size, certificate chain address and size.
 Bytes ImageHeader(uint32_t imageId, uint32_t sourceOffset, uint32_t destination, uint32_t size) {
   Bytes header;
   for (uint32_t word : {imageId, 3u, sourceOffset, destination, size, size, destination + size, 0u,
                         destination + size, 0u}) {
-    PutLe32(header, word);
+    AppendLe32(header, word);
   }
   return header;
 }
@@ -56,14 +48,14 @@ Bytes PartitionTable() {
                                    {"0:EFS2", 0xFFFFFFFF}};
   Bytes table;
   for (uint32_t word : {0xAA7D1B9Au, 0x1F7D48BCu, 3u, 10u})
-    PutLe32(table, word);
+    AppendLe32(table, word);
   for (const Entry& entry : kEntries) {
     std::string name = entry.name;
     name.resize(16, '\0');
     table.insert(table.end(), name.begin(), name.end());
-    PutLe32(table, entry.size);
-    PutLe16(table, 0);  // spare size
-    PutLe16(table, 0);  // flash number
+    AppendLe32(table, entry.size);
+    AppendLe16(table, 0);  // spare size
+    AppendLe16(table, 0);  // flash number
     for (uint8_t attribute : {0xFF, 0x01, 0x00, 0xFF})
       table.push_back(attribute);
   }
@@ -76,28 +68,26 @@ Bytes PartitionTable() {
 Bytes ModemImage(std::mt19937& random, uint32_t size, uint32_t recordOffset) {
   Bytes image = Random(random, size);
   Bytes elf = {0x7F, 'E', 'L', 'F', 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  PutLe16(elf, 2);                    // executable
-  PutLe16(elf, 40);                   // ARM
-  PutLe32(elf, 1);                    // version
-  PutLe32(elf, 0x00134000 + 0x1000);  // entry
-  PutLe32(elf, 52);                   // program headers
-  PutLe32(elf, 0);                    // no section headers
-  PutLe32(elf, 0x05000002);
-  PutLe16(elf, 52);  // header size
-  PutLe16(elf, 32);  // program header size
-  PutLe16(elf, 1);
-  PutLe16(elf, 40);
-  PutLe16(elf, 0);
-  PutLe16(elf, 0);
+  AppendLe16(elf, 2);                    // executable
+  AppendLe16(elf, 40);                   // ARM
+  AppendLe32(elf, 1);                    // version
+  AppendLe32(elf, 0x00134000 + 0x1000);  // entry
+  AppendLe32(elf, 52);                   // program headers
+  AppendLe32(elf, 0);                    // no section headers
+  AppendLe32(elf, 0x05000002);
+  AppendLe16(elf, 52);  // header size
+  AppendLe16(elf, 32);  // program header size
+  AppendLe16(elf, 1);
+  AppendLe16(elf, 40);
+  AppendLe16(elf, 0);
+  AppendLe16(elf, 0);
   for (uint32_t word :
        {1u, 0x1000u, 0x00134000u, 0x00134000u, size - 0x1000u, size - 0x1000u, 7u, 0x1000u}) {
-    PutLe32(elf, word);  // one loadable segment
+    AppendLe32(elf, word);  // one loadable segment
   }
   std::copy(elf.begin(), elf.end(), image.begin());
   for (uint32_t offset = 0; offset + 4 <= recordOffset; offset += 4) {
-    uint32_t word = image[offset] | image[offset + 1] << 8 | image[offset + 2] << 16 |
-                    static_cast<uint32_t>(image[offset + 3]) << 24;
-    if (word == kRecordMarker)
+    if (Le32(image, offset) == kRecordMarker)
       image[offset] ^= 0xFF;
   }
   const Bytes record = FirmwareVersionRecord();

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "diag/nv_status.h"
+#include "link/hdlc_framer.h"
 #include "sim/stick_json.h"
+#include "tests/support/manual_clock.h"
+#include "tests/support/scripted_bus.h"
 #include "tests/support/simulated_stick_test.h"
 
 namespace orbek {
@@ -13,6 +16,42 @@ namespace {
 constexpr const char* kNoAnswer = "Port Cannot Receive Desired Data from the Phone";
 
 class DiagCommands : public testing::SimulatedStickTest {};
+
+// An answer the scripted peer gives at once: the reply wait then ends after one polling step.
+TEST(DiagPolling, NvItemsWaitInThirtyMillisecondStepsOthersInTen) {
+  testing::ManualClock clock;
+  testing::ScriptedBus peer(3);
+  PhoneLink link;
+  ASSERT_TRUE(link.port.Open(3));
+  const auto answer = [&](testing::Bytes packet) {
+    FrameBuffer frame;
+    std::copy(packet.begin(), packet.end(), frame.bytes.begin());
+    frame.length = static_cast<uint32_t>(packet.size());
+    BuildFrame(frame, LinkMode::Diag);
+    peer.Answer(testing::Bytes(frame.bytes.begin(), frame.bytes.begin() + frame.length));
+  };
+  testing::Bytes nvReply(133, 0);
+  nvReply[0] = 0x26;
+  nvReply[1] = 0x16;  // item 22
+  answer(nvReply);
+  NvItemData data{};
+  uint16_t status = 0xFFFF;
+  uint64_t start = clock.TickCountMs();
+  ASSERT_TRUE(ReadNvItem(link, 22, data, status)) << link.reason;
+  EXPECT_EQ(clock.TickCountMs() - start, 30u);
+
+  nvReply[0] = 0x27;
+  answer(nvReply);
+  start = clock.TickCountMs();
+  ASSERT_TRUE(WriteNvItem(link, 22, data, status)) << link.reason;
+  EXPECT_EQ(clock.TickCountMs() - start, 30u);
+
+  answer({0x01, 0xC3, 0xB2, 0xA1, 0x80});  // the ESN after them polls at the usual step
+  uint32_t esn = 0;
+  start = clock.TickCountMs();
+  ASSERT_TRUE(ReadEsn(link, esn)) << link.reason;
+  EXPECT_EQ(clock.TickCountMs() - start, 10u);
+}
 
 TEST_F(DiagCommands, ReadEsn) {
   uint32_t esn = 0;

@@ -116,8 +116,9 @@ TEST_F(PhoneLinkTest, NoAnswerEndsAfterTheTimeOut) {
   EXPECT_GT(elapsed, 300u);
   EXPECT_LE(elapsed, 310u);
 
-  // NV item reads and writes poll in steps of 30 ms.
+  // A request may ask for a longer step (the NV item commands poll in steps of 30 ms).
   Request(0x26);
+  link.request.pollStepMs = 30;
   start = clock.TickCountMs();
   EXPECT_FALSE(link.Exchange(2, 300));
   EXPECT_EQ(clock.TickCountMs() - start, 2 * 330u);

@@ -118,6 +118,17 @@ TEST_F(PortSearch, StickThatAppearsIsShownReady) {
   EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(log[0]))) << log;
 }
 
+TEST_F(PortSearch, ModemPortOpenedWithTheAtWaitsOfAnUpdate) {
+  Start();
+  ASSERT_TRUE(Shows(1168, "Ready to start update."));
+  LineSession& line = doc.lines[0];
+  line.searchThread->Suspend();
+  ASSERT_TRUE(line.searchThread->WaitUntilParked(60000));
+  EXPECT_TRUE(line.atPort.port.IsOpen());
+  EXPECT_EQ(line.atPort.timeoutMs, 1000u);  // not the port's own 5000 ms
+  EXPECT_EQ(line.atPort.attempts, 2);       // nor its 3 attempts
+}
+
 TEST_F(PortSearch, StickWithoutVersionTableIsNotReady) {
   config.versions[2] = "";  // no Windows version: nothing to update from
   Start();
