@@ -84,7 +84,11 @@ bool AtPort::Command(const std::string& text, std::string& line) {
 }
 
 bool AtPort::ReadGmr(std::string& version) {
-  return Command("AT+GMR", version);
+  std::string line;
+  if (!Command("AT+GMR", line))
+    return false;  // an error line is no version
+  version = line;
+  return true;
 }
 
 bool AtPort::SetDiagPortMode(int mode) {

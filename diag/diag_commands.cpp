@@ -159,7 +159,10 @@ bool Command5C(PhoneLink& link) {
 }
 
 bool PollSubsystemStatus(PhoneLink& link) {
-  return SendFixed(link, kSubsystem, {0x04, 0x0E, 0x00}) && link.reply.subsystemStatus == 0;
+  // The status is the fifth byte of the reply; a reply too short to hold it is no "ready".
+  constexpr uint16_t kLengthWithStatus = 5 + 2;  // and the two check bytes
+  return SendFixed(link, kSubsystem, {0x04, 0x0E, 0x00}) &&
+         link.ReplyLength() >= kLengthWithStatus && link.reply.subsystemStatus == 0;
 }
 
 bool CheckCommunication(PhoneLink& link) {

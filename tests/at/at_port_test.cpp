@@ -105,6 +105,16 @@ TEST_F(AtPortAnswers, AnswerLineBetweenTheFirstTwoPairs) {
   EXPECT_EQ(at.answer, "\r\nA");
 }
 
+TEST_F(AtPortAnswers, VersionOnlyFromAnAnswerThatIsNoError) {
+  std::string version = "unchanged";
+  modem.Answer(Text("AT+GMR\r\r\nERROR\r\n"));
+  EXPECT_FALSE(at.ReadGmr(version));
+  EXPECT_EQ(version, "unchanged");
+  modem.Answer(Text("AT+GMR\r\r\nV1.0\r\n\r\nOK\r\n"));
+  EXPECT_TRUE(at.ReadGmr(version));
+  EXPECT_EQ(version, "V1.0");
+}
+
 TEST_F(AtPortAnswers, AtMost256BytesAreRead) {
   std::string line;
   modem.Answer(Text("\r\n" + std::string(300, 'x') + "\r\n"));

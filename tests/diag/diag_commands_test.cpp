@@ -17,23 +17,46 @@ constexpr const char* kNoAnswer = "Port Cannot Receive Desired Data from the Pho
 
 class DiagCommands : public testing::SimulatedStickTest {};
 
-// An answer the scripted peer gives at once: the reply wait then ends after one polling step.
-TEST(DiagPolling, NvItemsWaitInThirtyMillisecondStepsOthersInTen) {
-  testing::ManualClock clock;
-  testing::ScriptedBus peer(3);
-  PhoneLink link;
-  ASSERT_TRUE(link.port.Open(3));
-  const auto answer = [&](testing::Bytes packet) {
+// The link against a scripted peer that answers each request at once, in DIAG framing.
+class ScriptedDiag : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(link.port.Open(3)); }
+  void Answer(const testing::Bytes& packet) {
     FrameBuffer frame;
     std::copy(packet.begin(), packet.end(), frame.bytes.begin());
     frame.length = static_cast<uint32_t>(packet.size());
     BuildFrame(frame, LinkMode::Diag);
     peer.Answer(testing::Bytes(frame.bytes.begin(), frame.bytes.begin() + frame.length));
+  }
+
+  testing::ManualClock clock;
+  testing::ScriptedBus peer{3};
+  PhoneLink link;
+};
+
+// The subsystem poll: ready only when the reply holds a status byte and it is 0.
+TEST_F(ScriptedDiag, SubsystemReadyOnlyWithAStatusOfZero) {
+  const struct {
+    testing::Bytes reply;
+    bool ready;
+  } kCases[] = {
+      {{0x4B, 0x04, 0x0E, 0x00, 0x00}, true},
+      {{0x4B, 0x04, 0x0E, 0x00, 0x01}, false},
+      {{0x4B, 0x04, 0x0E, 0x00}, false},  // too short to hold the status
+      {{0x4B, 0x04}, false},
   };
+  for (const auto& entry : kCases) {
+    Answer(entry.reply);
+    EXPECT_EQ(PollSubsystemStatus(link), entry.ready) << entry.reply.size();
+  }
+}
+
+// An answer given at once ends the reply wait after one polling step.
+TEST_F(ScriptedDiag, NvItemsWaitInThirtyMillisecondStepsOthersInTen) {
   testing::Bytes nvReply(133, 0);
   nvReply[0] = 0x26;
   nvReply[1] = 0x16;  // item 22
-  answer(nvReply);
+  Answer(nvReply);
   NvItemData data{};
   uint16_t status = 0xFFFF;
   uint64_t start = clock.TickCountMs();
@@ -41,12 +64,12 @@ TEST(DiagPolling, NvItemsWaitInThirtyMillisecondStepsOthersInTen) {
   EXPECT_EQ(clock.TickCountMs() - start, 30u);
 
   nvReply[0] = 0x27;
-  answer(nvReply);
+  Answer(nvReply);
   start = clock.TickCountMs();
   ASSERT_TRUE(WriteNvItem(link, 22, data, status)) << link.reason;
   EXPECT_EQ(clock.TickCountMs() - start, 30u);
 
-  answer({0x01, 0xC3, 0xB2, 0xA1, 0x80});  // the ESN after them polls at the usual step
+  Answer({0x01, 0xC3, 0xB2, 0xA1, 0x80});  // the ESN after them polls at the usual step
   uint32_t esn = 0;
   start = clock.TickCountMs();
   ASSERT_TRUE(ReadEsn(link, esn)) << link.reason;
