@@ -22,6 +22,9 @@ class Form {
   virtual int MessageBox(const std::string& text, const std::string& caption, uint32_t style) = 0;
   // Repaint the whole form.
   virtual void Invalidate() = 0;
+  // The frame around the form: its title, and its size fitted to the form.
+  virtual void SetFrameTitle(const std::string& utf8) = 0;
+  virtual void FitFrameToForm() = 0;
   virtual void RequestClose() = 0;
 };
 

@@ -111,4 +111,24 @@ void RecordingForm::FailBitmap(int bitmapId) {
   failingBitmaps_.insert(bitmapId);
 }
 
+void RecordingForm::SetFrameTitle(const std::string& utf8) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  frameTitle_ = utf8;
+}
+
+void RecordingForm::FitFrameToForm() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  ++frameFits_;
+}
+
+std::string RecordingForm::FrameTitle() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return frameTitle_;
+}
+
+int RecordingForm::FrameFits() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return frameFits_;
+}
+
 }  // namespace orbek

@@ -29,6 +29,8 @@ class RecordingForm final : public Form {
   int MessageBox(const std::string& text, const std::string& caption, uint32_t style) override;
   void Invalidate() override;
   void RequestClose() override;
+  void SetFrameTitle(const std::string& utf8) override;
+  void FitFrameToForm() override;
 
   // What a control shows now ("" when never set), and whether it is enabled (true when never set).
   std::string Text(int controlId) const;
@@ -41,6 +43,8 @@ class RecordingForm final : public Form {
   std::vector<std::string> TextHistory(int controlId) const;
   int Invalidations() const;
   int CloseRequests() const;
+  std::string FrameTitle() const;
+  int FrameFits() const;
 
   // The answer to the next message box; without one, boxes are answered OK.
   void AnswerNextBox(int answer);
@@ -59,6 +63,8 @@ class RecordingForm final : public Form {
   std::set<int> failingBitmaps_;
   int invalidations_ = 0;
   int closeRequests_ = 0;
+  std::string frameTitle_;
+  int frameFits_ = 0;
 };
 
 }  // namespace orbek

@@ -41,6 +41,7 @@ bool CVarnelApp::InitialiseForm() {
   view_ = std::make_unique<CVarnelView>(form_, doc_, german,
                                         LogDirectory(platform::CurrentDirectory()));
   view_->exitProgram = exitProgram_;
+  view_->ResetFactoryDataPorts();
   view_->ApplyLanguageTexts();
 
   bool taken = false;
@@ -55,6 +56,8 @@ bool CVarnelApp::InitialiseForm() {
     exitProgram_(0);
     return false;
   }
+  view_->FillFactoryControls();
+  view_->CompleteForm();
 
   for (const char* directory : kInstallDirectories) {
     if (!EnsureDirectory(directory)) {
@@ -66,10 +69,12 @@ bool CVarnelApp::InitialiseForm() {
   SetImagePaths(doc_.lines[0]);
   ExtractPackage(*view_, connectionManager_);
 
+  view_->SetFactoryDefaults();
   for (int line = 0; line < kLineCount; ++line) {
     view_->ShowLinePort(line);
     ShowLineVersions(view_->Handle(line));
     view_->EnableLineControls(line, true);
+    view_->ResetLineFactoryFlags(line);
   }
   form_.Enable(control::kUpdateButton, false);
 
@@ -180,6 +185,28 @@ void CVarnelApp::StartWorker(int line) {
   session.worker->Resume();
 }
 
+bool CVarnelApp::OnCommand(int commandId) {
+  for (int line = 0; line < kLineCount; ++line) {
+    if (commandId == control::kStartButton[line]) {
+      StartLineOperation(line);
+      return true;
+    }
+    if (commandId == control::kStopButton[line]) {
+      StopLine(line);
+      return true;
+    }
+  }
+  if (commandId == control::kStopAll) {
+    StopAllLines();
+    return true;
+  }
+  if (commandId == control::kStartAll) {
+    StartAllLines();
+    return true;
+  }
+  return false;
+}
+
 void CVarnelApp::StartAllLines() {
   for (int line = 0; line < kLineCount; ++line) {
     const LineSession& session = doc_.lines[static_cast<size_t>(line)];
@@ -211,6 +238,10 @@ bool CVarnelApp::OperationEnded(int line) const {
   return workerStarted_[line] && workerDone_[line] != 0;
 }
 
+bool CVarnelApp::WorkerRunning(int line) const {
+  return workerStarted_[line] && workerDone_[line] == 0;
+}
+
 bool CVarnelApp::ConfirmClose() {
   if (!AnyLineBusy())
     return true;
@@ -227,7 +258,7 @@ void CVarnelApp::DestroyWindow() {
   RemovePackage(replugThread_.get(), connectionManager_);
   bool workerRunning = false;
   for (int line = 0; line < kLineCount; ++line)
-    workerRunning = workerRunning || (workerStarted_[line] && workerDone_[line] == 0);
+    workerRunning = workerRunning || WorkerRunning(line);
   if (workerRunning)
     exitProgram_(0);  // the worker still uses the window: the process ends first
 }

@@ -33,6 +33,9 @@ class CVarnelApp {
   // A line's start button: checks, marks the line busy, parks its search thread and the re-plug
   // thread, and starts the worker of the line's operation.
   void StartLineOperation(int line);
+  // A command of the form by its id: the start buttons 1008-1015 (UPDATE is 1008), the stop
+  // buttons 1016-1023, stop-all 1100 and the factory start-all. False for any other id.
+  bool OnCommand(int commandId);
   void StartAllLines();
   // Asks a running update to stop (it notices at its next check).
   void StopLine(int line);
@@ -48,6 +51,8 @@ class CVarnelApp {
   bool AnyLineBusy() const;
   // True once a worker has been started and has ended.
   bool OperationEnded(int line) const;
+  // True while the line's worker thread runs (it may still show a box after the line is idle).
+  bool WorkerRunning(int line) const;
 
   CVarnelDoc& doc() { return doc_; }
   CVarnelView& view() { return *view_; }

@@ -6,6 +6,7 @@
 #include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "download/dmss.h"
+#include "package/release_data.h"
 #include "platform/files.h"
 #include "platform/text_format.h"
 
@@ -98,14 +99,48 @@ void CVarnelView::KeepFoundPorts(std::optional<int32_t> diagPort, std::optional<
 void CVarnelView::ChooseNvDirectory(const std::optional<std::string>& chosen) {
   if (chosen)
     doc_.SetNvDirectory(*chosen);
-  form_.SetText(control::kNvDirectoryEdit, Line(0).nvDirectory);
+  factory_.nvDirectoryText = Line(0).nvDirectory;
+  form_.SetText(control::kNvDirectoryEdit, factory_.nvDirectoryText);
 }
 
 void CVarnelView::ChooseDefaultNvFile(const std::optional<std::string>& chosen) {
   if (!chosen)
     return;
+  factory_.defaultNvFileText = *chosen;
   form_.SetText(control::kDefaultNvFileEdit, *chosen);
   doc_.defaultNvFile = *chosen;
+}
+
+void CVarnelView::CompleteForm() {
+  form_.FitFrameToForm();
+  form_.SetFrameTitle(kApplicationTitle);
+  form_.SetText(control::kReleaseFirmwareVersion, std::string(ORBEK_RELEASE_FIRMWARE) + " (Firmware)");
+  form_.SetText(control::kReleaseWindowsVersion, std::string(ORBEK_RELEASE_WINDOWS) + " (Windows)");
+  form_.SetText(control::kReleaseMacVersion, std::string(ORBEK_RELEASE_MAC) + " (Mac)");
+}
+
+void CVarnelView::ResetFactoryDataPorts() {
+  factory_.dataPortTexts.fill("");
+}
+
+void CVarnelView::FillFactoryControls() {
+  factory_.nvDirectoryText = Line(0).nvDirectory;
+  factory_.defaultNvFileText = doc_.defaultNvFile;
+  for (int line = 0; line < kLineCount; ++line) {
+    const int32_t port = Line(line).dataPort;
+    factory_.dataPortTexts[static_cast<size_t>(line)] = port > 1 ? Format("COM%d", port) : "";
+  }
+}
+
+void CVarnelView::SetFactoryDefaults() {
+  factory_.downloadVariantChoice = 0;
+  factory_.nvModeChoice = 2;  // "Restore RF NV and IMEI"
+  factory_.eraseBootChecked = true;
+  factory_.eraseBootEnabled = false;
+}
+
+void CVarnelView::ResetLineFactoryFlags(int line) {
+  factory_.lineFlags[static_cast<size_t>(line)] = false;
 }
 
 void CVarnelView::EnableLineControls(int line, bool enable) {

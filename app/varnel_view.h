@@ -3,6 +3,7 @@
 // workers' LineReport). It draws through a Form; its operations may be called from any thread.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -15,6 +16,20 @@
 #include "log/action_log.h"
 
 namespace orbek {
+
+// The hidden factory controls of the form (the multi-line tool's displays and settings), kept
+// as state: the product never draws them.
+struct FactoryControls {
+  std::array<std::string, kLineCount> dataPortTexts;
+  std::string nvDirectoryText;
+  std::string defaultNvFileText;
+  // The checked button of each radio group, by its value (-1: none checked).
+  int nvModeChoice = -1;
+  int downloadVariantChoice = -1;
+  bool eraseBootChecked = false;
+  bool eraseBootEnabled = true;
+  std::array<bool, kLineCount> lineFlags{};
+};
 
 class CVarnelView : public LineReport {
  public:
@@ -37,6 +52,15 @@ class CVarnelView : public LineReport {
 
   void ApplyLanguageTexts();
   void EnableLineControls(int line, bool enable);
+  // The frame titled "Orbek Updater" and fitted to the form, and the release's versions shown.
+  void CompleteForm();
+
+  // The start-up steps on the hidden factory controls.
+  void ResetFactoryDataPorts();
+  void FillFactoryControls();
+  void SetFactoryDefaults();
+  void ResetLineFactoryFlags(int line);
+  const FactoryControls& factory() const { return factory_; }
 
   // The dialog choices of the factory tool: a chosen directory becomes every line's NV
   // directory (nothing changes when the dialog was cancelled); a chosen file becomes the
@@ -64,6 +88,7 @@ class CVarnelView : public LineReport {
   CVarnelDoc& doc_;
   const bool useGerman_;
   const std::string logDirectory_;
+  FactoryControls factory_;
 };
 
 }  // namespace orbek

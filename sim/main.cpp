@@ -22,6 +22,13 @@ using namespace orbek::sim;
 
 std::atomic<bool> stopRequested{false};
 
+std::atomic<bool> replugRequested{false};
+
+// SIGUSR1: a person pulls the stick out and plugs it back in; it starts its firmware afresh.
+void RequestReplug(int) {
+  replugRequested = true;
+}
+
 void RequestStop(int) {
   stopRequested = true;
 }
@@ -118,6 +125,9 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  struct sigaction replug {};
+  replug.sa_handler = RequestReplug;
+  sigaction(SIGUSR1, &replug, nullptr);
 
   Stick stick(config);
   for (const FaultRule& rule : faults)
@@ -130,8 +140,13 @@ int main(int argc, char** argv) {
   ptys.Start();
   stick.Start();
 
-  while (!stopRequested)
+  while (!stopRequested) {
     orbek::platform::detail::RealSleepMicroseconds(20000);
+    if (replugRequested.exchange(false)) {
+      std::lock_guard<std::recursive_mutex> hold(stick.Mutex());
+      stick.Reenumerate(StickMode::Firmware, std::nullopt, false, /*immediately=*/true);
+    }
+  }
 
   ptys.Stop();
   {

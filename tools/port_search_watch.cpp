@@ -33,6 +33,8 @@ class PrintingForm final : public Form {
   }
   void Invalidate() override {}
   void RequestClose() override { Print("close requested"); }
+  void SetFrameTitle(const std::string& title) override { Print("title %s", title.c_str()); }
+  void FitFrameToForm() override {}
 
  private:
   template <typename... Args>

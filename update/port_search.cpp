@@ -59,7 +59,10 @@ LineVersions VersionsOf(const LineSession& line) {
   } else {
     versions.firmware = versions.windows = versions.mac = "NULL";
   }
-  versions.ready = versions.firmware != "NULL" && versions.firmware != "No Phone";
+  // A stick whose last probe got no answer is not ready, although the strings of its last
+  // version table still stand (its text is then "NULL (Firmware)").
+  versions.ready = versions.firmware != "NULL" && versions.firmware != "No Phone" &&
+                   line.currentVersion != "NULL";
   return versions;
 }
 

@@ -17,6 +17,10 @@ inline constexpr int kFirmwareVersion = 1167;
 inline constexpr int kWindowsVersion = 1192;
 inline constexpr int kMacVersion = 1193;
 inline constexpr int kUpdateVersionLabel = 1185;
+// The versions of the release the updater brings.
+inline constexpr int kReleaseFirmwareVersion = 1187;
+inline constexpr int kReleaseWindowsVersion = 1190;
+inline constexpr int kReleaseMacVersion = 1191;
 inline constexpr int kPortLabel = 1174;
 inline constexpr int kProgressLabel = 1186;
 inline constexpr int kUpdateButton = 1008;
@@ -29,15 +33,16 @@ inline constexpr int kFirmware[8] = {1167, 1052, 1074, 1075, 1076, 1077, 1078, 1
 // The factory tool's own controls, whose ids the form leaves to us: hidden in the product.
 inline constexpr int kProgressBar[8] = {1024, 2001, 2002, 2003, 2004, 2005, 2006, 2007};
 inline constexpr int kStatePicture[8] = {2010, 2011, 2012, 2013, 2014, 2015, 2016, 2017};
-inline constexpr int kStartButton[8] = {1008, 2021, 2022, 2023, 2024, 2025, 2026, 2027};
-inline constexpr int kStopButton[8] = {2030, 2031, 2032, 2033, 2034, 2035, 2036, 2037};
+// The start and stop buttons of the lines are also their command ids; UPDATE is line 0's start.
+inline constexpr int kStartButton[8] = {1008, 1009, 1010, 1011, 1012, 1013, 1014, 1015};
+inline constexpr int kStopButton[8] = {1016, 1017, 1018, 1019, 1020, 1021, 1022, 1023};
 inline constexpr int kLineSetting[8] = {2040, 2041, 2042, 2043, 2044, 2045, 2046, 2047};
 inline constexpr int kSharedSettings[] = {2050, 2051, 2052};
 // The NV directory and the default NV file, as the factory dialog's edit boxes show them.
 inline constexpr int kNvDirectoryEdit = 2055;
 inline constexpr int kDefaultNvFileEdit = 2056;
 inline constexpr int kStartAll = 2060;
-inline constexpr int kStopAll = 2061;
+inline constexpr int kStopAll = 1100;
 
 // Bitmap resources of the line states.
 inline constexpr int kBitmapFail = 149;

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "app/line/control_ids.h"
 #include "app/recording_form.h"
@@ -75,6 +76,82 @@ TEST_F(AppTest, StartUpExtractsThePackageAndWaitsForAStick) {
   EXPECT_FALSE(fs::exists(install / "ResetUSB.dll"));
   EXPECT_TRUE(fs::exists(install / "killsvr.bat"));
   EXPECT_TRUE(exits.empty());  // nothing was running: the face ends the process itself
+}
+
+// Every visible control of the form after start-up, before a stick is found, in both languages.
+TEST_F(AppTest, StartUpStateOfEveryVisibleControl) {
+  const struct {
+    const char* locale;
+    const char* search;
+    std::map<int, std::string> labels;
+  } kLanguages[] = {
+      {"C",
+       "Searching communication ports...",
+       {{1174, "Port information:"},
+        {1184, "Current version:"},
+        {1185, "Update version:"},
+        {1186, "Progress"},
+        {1177, "Follow these steps to update your USB Stick:"}}},
+      {"de_DE.UTF-8",
+       "Gerät wird gesucht...",
+       {{1174, "Port Information:"},
+        {1184, "Bisherige Version:"},
+        {1185, "Neue Version:"},
+        {1186, "Fortschritt:"},
+        {1177, "Bitte führen Sie folgende Schritte zum aktualisieren des Orbek durch:"}}},
+  };
+  for (const auto& language : kLanguages) {
+    ScopedLanguage scoped(language.locale);
+    RecordingForm shown;
+    CVarnelApp started(shown, [](int) {});
+    ASSERT_TRUE(started.InitialiseForm()) << language.locale;
+    EXPECT_EQ(shown.FrameTitle(), "Orbek Updater");
+    EXPECT_EQ(shown.FrameFits(), 1);
+    for (const auto& [id, text] : language.labels)
+      EXPECT_EQ(shown.Text(id), text) << id;
+    for (int id : {1176, 1178, 1179, 1182, 1171, 1172, 1173, 1183})
+      EXPECT_FALSE(shown.Text(id).empty()) << id;
+    EXPECT_EQ(shown.Text(1187), "BD_R415C1F3V1.0.1B08 (Firmware)");
+    EXPECT_EQ(shown.Text(1190), "WIN_1.0.5B06 (Windows)");
+    EXPECT_EQ(shown.Text(1191), "MAC_1.0.5B06 (Mac)");
+    for (int id : {1166, 1167, 1192, 1193})
+      EXPECT_EQ(shown.Text(id), "NULL") << id;
+    EXPECT_EQ(shown.Text(1168), language.search);
+    EXPECT_EQ(shown.Text(1101), "");
+    EXPECT_FALSE(shown.Enabled(1008));
+    // The hidden factory state: set, never drawn.
+    const FactoryControls& factory = started.view().factory();
+    EXPECT_EQ(factory.nvModeChoice, 2);
+    EXPECT_EQ(factory.downloadVariantChoice, 0);
+    EXPECT_TRUE(factory.eraseBootChecked);
+    EXPECT_FALSE(factory.eraseBootEnabled);
+    EXPECT_EQ(factory.nvDirectoryText, started.doc().lines[0].nvDirectory);
+    EXPECT_EQ(shown.TextHistory(control::kNvDirectoryEdit).size(), 0u);
+    started.DestroyWindow();
+  }
+}
+
+// The form's commands by id: start buttons 1008-1015, stop buttons 1016-1023, stop-all 1100.
+TEST_F(AppTest, CommandsByTheirIds) {
+  ScopedLanguage english("C");
+  ASSERT_TRUE(app->InitialiseForm());
+  for (int line = 0; line < kLineCount; ++line)
+    app->doc().lines[static_cast<size_t>(line)].busy = 1;
+  EXPECT_TRUE(app->OnCommand(1016));
+  EXPECT_EQ(app->doc().lines[0].busy, 0);
+  EXPECT_EQ(app->doc().lines[1].busy, 1);
+  EXPECT_TRUE(app->OnCommand(1023));
+  EXPECT_EQ(app->doc().lines[7].busy, 0);
+  EXPECT_TRUE(app->OnCommand(1100));
+  for (const LineSession& line : app->doc().lines)
+    EXPECT_EQ(line.busy, 0);
+  // The start button of line 3 launches line 3: its empty board tag is refused.
+  EXPECT_TRUE(app->OnCommand(1011));
+  EXPECT_EQ(BoxTexts().back(), "Selected Update Version does not apply to your device!");
+  EXPECT_EQ(form.CloseRequests(), 1);
+  EXPECT_FALSE(app->OnCommand(1024));
+  EXPECT_FALSE(app->OnCommand(1101));
+  app->DestroyWindow();
 }
 
 TEST_F(AppTest, SecondInstanceEndsBeforeWritingAnything) {

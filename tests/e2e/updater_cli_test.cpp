@@ -46,13 +46,14 @@ class UpdaterProgram : public ::testing::Test {
     ASSERT_NE(stick->WaitReady(), 0);
   }
   std::unique_ptr<testing::ProgramProcess> StartUpdater(
-      const std::vector<std::string>& args, std::map<std::string, std::string> environment = {}) {
+      const std::vector<std::string>& args, std::map<std::string, std::string> environment = {},
+      bool terminal = false) {
     environment["ORBEK_ROOT"] = root.Path();
     environment["ORBEK_TIME_SCALE"] = std::to_string(static_cast<int>(kScale));
     if (environment.count("LC_ALL") == 0)
       environment["LC_ALL"] = "C";
     return std::make_unique<testing::ProgramProcess>(ORBEK_UPDATER_CLI, args, environment,
-                                                     root.Path());
+                                                     root.Path(), terminal);
   }
   json StopStick() {
     EXPECT_EQ(stick->Stop(), 0);
@@ -181,6 +182,113 @@ TEST_F(UpdaterProgram, FailedUpdateEndsWithStatusOneAndItsLog) {
   ASSERT_GE(log.size(), text.size() + 2);
   EXPECT_EQ(log.substr(log.size() - text.size() - 2), text + "\r\n");
   EXPECT_NE(updater->Output().find("Download failure, Please download again!"), std::string::npos);
+}
+
+// A person at a terminal (a pseudo-terminal): no options, Enter presses UPDATE.
+class PersonAtTheTerminal : public UpdaterProgram {
+ protected:
+  std::unique_ptr<testing::ProgramProcess> StartAtTerminal(const char* locale = "C") {
+    return StartUpdater({}, {{"LC_ALL", locale}}, /*terminal=*/true);
+  }
+  // Ends the program as a person would during an update: Ctrl-C, then Yes.
+  static void CloseDuringTheUpdate(testing::ProgramProcess& updater) {
+    updater.Signal(SIGINT);
+    ASSERT_TRUE(updater.WaitForOutput("[Yes/No]", 30000)) << updater.Output();
+    updater.Input("y\n");
+    EXPECT_EQ(updater.Wait(30000), 0) << updater.Output();
+  }
+};
+
+TEST_F(PersonAtTheTerminal, EnterStartsTheUpdateAndEverythingIsShown) {
+  StartStick();
+  auto updater = StartAtTerminal();
+  ASSERT_TRUE(updater->WaitForOutput("UPDATE is ready", 30000)) << updater->Output();
+  for (const char* shown :
+       {"Follow these steps to update your USB Stick:", "== Orbek Updater ==",
+        "Update version: BD_R415C1F3V1.0.1B08 (Firmware), WIN_1.0.5B06 (Windows), MAC_1.0.5B06 "
+        "(Mac)",
+        "Current version: R415C1_FW_1.2.0.17 (Firmware), WIN_1.0.5B06 (Windows), MAC_1.0.5B06 "
+        "(Mac)",
+        "Port information: COM5", "Ready to start update."}) {
+    EXPECT_NE(updater->Output().find(shown), std::string::npos) << shown;
+  }
+  updater->Input("\n");
+  ASSERT_TRUE(updater->WaitForOutput("Progress [", 30000)) << updater->Output();
+  ASSERT_TRUE(updater->WaitForOutput("The update was successful.", kUpdateRealMs))
+      << updater->Output();
+  ASSERT_TRUE(updater->WaitForOutput("[OK]", 30000)) << updater->Output();
+  EXPECT_NE(updater->Output().find("] 100%"), std::string::npos);
+  updater->Input("\n");  // OK
+  EXPECT_EQ(updater->Wait(30000), 0) << updater->Output();
+  EXPECT_TRUE(StopStick()["images"].contains("amss"));
+}
+
+TEST_F(PersonAtTheTerminal, GermanSystemGermanLabels) {
+  StartStick();
+  auto updater = StartAtTerminal("de_DE.UTF-8");
+  ASSERT_TRUE(updater->WaitForOutput("Fertig, bitte UPDATE drücken", 30000)) << updater->Output();
+  updater->Input("update\n");
+  ASSERT_TRUE(updater->WaitForOutput("Fortschritt: [", 30000)) << updater->Output();
+  for (const char* label : {"Port Information: COM5", "Bisherige Version: R415C1_FW_1.2.0.17",
+                            "Neue Version: BD_R415C1F3V1.0.1B08"}) {
+    EXPECT_NE(updater->Output().find(label), std::string::npos) << label;
+  }
+  for (const char* english : {"Port information:", "Current version:", "Progress ["})
+    EXPECT_EQ(updater->Output().find(english), std::string::npos) << english;
+  CloseDuringTheUpdate(*updater);
+}
+
+TEST_F(PersonAtTheTerminal, AfterAFailedUpdateEnterStartsAnother) {
+  StartStick({"--fault", "error:0x17:0x0D:1000000"});  // every pass fails
+  auto updater = StartAtTerminal();
+  ASSERT_TRUE(updater->WaitForOutput("UPDATE is ready", 30000)) << updater->Output();
+  updater->Input("\n");
+  ASSERT_TRUE(updater->WaitForOutput("Download failure, Please download again!", kUpdateRealMs))
+      << updater->Output();
+  ASSERT_TRUE(updater->WaitForOutput("[OK]", 30000)) << updater->Output();
+  // The stick is left to its flash programmer: the person re-plugs it, waits, and tries again.
+  updater->Input("\n");
+  stick->Replug();
+  ASSERT_TRUE(updater->WaitForOutputCount("Ready to start update.", 2, 60000))
+      << updater->Output();
+  EXPECT_EQ(updater->OutputCount("please check if   the config file is exist"), 0u);
+  updater->Input("\n");
+  ASSERT_TRUE(updater->WaitForOutputCount("Downloading...", 2, 30000)) << updater->Output();
+  CloseDuringTheUpdate(*updater);
+}
+
+TEST_F(UpdaterProgram, NvBackupFromOneStickRestoredOntoAWipedOne) {
+  const std::string file = root.Path() + "/saved.nvm";
+  StartStick();
+  auto backup = StartUpdater({"--nv-backup", file});
+  EXPECT_EQ(backup->Wait(kUpdateRealMs), 0) << backup->Output();
+  EXPECT_NE(backup->Output().find("备份NV区成功"), std::string::npos) << backup->Output();
+  const json before = StopStick()["nv"];
+  EXPECT_EQ(fs::file_size(file), 153000u);
+
+  const std::string wiped = root.Path() + "/wiped.json";
+  std::ofstream(wiped) << R"({"nv": {}, "readOnlyNv": []})";
+  StartStick({"--config", wiped});
+  auto restore = StartUpdater({"--nv-restore", file});
+  EXPECT_EQ(restore->Wait(kUpdateRealMs), 0) << restore->Output();
+  const json after = StopStick()["nv"];
+  size_t restored = 0;
+  for (uint16_t item : NvListedItems()) {
+    const std::string key = std::to_string(item);
+    if (!before.contains(key) || before[key]["status"] != 0)
+      continue;  // not read at backup time
+    ASSERT_TRUE(after.contains(key)) << item;
+    EXPECT_EQ(after[key]["data"], before[key]["data"]) << item;
+    ++restored;
+  }
+  EXPECT_GT(restored, 600u);
+}
+
+TEST_F(UpdaterProgram, NvRestoreOfAMissingFileFails) {
+  StartStick();
+  auto restore = StartUpdater({"--nv-restore", root.Path() + "/none.nvm", "--yes"});
+  EXPECT_EQ(restore->Wait(kUpdateRealMs), 1) << restore->Output();
+  EXPECT_NE(restore->Output().find("重载NV区参数失败"), std::string::npos) << restore->Output();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 extern char** environ;
@@ -16,7 +17,8 @@ namespace orbek::testing {
 
 ProgramProcess::ProgramProcess(const std::string& program, const std::vector<std::string>& args,
                                const std::map<std::string, std::string>& environment,
-                               const std::string& directory) {
+                               const std::string& directory, bool terminal)
+    : terminal_(terminal) {
   std::vector<std::string> words = {program};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -39,8 +41,20 @@ ProgramProcess::ProgramProcess(const std::string& program, const std::vector<std
 
   int in[2];
   int out[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+  if (terminal) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+      return;
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0)
+      return;
+    in[0] = slave;
+    in[1] = master;
+    out[0] = fcntl(master, F_DUPFD_CLOEXEC, 0);
+    out[1] = fcntl(slave, F_DUPFD_CLOEXEC, 0);
+  } else if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
     return;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
@@ -72,7 +86,11 @@ void ProgramProcess::Input(const std::string& text, bool closeInput) {
     return;
   if (!text.empty() && write(input_, text.data(), text.size()) < 0)
     return;
-  if (closeInput) {
+  if (closeInput && terminal_) {
+    const char endOfInput = 0x04;
+    if (write(input_, &endOfInput, 1) < 0)
+      return;
+  } else if (closeInput) {
     close(input_);
     input_ = -1;
   }
@@ -100,8 +118,21 @@ void ProgramProcess::Collect(int realMs) {
 }
 
 bool ProgramProcess::WaitForOutput(const std::string& text, int realMs) {
+  return WaitForOutputCount(text, 1, realMs);
+}
+
+size_t ProgramProcess::OutputCount(const std::string& text) const {
+  size_t count = 0;
+  for (size_t at = collected_.find(text); at != std::string::npos;
+       at = collected_.find(text, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+bool ProgramProcess::WaitForOutputCount(const std::string& text, size_t count, int realMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
-  while (collected_.find(text) == std::string::npos) {
+  while (OutputCount(text) < count) {
     if (output_ < 0 || std::chrono::steady_clock::now() >= deadline)
       return false;
     Collect(50);

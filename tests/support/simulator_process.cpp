@@ -76,6 +76,11 @@ int SimulatorProcess::WaitReady(int realMs) {
   return 0;
 }
 
+void SimulatorProcess::Replug() {
+  if (pid_ > 0)
+    kill(pid_, SIGUSR1);
+}
+
 int SimulatorProcess::Stop() {
   if (pid_ <= 0)
     return -1;

@@ -23,6 +23,8 @@ class SimulatorProcess {
   // Reads the program's output until it announces its ports (up to `realMs`); the diagnostic
   // port's COM number, or 0.
   int WaitReady(int realMs = 20000);
+  // SIGUSR1: the stick pulled out and plugged back in.
+  void Replug();
   // SIGTERM and wait; the exit status (-1 when it did not exit normally).
   int Stop();
   const std::string& ReportPath() const { return report_; }

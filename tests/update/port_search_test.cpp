@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "app/line/control_ids.h"
 #include "app/recording_form.h"
 #include "app/varnel_view.h"
@@ -54,6 +56,28 @@ TEST_F(ProbeTest, SilentStick) {
   EXPECT_FALSE(ProbeStick(Line()));
   EXPECT_EQ(line.currentVersion, "NULL");
   EXPECT_EQ(line.stickState, kStickSilent);
+}
+
+TEST(LineVersions, ReadyOnlyForAStickThatAnswered) {
+  const struct {
+    const char* current;
+    const char* windows;
+    const char* firmwareShown;
+    bool ready;
+  } kCases[] = {
+      {"R415C1_FW_1.2.0.17", "WIN_1.0.5B06", "R415C1_FW_1.2.0.17 (Firmware)", true},
+      {"R415C1_FW_1.2.0.17", "", "NULL", false},  // no Windows version: no table
+      {"NULL", "WIN_1.0.5B06", "NULL (Firmware)", false},  // the last probe got no answer
+      {"No Phone", "", "NULL", false},
+  };
+  for (const auto& entry : kCases) {
+    LineSession line;
+    line.currentVersion = entry.current;
+    std::copy_n(entry.windows, std::strlen(entry.windows), line.versionRecord.begin() + 2 * 31);
+    const LineVersions versions = VersionsOf(line);
+    EXPECT_EQ(versions.firmware, entry.firmwareShown) << entry.current;
+    EXPECT_EQ(versions.ready, entry.ready) << entry.current << " / " << entry.windows;
+  }
 }
 
 class PortSearch : public ::testing::Test {

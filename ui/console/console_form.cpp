@@ -4,14 +4,40 @@
 #include <cctype>
 
 #include "app/line/control_ids.h"
+#include "app/line/form_texts.h"
+#include "platform/text_format.h"
 
 namespace orbek::ui {
 namespace {
 
 constexpr int kBarWidth = 40;
+constexpr const char* kClearLine = "\r\x1b[K";
 
-// The controls a person reads, with the label each change is printed under.
-const char* LabelOf(int controlId) {
+// Value controls shown on one line under the form's label of their group. The view writes a
+// group's controls in this order, so the line is printed when its last control is written.
+struct LabelledGroup {
+  int label;
+  std::initializer_list<int> members;
+};
+const LabelledGroup kGroups[] = {
+    {control::kPortLabel, {control::kPort[0]}},
+    {control::kCurrentVersionLabel,
+     {control::kFirmwareVersion, control::kWindowsVersion, control::kMacVersion}},
+    {control::kUpdateVersionLabel,
+     {control::kReleaseFirmwareVersion, control::kReleaseWindowsVersion,
+      control::kReleaseMacVersion}},
+};
+
+const LabelledGroup* GroupOf(int controlId) {
+  for (const LabelledGroup& group : kGroups) {
+    if (std::find(group.members.begin(), group.members.end(), controlId) != group.members.end())
+      return &group;
+  }
+  return nullptr;
+}
+
+// Texts shown as they are: the instructions, warnings and the duration note, and the status.
+bool ShownAsItIs(int controlId) {
   switch (controlId) {
     case control::kInstruction1:
     case control::kInstruction2:
@@ -22,65 +48,108 @@ const char* LabelOf(int controlId) {
     case control::kWarning2:
     case control::kWarning3:
     case control::kDurationNote:
-      return "";
     case control::kStatus[0]:
-      return "Status: ";
-    case control::kPort[0]:
-      return "Port: ";
-    case control::kFirmwareVersion:
-      return "Firmware: ";
-    case control::kWindowsVersion:
-      return "Windows: ";
-    case control::kMacVersion:
-      return "Mac: ";
+      return true;
     default:
-      return nullptr;
+      return false;
   }
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+bool StartsWithYes(const std::string& line) {
+  const auto first = std::find_if(line.begin(), line.end(),
+                                  [](char c) { return !std::isspace(static_cast<unsigned char>(c)); });
+  return first != line.end() && std::tolower(static_cast<unsigned char>(*first)) == 'y';
 }
 
 }  // namespace
 
-ConsoleForm::ConsoleForm(std::FILE* out, std::FILE* in, bool interactiveTerminal, bool answerYes)
-    : out_(out), in_(in), terminal_(interactiveTerminal), answerYes_(answerYes) {}
+ConsoleForm::ConsoleForm(std::FILE* out, bool interactiveTerminal, bool answerYes)
+    : out_(out), terminal_(interactiveTerminal), answerYes_(answerYes) {}
 
-void ConsoleForm::PrintLine(const std::string& text) {
-  if (barDrawn_)
-    std::fputc('\n', out_);
-  barDrawn_ = false;
-  std::fprintf(out_, "%s\n", text.c_str());
+std::string ConsoleForm::Footer() const {
+  if (!boxes_.empty())
+    return boxes_.front()->prompt;
+  return progress_ >= 0 ? ProgressLine() : std::string();
+}
+
+void ConsoleForm::ClearFooter() {
+  if (footerShown_)
+    std::fputs(kClearLine, out_);
+  footerShown_ = false;
+}
+
+void ConsoleForm::DrawFooter() {
+  const std::string footer = Footer();
+  if (!terminal_ || footer.empty())
+    return;
+  std::fputs(footer.c_str(), out_);
+  footerShown_ = true;
+}
+
+void ConsoleForm::Emit(const std::string& line) {
+  if (terminal_) {
+    ClearFooter();
+    std::fprintf(out_, "%s\n", line.c_str());
+    DrawFooter();
+  } else {
+    std::fprintf(out_, "%s\n", line.c_str());
+    if (!boxes_.empty())  // the waiting box's prompt after what others wrote
+      std::fprintf(out_, "%s\n", boxes_.front()->prompt.c_str());
+  }
   std::fflush(out_);
 }
 
-void ConsoleForm::DrawProgress(int percent) {
-  if (percent == lastPercent_)
-    return;
-  lastPercent_ = percent;
-  if (!terminal_) {
-    PrintLine("Progress: " + std::to_string(percent) + "%");
-    return;
-  }
-  const int filled = percent * kBarWidth / 100;
-  std::fprintf(out_, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
-               std::string(static_cast<size_t>(kBarWidth - filled), '.').c_str(), percent);
-  std::fflush(out_);
-  barDrawn_ = true;
+std::string ConsoleForm::LabelText(int labelId) const {
+  auto found = texts_.find(labelId);
+  return found != texts_.end() ? found->second : std::string();
+}
+
+std::string ConsoleForm::ProgressLine() const {
+  auto percent = texts_.find(control::kPercent[0]);
+  const std::string shown = percent != texts_.end() ? percent->second : std::string();
+  const int filled = std::clamp(progress_, 0, 100) * kBarWidth / 100;
+  return LabelText(control::kProgressLabel) + " [" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(kBarWidth - filled), '.') + "] " + shown;
 }
 
 void ConsoleForm::SetText(int controlId, const std::string& utf8) {
   std::lock_guard<std::mutex> hold(mutex_);
   std::string& shown = texts_[controlId];
-  if (shown == utf8)
-    return;
+  const bool changed = shown != utf8;
   shown = utf8;
-  const char* label = LabelOf(controlId);
-  if (label != nullptr && !utf8.empty())
-    PrintLine(label + utf8);
+  if (const LabelledGroup* group = GroupOf(controlId)) {
+    changedGroups_[group->label] = changedGroups_[group->label] || changed;
+    if (controlId != *(group->members.end() - 1) || !changedGroups_[group->label])
+      return;
+    changedGroups_[group->label] = false;
+    std::string line = LabelText(group->label);
+    const char* separator = " ";
+    for (int member : group->members) {
+      line += separator + texts_[member];
+      separator = ", ";
+    }
+    Emit(line);
+    return;
+  }
+  if (!changed)
+    return;
+  if (controlId == control::kPercent[0]) {
+    if (terminal_) {
+      ClearFooter();
+      DrawFooter();
+      std::fflush(out_);
+    }
+    return;
+  }
+  if (!utf8.empty() && ShownAsItIs(controlId)) {
+    const ControlColour* colour = ColourOf(controlId);
+    if (terminal_ && colour != nullptr) {
+      Emit(Format("\x1b[38;2;%d;%d;%dm%s\x1b[0m", colour->red, colour->green, colour->blue,
+                  utf8.c_str()));
+    } else {
+      Emit(utf8);
+    }
+  }
 }
 
 void ConsoleForm::Enable(int controlId, bool enabled) {
@@ -94,39 +163,122 @@ bool ConsoleForm::Enabled(int controlId) const {
   return found == enabled_.end() || found->second;
 }
 
+std::string ConsoleForm::Text(int controlId) const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  auto found = texts_.find(controlId);
+  return found != texts_.end() ? found->second : std::string();
+}
+
 void ConsoleForm::SetProgressRange(int, int, int) {}
 
 void ConsoleForm::SetProgressPosition(int controlId, int position) {
   if (controlId != control::kProgressBar[0])
     return;
   std::lock_guard<std::mutex> hold(mutex_);
-  DrawProgress(std::max(0, std::min(position, 100)));
+  const int percent = std::clamp(position, 0, 100);
+  if (percent == progress_)
+    return;
+  progress_ = percent;
+  if (terminal_) {
+    ClearFooter();
+    DrawFooter();
+    std::fflush(out_);
+  } else {
+    Emit(ProgressLine());
+  }
 }
 
 bool ConsoleForm::SetPicture(int, int) {
   return true;
 }
 
-int ConsoleForm::MessageBox(const std::string& text, const std::string& caption, uint32_t style) {
+void ConsoleForm::SetFrameTitle(const std::string& utf8) {
   std::lock_guard<std::mutex> hold(mutex_);
-  const bool yesNo = (style & 0x0F) == box::kYesNo;
-  PrintLine("== " + caption + " ==");
-  PrintLine(text);
-  std::fprintf(out_, "%s ", yesNo ? "[Yes/No]" : "[OK]");
-  if (answerYes_) {
-    std::fprintf(out_, "%s\n", yesNo ? "Yes" : "OK");
-    std::fflush(out_);
-    return yesNo ? box::kAnswerYes : box::kAnswerOk;
+  Emit("== " + utf8 + " ==");
+}
+
+int ConsoleForm::MessageBox(const std::string& text, const std::string& caption, uint32_t style) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  auto box = std::make_shared<PendingBox>();
+  box->yesNo = (style & 0x0F) == box::kYesNo;
+  box->prompt = box->yesNo ? "[Yes/No] " : "[OK] ";
+  Emit("== " + caption + " ==");
+  Emit(text);
+  if (answerYes_ || inputEnded_) {
+    // Answered at once: Yes and OK for automation; OK and No when nobody can type any more.
+    box->answer = box->yesNo ? (answerYes_ ? box::kAnswerYes : box::kAnswerNo) : box::kAnswerOk;
+    Emit(box->prompt + (box->answer == box::kAnswerYes  ? "Yes"
+                        : box->answer == box::kAnswerNo ? "No"
+                                                        : "OK"));
+    return box->answer;
   }
+  boxes_.push_back(box);
+  if (boxes_.size() == 1) {
+    if (terminal_) {
+      ClearFooter();
+      DrawFooter();
+    } else {
+      std::fprintf(out_, "%s\n", box->prompt.c_str());
+    }
+    std::fflush(out_);
+  }
+  answered_.wait(lock, [&] { return box->answered; });
+  return box->answer;
+}
+
+void ConsoleForm::Typed(const std::string& line) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  footerShown_ = false;  // the terminal echoed the line and its end: the footer scrolled away
+  if (boxes_.empty()) {
+    commands_.push_back(line);
+    DrawFooter();
+    std::fflush(out_);
+    return;
+  }
+  std::shared_ptr<PendingBox> box = boxes_.front();
+  boxes_.pop_front();
+  box->answer = !box->yesNo             ? box::kAnswerOk
+                : StartsWithYes(line) ? box::kAnswerYes
+                                      : box::kAnswerNo;
+  box->answered = true;
+  answered_.notify_all();
+  if (!boxes_.empty() && !terminal_)
+    std::fprintf(out_, "%s\n", boxes_.front()->prompt.c_str());
+  DrawFooter();
   std::fflush(out_);
-  char line[256];
-  const bool read = std::fgets(line, sizeof line, in_) != nullptr;
-  if (!terminal_)
+}
+
+void ConsoleForm::InputEnded() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  inputEnded_ = true;
+  for (const std::shared_ptr<PendingBox>& box : boxes_) {
+    box->answer = box->yesNo ? box::kAnswerNo : box::kAnswerOk;
+    box->answered = true;
+  }
+  boxes_.clear();
+  answered_.notify_all();
+}
+
+std::optional<std::string> ConsoleForm::TakeCommand() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (commands_.empty())
+    return std::nullopt;
+  std::string command = commands_.front();
+  commands_.pop_front();
+  return command;
+}
+
+void ConsoleForm::EndOutput() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (footerShown_)
     std::fputc('\n', out_);
-  if (!yesNo)
-    return box::kAnswerOk;
-  const std::string answer = read ? Lower(line) : "";
-  return answer.rfind("y", 0) == 0 ? box::kAnswerYes : box::kAnswerNo;
+  footerShown_ = false;
+  std::fflush(out_);
+}
+
+void ConsoleForm::Say(const std::string& text) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  Emit(text);
 }
 
 }  // namespace orbek::ui

@@ -1,12 +1,22 @@
-// The form on a terminal: instruction texts, port, versions, status and a progress bar, message
-// boxes as caption and text with their buttons as a prompt. On a terminal the progress bar is
-// redrawn in place; otherwise every change is one line, for logs and automation.
+// The form on a terminal. Every visible control is shown: the instructions and warnings, the
+// port, the current and the update versions under the form's own labels (in the form's
+// language), the status line, and the progress with its percentage. On a terminal the progress
+// bar, or the prompt of a message box waiting for its answer, stays on the last line and the
+// rest scrolls above it; otherwise every change is one line, for logs and automation.
+//
+// Input comes from whoever reads the person's lines (Typed): a waiting message box takes the
+// next line as its answer, any other line is a command for the program (TakeCommand). A box
+// blocks only the thread that shows it; the others keep drawing.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/form.h"
@@ -15,8 +25,9 @@ namespace orbek::ui {
 
 class ConsoleForm final : public Form {
  public:
-  // `answerYes`: every box is answered OK or Yes at once, without reading the input.
-  ConsoleForm(std::FILE* out, std::FILE* in, bool interactiveTerminal, bool answerYes);
+  // `answerYes`: every box is answered OK or Yes at once. On a terminal the warnings are drawn
+  // in their red.
+  ConsoleForm(std::FILE* out, bool interactiveTerminal, bool answerYes);
 
   void SetText(int controlId, const std::string& utf8) override;
   void Enable(int controlId, bool enabled) override;
@@ -26,25 +37,55 @@ class ConsoleForm final : public Form {
   int MessageBox(const std::string& text, const std::string& caption, uint32_t style) override;
   void Invalidate() override {}
   void RequestClose() override { closeRequested_ = true; }
+  void SetFrameTitle(const std::string& utf8) override;
+  void FitFrameToForm() override {}
+
+  // A line the person typed, without its line end.
+  void Typed(const std::string& line);
+  // The input has ended: waiting and later boxes are answered at once (OK, or No).
+  void InputEnded();
+  // The oldest command typed while no box was waiting.
+  std::optional<std::string> TakeCommand();
+  // A line of the console's own.
+  void Say(const std::string& text);
+  // The output's end: the last line is finished.
+  void EndOutput();
 
   bool Enabled(int controlId) const;
+  std::string Text(int controlId) const;
   // True once after each close request.
   bool TakeCloseRequest() { return closeRequested_.exchange(false); }
 
  private:
-  // A line of its own (ends a progress bar being drawn in place).
-  void PrintLine(const std::string& text);
-  void DrawProgress(int percent);
+  struct PendingBox {
+    std::string prompt;
+    bool yesNo = false;
+    bool answered = false;
+    int answer = 0;
+  };
+
+  // Writes one line above the footer, then the footer again. The caller holds mutex_.
+  void Emit(const std::string& line);
+  // The last line on a terminal: the waiting box's prompt, else the progress bar.
+  std::string Footer() const;
+  void DrawFooter();
+  void ClearFooter();
+  std::string LabelText(int labelId) const;
+  std::string ProgressLine() const;
 
   std::FILE* out_;
-  std::FILE* in_;
   const bool terminal_;
   const bool answerYes_;
   mutable std::mutex mutex_;
+  std::condition_variable answered_;
   std::map<int, std::string> texts_;
   std::map<int, bool> enabled_;
-  bool barDrawn_ = false;
-  int lastPercent_ = -1;
+  std::map<int, bool> changedGroups_;  // by label: a member changed since the group was shown
+  int progress_ = -1;
+  bool footerShown_ = false;
+  bool inputEnded_ = false;
+  std::deque<std::shared_ptr<PendingBox>> boxes_;
+  std::deque<std::string> commands_;
   std::atomic<bool> closeRequested_{false};
 };
 
