@@ -25,6 +25,10 @@ class Form {
   // The frame around the form: its title, and its size fitted to the form.
   virtual void SetFrameTitle(const std::string& utf8) = 0;
   virtual void FitFrameToForm() = 0;
+  // Called on the UI thread while it waits for another thread (a search thread parking): a face
+  // that runs other threads' calls on its UI thread runs the waiting ones here, so that the
+  // thread waited for is not itself waiting for the UI thread.
+  virtual void ServeWaitingCalls() {}
   virtual void RequestClose() = 0;
 };
 

@@ -140,7 +140,7 @@ void CVarnelApp::StartLineOperation(int line) {
   // exchange.
   if (session.searchThread) {
     session.searchThread->Suspend();
-    session.searchThread->WaitUntilParked(kParkWaitMs);
+    session.searchThread->WaitUntilParked(kParkWaitMs, [this] { form_.ServeWaitingCalls(); });
   }
   if (replugThread_)
     replugThread_->Suspend();

@@ -50,11 +50,14 @@ bool SuspendableThread::Parked() const {
   return parked_ || finished_;
 }
 
-bool SuspendableThread::WaitUntilParked(uint32_t timeoutMs) {
+bool SuspendableThread::WaitUntilParked(uint32_t timeoutMs,
+                                        const std::function<void()>& whileWaiting) {
   const uint64_t start = TickCountMs();
   while (!Parked()) {
     if (TickCountMs() - start > timeoutMs)
       return false;
+    if (whileWaiting)
+      whileWaiting();
     ::orbek::platform::SleepMs(kParkPollMs);
   }
   return true;

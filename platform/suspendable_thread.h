@@ -24,8 +24,9 @@ class SuspendableThread {
   void Resume();
   // Asks the thread to park at its next safe point; returns at once.
   void Suspend();
-  // Waits, at most `timeoutMs` of clock time, until the thread is parked or has ended.
-  bool WaitUntilParked(uint32_t timeoutMs);
+  // Waits, at most `timeoutMs` of clock time, until the thread is parked or has ended;
+  // `whileWaiting` (when given) runs between the looks.
+  bool WaitUntilParked(uint32_t timeoutMs, const std::function<void()>& whileWaiting = {});
   bool Parked() const;
 
   // For the body: parks while suspended; false when the thread is to stop.

@@ -12,31 +12,14 @@
 #include "app/recording_form.h"
 #include "package/image_package.h"
 #include "tests/support/registry_root.h"
+#include "tests/support/scoped_language.h"
 
 namespace orbek {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ScopedLanguage {
- public:
-  explicit ScopedLanguage(const char* locale) {
-    const char* previous = std::getenv("LC_ALL");
-    had_ = previous != nullptr;
-    previous_ = had_ ? previous : "";
-    setenv("LC_ALL", locale, 1);
-  }
-  ~ScopedLanguage() {
-    if (had_)
-      setenv("LC_ALL", previous_.c_str(), 1);
-    else
-      unsetenv("LC_ALL");
-  }
-
- private:
-  bool had_ = false;
-  std::string previous_;
-};
+using testing::ScopedLanguage;
 
 class AppTest : public ::testing::Test {
  protected:
