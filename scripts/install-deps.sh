@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing.
-#   scripts/install-deps.sh            build, tests and benchmarks
+#   scripts/install-deps.sh            build, tests and benchmarks, the window (Qt 6) and what
+#                                      runs and photographs it (Xvfb, xdotool, ImageMagick)
 #   scripts/install-deps.sh --ci       also the Windows cross compilers, Wine and clang-format
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+          qt6-base-dev qt6-qpa-plugins fonts-wine xvfb xauth xdotool imagemagick)
 if [[ "${1:-}" == "--ci" ]]; then
   packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 clang-format)
 fi
