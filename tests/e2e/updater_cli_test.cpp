@@ -15,6 +15,7 @@
 #include "sim/stick_json.h"
 #include "tests/support/file_contents.h"
 #include "tests/support/program_process.h"
+#include "tests/support/nv_report.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/simulator_process.h"
 
@@ -272,16 +273,7 @@ TEST_F(UpdaterProgram, NvBackupFromOneStickRestoredOntoAWipedOne) {
   auto restore = StartUpdater({"--nv-restore", file});
   EXPECT_EQ(restore->Wait(kUpdateRealMs), 0) << restore->Output();
   const json after = StopStick()["nv"];
-  size_t restored = 0;
-  for (uint16_t item : NvListedItems()) {
-    const std::string key = std::to_string(item);
-    if (!before.contains(key) || before[key]["status"] != 0)
-      continue;  // not read at backup time
-    ASSERT_TRUE(after.contains(key)) << item;
-    EXPECT_EQ(after[key]["data"], before[key]["data"]) << item;
-    ++restored;
-  }
-  EXPECT_GT(restored, 600u);
+  EXPECT_GT(testing::ExpectNvItemsBack(before, after), 600u);
 }
 
 TEST_F(UpdaterProgram, NvRestoreOfAMissingFileFails) {
