@@ -200,6 +200,21 @@ TEST_F(WindowTest, TextsInTheSystemsLanguage) {
   }
 }
 
+TEST_F(WindowTest, SecondInstanceShowsItsBoxAndEndsWithoutAWindow) {
+  ScopedLanguage english("C");
+  Open();
+  boxes.Answer("Another update is in progress.", QMessageBox::Ok);
+  std::vector<int> secondExits;
+  ui::UpdaterWindow second([&](int status) { secondExits.push_back(status); });
+  EXPECT_FALSE(second.Start());
+  EXPECT_EQ(secondExits, std::vector<int>{0});
+  EXPECT_FALSE(second.frame().isVisible());
+  ASSERT_EQ(boxes.seen.size(), 1u);
+  EXPECT_EQ(boxes.seen[0].caption, "Orbek Updater");
+  EXPECT_EQ(boxes.seen[0].icon, QMessageBox::Warning);
+  EXPECT_TRUE(window->frame().isVisible());
+}
+
 TEST_F(WindowTest, BoxFromAWorkerThreadIsOwnedByTheWindowAndAnswered) {
   ScopedLanguage english("C");
   Open();
