@@ -17,10 +17,10 @@ constexpr uint8_t kMarker[4] = {0x2C, 0x1A, 0xBE, 0x6E};
 constexpr size_t kChunk = 64 * 1024;  // a multiple of 4: words never straddle two reads
 constexpr std::streamoff kMinimumImageLength = 2;
 
-// The length of a file, or -1 when it does not open.
+// The length of a file, or -1 when it is no regular file (missing, a directory, a device).
 std::streamoff FileLength(const std::string& path) {
-  std::ifstream file(platform::NativePath(path), std::ios::binary | std::ios::ate);
-  return file ? static_cast<std::streamoff>(file.tellg()) : -1;
+  const std::optional<uint64_t> size = platform::RegularFileSize(path);
+  return size ? static_cast<std::streamoff>(*size) : -1;
 }
 
 }  // namespace

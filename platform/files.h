@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace orbek::platform {
@@ -18,6 +20,9 @@ std::string ExecutableDirectory();
 
 // True when a first-match search for `path` finds something (a file or a directory).
 bool PathExists(const std::string& path);
+
+// The size of a regular file; nothing for a directory, a device, a pipe or a missing file.
+std::optional<uint64_t> RegularFileSize(const std::string& path);
 
 // Creates one directory level (no parents); false when it cannot be created.
 bool CreateOneDirectory(const std::string& path);

@@ -1,7 +1,5 @@
 #include "ports/port_scanner.h"
 
-#include <cstdlib>
-
 #include "platform/clock.h"
 
 namespace orbek {
@@ -35,17 +33,31 @@ bool FindInstance(const char* const (&services)[N], std::string& instance) {
   return false;
 }
 
-// The COM number in the instance's "PortName" (its text after "COM", as a decimal number); false
-// when the key or the value is missing.
+// The COM number in the instance's "PortName" (its text after "COM" as a number); nothing when
+// the key or the value is missing.
 std::optional<int32_t> PortOfInstance(const std::string& instance) {
   auto key = platform::OpenLocalMachineKey(kEnum + instance + "\\Device Parameters");
   std::string name;
   if (!key || !key->ReadString("PortName", name))
     return std::nullopt;
-  return name.size() > 3 ? static_cast<int32_t>(std::atoi(name.c_str() + 3)) : 0;
+  return PortNumberOf(name);
 }
 
 }  // namespace
+
+int32_t PortNumberOf(const std::string& portName) {
+  // Only digits count, and only a number a port can have: "COM 7", "COM3\..\x" or a number
+  // past the 32-bit range would otherwise become some other port.
+  if (portName.size() <= 3 || portName.size() > 3 + 9)
+    return 0;
+  int32_t number = 0;
+  for (size_t i = 3; i < portName.size(); ++i) {
+    if (portName[i] < '0' || portName[i] > '9')
+      return 0;
+    number = number * 10 + (portName[i] - '0');
+  }
+  return number;
+}
 
 FoundPorts PortScanner::ScanOnce() {
   FoundPorts ports;

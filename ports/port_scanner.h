@@ -26,6 +26,10 @@ struct FoundPorts {
   }
 };
 
+// The number of a "PortName" after its "COM": its decimal digits, or 0 when the rest is not a
+// number of at most nine digits (0 is no port).
+int32_t PortNumberOf(const std::string& portName);
+
 class PortScanner {
  public:
   // Longest wait for the registry to change when a scan finds nothing.

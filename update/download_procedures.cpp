@@ -22,17 +22,17 @@ using platform::SleepMs;
 constexpr int kSubsystemPolls = 100;
 constexpr int kProbeRounds = 60;
 
-// An image file opened for reading, with its length.
+// An image file opened for reading, with its length. Only a regular file opens: a directory or
+// a device in its place would report a length that no read can give.
 class ImageFile {
  public:
-  explicit ImageFile(const std::string& path)
-      : file_(platform::NativePath(path), std::ios::binary | std::ios::ate) {
-    if (file_) {
-      length_ = static_cast<uint64_t>(file_.tellg());
-      file_.seekg(0);
+  explicit ImageFile(const std::string& path) {
+    if (const std::optional<uint64_t> size = platform::RegularFileSize(path)) {
+      file_.open(platform::NativePath(path), std::ios::binary);
+      length_ = *size;
     }
   }
-  bool IsOpen() const { return static_cast<bool>(file_); }
+  bool IsOpen() const { return file_.is_open() && static_cast<bool>(file_); }
   uint64_t Length() const { return length_; }
   bool ReadAll(std::vector<uint8_t>& bytes) {
     bytes.resize(length_);

@@ -43,6 +43,13 @@ bool PathExists(const std::string& path) {
   return stat(NativePath(path).c_str(), &info) == 0;
 }
 
+std::optional<uint64_t> RegularFileSize(const std::string& path) {
+  struct stat info {};
+  if (stat(NativePath(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return std::nullopt;
+  return static_cast<uint64_t>(info.st_size);
+}
+
 bool CreateOneDirectory(const std::string& path) {
   // A drive belongs to the machine: its root under $ORBEK_ROOT is there for whoever needs it.
   if (path.size() >= 3 && path[1] == ':')

@@ -26,6 +26,15 @@ std::string ExecutableDirectory() {
   return std::string(drive) + directory;
 }
 
+std::optional<uint64_t> RegularFileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
 bool PathExists(const std::string& path) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(path.c_str(), &found);

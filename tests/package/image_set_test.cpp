@@ -167,5 +167,16 @@ TEST_F(Package, ImageSetCheck) {
   EXPECT_EQ(form.Boxes().size(), 3u);
 }
 
+TEST_F(Package, ImageThatIsADirectoryIsNoImage) {
+  fs::remove(dir / "amss.mbn");
+  fs::create_directory(dir / "amss.mbn");
+  EXPECT_FALSE(CheckImageSet(view.Handle(0), false));
+  fs::remove(dir / "partition.mbn");
+  fs::create_directory(dir / "partition.mbn");
+  EXPECT_FALSE(CheckImageSet(view.Handle(0), false));
+  ASSERT_EQ(form.Boxes().size(), 1u);
+  EXPECT_EQ(form.Boxes()[0].text, "Line1: can't open partition.mbn!");
+}
+
 }  // namespace
 }  // namespace orbek

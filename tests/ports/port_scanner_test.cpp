@@ -76,6 +76,16 @@ TEST_F(PortScan, PortNamesGiveTheirNumbers) {
   EXPECT_EQ(line.diagPort, 0);  // not a number
 }
 
+TEST(PortNames, OnlyDigitsMakeAPortNumber) {
+  const std::pair<const char*, int32_t> kNames[] = {
+      {"COM3", 3},  {"COM12", 12},         {"COM007", 7}, {"COM255", 255},
+      {"COM", 0},   {"COMX", 0},           {"COM 7", 0},  {"COM3\\..\\x", 0},
+      {"COM-4", 0}, {"COM99999999999", 0}, {"COM4x", 0},  {"COM123456789", 123456789},
+  };
+  for (const auto& [name, number] : kNames)
+    EXPECT_EQ(PortNumberOf(name), number) << name;
+}
+
 TEST_F(PortScan, ServicesInTheirOrder) {
   root.Write(Registry(Service("HSPADataCardusbser", {"COM20"}) + Service("qcusbser6k", {})));
   EXPECT_TRUE(Find());

@@ -279,6 +279,18 @@ TEST_F(UpdateWorkflow, ProgrammerUploadFailing) {
   EXPECT_NE(ActionLog().find("Download armprg.bin fail!"), std::string::npos);
 }
 
+TEST_F(UpdateWorkflow, ProgrammerThatIsADirectoryIsNotUploaded) {
+  Start();
+  fs::remove(installDir / "armprg.bin");
+  fs::create_directory(installDir / "armprg.bin");
+  EXPECT_EQ(Run(), 0);  // a refused open, not a huge allocation
+  EXPECT_EQ(form.Text(control::kStatus[0]), "Download armprg.bin fail!");
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Line1 :\tOpen armprg.bin fail!",
+                                                  "Line1 :\tOpen armprg.bin fail!",
+                                                  "Download failure, Please download again!"}));
+  EXPECT_EQ(doc.lines[0].busy, 0);
+}
+
 TEST_F(UpdateWorkflow, MissingNvDirectoryStopsBeforeTheStickIsTouched) {
   Start();
   doc.SetNvDirectory(root.Path() + "/missing");
