@@ -114,7 +114,8 @@ void CVarnelView::ChooseDefaultNvFile(const std::optional<std::string>& chosen) 
 void CVarnelView::CompleteForm() {
   form_.FitFrameToForm();
   form_.SetFrameTitle(kApplicationTitle);
-  form_.SetText(control::kReleaseFirmwareVersion, std::string(ORBEK_RELEASE_FIRMWARE) + " (Firmware)");
+  form_.SetText(control::kReleaseFirmwareVersion,
+                std::string(ORBEK_RELEASE_FIRMWARE) + " (Firmware)");
   form_.SetText(control::kReleaseWindowsVersion, std::string(ORBEK_RELEASE_WINDOWS) + " (Windows)");
   form_.SetText(control::kReleaseMacVersion, std::string(ORBEK_RELEASE_MAC) + " (Mac)");
 }

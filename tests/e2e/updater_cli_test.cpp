@@ -249,8 +249,7 @@ TEST_F(PersonAtTheTerminal, AfterAFailedUpdateEnterStartsAnother) {
   // The stick is left to its flash programmer: the person re-plugs it, waits, and tries again.
   updater->Input("\n");
   stick->Replug();
-  ASSERT_TRUE(updater->WaitForOutputCount("Ready to start update.", 2, 60000))
-      << updater->Output();
+  ASSERT_TRUE(updater->WaitForOutputCount("Ready to start update.", 2, 60000)) << updater->Output();
   EXPECT_EQ(updater->OutputCount("please check if   the config file is exist"), 0u);
   updater->Input("\n");
   ASSERT_TRUE(updater->WaitForOutputCount("Downloading...", 2, 30000)) << updater->Output();

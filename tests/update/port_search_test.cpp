@@ -66,7 +66,7 @@ TEST(LineVersions, ReadyOnlyForAStickThatAnswered) {
     bool ready;
   } kCases[] = {
       {"R415C1_FW_1.2.0.17", "WIN_1.0.5B06", "R415C1_FW_1.2.0.17 (Firmware)", true},
-      {"R415C1_FW_1.2.0.17", "", "NULL", false},  // no Windows version: no table
+      {"R415C1_FW_1.2.0.17", "", "NULL", false},           // no Windows version: no table
       {"NULL", "WIN_1.0.5B06", "NULL (Firmware)", false},  // the last probe got no answer
       {"No Phone", "", "NULL", false},
   };

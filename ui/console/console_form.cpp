@@ -56,8 +56,9 @@ bool ShownAsItIs(int controlId) {
 }
 
 bool StartsWithYes(const std::string& line) {
-  const auto first = std::find_if(line.begin(), line.end(),
-                                  [](char c) { return !std::isspace(static_cast<unsigned char>(c)); });
+  const auto first = std::find_if(line.begin(), line.end(), [](char c) {
+    return !std::isspace(static_cast<unsigned char>(c));
+  });
   return first != line.end() && std::tolower(static_cast<unsigned char>(*first)) == 'y';
 }
 
@@ -237,7 +238,7 @@ void ConsoleForm::Typed(const std::string& line) {
   }
   std::shared_ptr<PendingBox> box = boxes_.front();
   boxes_.pop_front();
-  box->answer = !box->yesNo             ? box::kAnswerOk
+  box->answer = !box->yesNo           ? box::kAnswerOk
                 : StartsWithYes(line) ? box::kAnswerYes
                                       : box::kAnswerNo;
   box->answered = true;
