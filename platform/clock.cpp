@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -9,15 +10,30 @@ namespace orbek::platform {
 namespace {
 
 double ScaleFromEnvironment() {
-  const char* text = std::getenv("ORBEK_TIME_SCALE");
+  std::string complaint;
+  const double scale = ParseTimeScale(std::getenv("ORBEK_TIME_SCALE"), complaint);
+  if (!complaint.empty())
+    std::fprintf(stderr, "%s\n", complaint.c_str());
+  return scale;
+}
+
+}  // namespace
+
+double ParseTimeScale(const char* text, std::string& complaint) {
+  complaint.clear();
   if (text == nullptr || *text == '\0')
     return 1.0;
   char* end = nullptr;
-  double value = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !std::isfinite(value) || value <= 0.0)
+  const double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(value) || value < 1.0) {
+    complaint = std::string("ORBEK_TIME_SCALE=") + text +
+                " is not a number of at least 1: the clock runs at its real pace";
     return 1.0;
+  }
   return value;
 }
+
+namespace {
 
 std::atomic<double>& ScaleSetting() {
   static std::atomic<double> scale{ScaleFromEnvironment()};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace orbek::platform {
 
@@ -30,6 +31,10 @@ Clock* InstallClock(Clock* clock);
 // positive number, else 1.
 double TimeScale();
 void SetTimeScale(double scale);
+// The scale an ORBEK_TIME_SCALE text asks for: a finite number of at least 1 (a slower clock
+// would stretch every wait, the close included, past use). Anything else gives 1 and a line in
+// `complaint` that says why.
+double ParseTimeScale(const char* text, std::string& complaint);
 
 // Real milliseconds that `ms` of clock time take at the current scale (at least 1 when ms > 0),
 // for the few OS calls that wait by themselves (poll, WaitForSingleObject).

@@ -33,6 +33,26 @@ TEST(Clock, NonsenseScaleFallsBackToRealTime) {
   EXPECT_EQ(TimeScale(), 1.0);
 }
 
+TEST(Clock, ScaleFromItsTextAtLeastOneOrSaidWhy) {
+  const struct {
+    const char* text;
+    double scale;
+    bool complaint;
+  } kTexts[] = {
+      {nullptr, 1, false}, {"", 1, false},   {"20", 20, false}, {"1", 1, false},
+      {"2.5", 2.5, false}, {"0.5", 1, true}, {"0", 1, true},    {"-3", 1, true},
+      {"fast", 1, true},   {"20x", 1, true}, {"inf", 1, true},  {"nan", 1, true},
+  };
+  for (const auto& entry : kTexts) {
+    std::string complaint = "left over";
+    EXPECT_EQ(ParseTimeScale(entry.text, complaint), entry.scale) << entry.text;
+    EXPECT_EQ(!complaint.empty(), entry.complaint) << entry.text;
+    if (entry.complaint) {
+      EXPECT_NE(complaint.find("ORBEK_TIME_SCALE"), std::string::npos);
+    }
+  }
+}
+
 TEST(Clock, ChangingTheScaleNeverRunsBackwards) {
   ScaleGuard fast(1000);
   SleepMs(500);
