@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -51,9 +52,13 @@ std::optional<uint64_t> RegularFileSize(const std::string& path) {
 }
 
 bool CreateOneDirectory(const std::string& path) {
-  // A drive belongs to the machine: its root under $ORBEK_ROOT is there for whoever needs it.
-  if (path.size() >= 3 && path[1] == ':')
+  // A drive belongs to the machine: its root under $ORBEK_ROOT is there for whoever needs it,
+  // and so is the root itself on a fresh account (~/.local/share/orbek-updater).
+  if (path.size() >= 3 && path[1] == ':') {
+    std::error_code ignored;
+    std::filesystem::create_directories(OrbekRoot(), ignored);
     mkdir(NativePath(path.substr(0, 2)).c_str(), 0777);
+  }
   return mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 

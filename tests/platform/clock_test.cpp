@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text_format.h"
 
@@ -94,6 +97,19 @@ TEST(Paths, ComPortsLiveUnderTheRoot) {
   unsetenv("XDG_DATA_HOME");
   setenv("HOME", "/home/someone", 1);
   EXPECT_EQ(OrbekRoot(), "/home/someone/.local/share/orbek-updater");
+}
+
+TEST(Paths, DefaultRootIsMadeWithTheFirstDriveDirectory) {
+  EnvironmentGuard root("ORBEK_ROOT"), data("XDG_DATA_HOME");
+  char scratch[] = "/tmp/orbek-fresh-XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  unsetenv("ORBEK_ROOT");
+  const std::string home = std::string(scratch) + "/new account/.local/share";
+  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  EXPECT_TRUE(CreateOneDirectory("C:\\Program Files"));
+  EXPECT_TRUE(PathExists("C:\\Program Files"));
+  EXPECT_TRUE(std::filesystem::is_directory(home + "/orbek-updater/drive_c/Program Files"));
+  std::filesystem::remove_all(scratch);
 }
 
 TEST(Format, FillsFixedMessages) {
