@@ -53,9 +53,12 @@ bool WriteNvBackupFile(const LineHandle& line, const std::string& path, const Nv
   const std::vector<uint8_t> bytes = EncodeNvTable(table);
   const std::string staging = path + ".tmp";
   int cause = platform::kCauseNone;
-  bool written =
-      platform::WriteNewFile(staging, bytes.data(), bytes.size(),
-                             {.flush = true, .cause = &cause}) == platform::WriteResult::Written;
+  // A staging file left by a killed run goes first (a link is removed, not followed); the new
+  // one is created only where nothing has the name.
+  platform::DeleteOneFile(staging);
+  bool written = platform::WriteNewFile(staging, bytes.data(), bytes.size(),
+                                        {.flush = true, .cause = &cause, .exclusive = true}) ==
+                 platform::WriteResult::Written;
   if (written)
     written = platform::ReplaceFileWith(path, staging, &cause);
   if (written)

@@ -47,6 +47,9 @@ struct WriteOptions {
   bool flush = false;
   // Set to the cause of a failure.
   int* cause = nullptr;
+  // Create a new file only: fail when anything (a file, a link) already has the name, rather
+  // than write through it.
+  bool exclusive = false;
 };
 
 // Creates `path` (an existing file is truncated) and writes `size` bytes straight from `data`.

@@ -83,6 +83,7 @@ int CauseOf(int error) {
       return kCauseSharingViolation;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:
       return kCauseDiskFull;
     default:
       return kCauseGeneric;
@@ -98,7 +99,9 @@ void SetCause(int* cause, int error) {
 
 WriteResult WriteNewFile(const std::string& path, const void* data, size_t size,
                          WriteOptions options) {
-  const int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int flags = options.exclusive ? O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC
+                                      : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+  const int fd = open(NativePath(path).c_str(), flags, 0666);
   if (fd < 0) {
     SetCause(options.cause, errno);
     return WriteResult::OpenFailed;
@@ -140,9 +143,18 @@ bool DeleteOneFile(const std::string& path) {
 }
 
 bool ReplaceFileWith(const std::string& target, const std::string& source, int* cause) {
-  if (std::rename(NativePath(source).c_str(), NativePath(target).c_str()) != 0) {
+  const std::string native = NativePath(target);
+  if (std::rename(NativePath(source).c_str(), native.c_str()) != 0) {
     SetCause(cause, errno);
     return false;
+  }
+  // The rename itself reaches the disk only with its directory.
+  const std::string directory = std::filesystem::path(native).parent_path().string();
+  const int fd =
+      open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
   }
   return true;
 }

@@ -1,10 +1,12 @@
 // The registry on posix: a regedit export at $ORBEK_ROOT/registry.reg, read again whenever the
 // file changes (the simulated stick replaces it atomically on every plug and unplug).
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
+#include <cstdint>
 #include <mutex>
-#include <sstream>
 
 #include "platform/paths.h"
 #include "platform/regedit_text.h"
@@ -14,6 +16,8 @@ namespace orbek::platform {
 namespace {
 
 constexpr const char* kLocalMachine = "HKEY_LOCAL_MACHINE\\";
+// Far more than a registry export of driver entries ever holds.
+constexpr size_t kMaxExportBytes = 16 * 1024 * 1024;
 
 struct FileIdentity {
   std::string path;
@@ -42,6 +46,32 @@ FileIdentity CurrentIdentity() {
   return identity;
 }
 
+// The export's bytes, when it is a regular file of at most kMaxExportBytes: a pipe would block
+// the search for ever, and a device or a huge file would be read without end.
+bool ReadExport(const std::string& path, std::string& bytes) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  struct stat info {};
+  bool usable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                static_cast<uint64_t>(info.st_size) <= kMaxExportBytes;
+  if (usable) {
+    bytes.resize(static_cast<size_t>(info.st_size));
+    size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t read = ::read(fd, bytes.data() + got, bytes.size() - got);
+      if (read < 0 && errno == EINTR)
+        continue;
+      if (read <= 0)
+        break;
+      got += static_cast<size_t>(read);
+    }
+    bytes.resize(got);  // a file cut short meanwhile: its complete lines still count
+  }
+  close(fd);
+  return usable;
+}
+
 class RegistryFileCache {
  public:
   // A copy of the values of `path`, or false when the key does not exist.
@@ -63,12 +93,9 @@ class RegistryFileCache {
     identity_ = now;
     loaded_ = true;
     keys_.clear();
-    std::ifstream file(now.path, std::ios::binary);
-    if (!file)
-      return;
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    keys_ = ParseRegedit(RegeditBytesToUtf8(bytes.str()));
+    std::string bytes;
+    if (ReadExport(now.path, bytes))
+      keys_ = ParseRegedit(RegeditBytesToUtf8(bytes));
   }
 
   std::mutex mutex_;

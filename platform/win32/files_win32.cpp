@@ -86,8 +86,9 @@ void SetCause(int* cause, DWORD error) {
 
 WriteResult WriteNewFile(const std::string& path, const void* data, size_t size,
                          WriteOptions options) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                  options.exclusive ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     SetCause(options.cause, GetLastError());
     return WriteResult::OpenFailed;

@@ -3,8 +3,10 @@
 #include "nv/nv_backup.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -253,13 +255,35 @@ TEST_F(NvTest, LaterInactiveAnswerIsAFailureAndFourFailuresStopTheRestore) {
   EXPECT_NE(view.Line(0).link.reason.find("NVItem"), std::string::npos) << view.Line(0).link.reason;
 }
 
+// Files this process writes can grow to `bytes` at most while it lives: a full disk.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    previousSignal_ = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not a killed process
+    rlimit limit = previous_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~ScopedFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousSignal_);
+  }
+
+ private:
+  rlimit previous_{};
+  void (*previousSignal_)(int) = nullptr;
+};
+
 TEST_F(NvTest, FailedWriteOfTheBackupLeavesTheEarlierOneReadable) {
   ASSERT_TRUE(BackupNv(view.Handle(0), path));
   const NvTable earlier = ReadFile();
   // The disk fills up while the new backup is written.
-  fs::create_symlink("/dev/full", path + ".tmp");
   ASSERT_TRUE(AddFault("nvrefuse:22:3"));
-  EXPECT_FALSE(BackupNv(view.Handle(0), path));
+  {
+    ScopedFileSizeLimit full(4096);
+    EXPECT_FALSE(BackupNv(view.Handle(0), path));
+  }
   EXPECT_EQ(form.Text(control::kStatus[0]), "线路 1 失败,保存数据到 " + path + " (13)");
   const NvTable after = ReadFile();
   EXPECT_EQ(after[1].status, earlier[1].status);
@@ -272,6 +296,16 @@ TEST_F(NvTest, FailedWriteOfTheBackupLeavesTheEarlierOneReadable) {
   ASSERT_TRUE(BackupNv(view.Handle(0), path));
   EXPECT_EQ(ReadFile()[1].status, 0);
   EXPECT_FALSE(fs::exists(path + ".tmp"));
+}
+
+TEST_F(NvTest, LinkPlantedAtTheStagingNameIsNotWrittenThrough) {
+  const std::string victim = root.Path() + "/victim.txt";
+  std::ofstream(victim) << "keep me";
+  fs::create_symlink(victim, path + ".tmp");
+  ASSERT_TRUE(BackupNv(view.Handle(0), path));
+  EXPECT_EQ(testing::ReadFileText(victim), "keep me");
+  EXPECT_EQ(ReadFile()[1].status, 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(path + ".tmp")));
 }
 
 TEST_F(NvTest, DirectoryCheck) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -125,6 +126,21 @@ TEST_F(RegistryFile, TruncatedFileKeepsOnlyCompleteEntries) {
 
   Write(example.substr(0, 20));  // not even the header
   EXPECT_EQ(OpenLocalMachineKey("SYSTEM\\CurrentControlSet\\Services\\qcusbser6k\\Enum"), nullptr);
+}
+
+// Only a regular file of a sane size is an export: a pipe would block the search for ever, a
+// device would be read without end.
+TEST_F(RegistryFile, OnlyARegularFileIsRead) {
+  const std::string path = root_ + "/registry.reg";
+  const std::string key = "SYSTEM\\CurrentControlSet\\Services\\qcusbser6k\\Enum";
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  EXPECT_EQ(OpenLocalMachineKey(key), nullptr);  // at once, with no writer on the pipe
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink("/dev/zero", path);
+  EXPECT_EQ(OpenLocalMachineKey(key), nullptr);
+  std::filesystem::remove(path);
+  Write(kExample);
+  EXPECT_NE(OpenLocalMachineKey(key), nullptr);
 }
 
 TEST(RegeditText, QuotingRoundTrips) {
