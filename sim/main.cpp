@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -72,7 +73,8 @@ bool WriteReport(const std::string& path, const Stick& stick) {
   std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::trunc);
-    out << StickReport(stick).dump(2) << "\n";
+    // Texts the stick received are bytes, not always UTF-8: those are written with U+FFFD.
+    out << StickReport(stick).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     if (!out)
       return false;
   }
@@ -112,6 +114,13 @@ int main(int argc, char** argv) {
   }
   if (root.empty())
     return Usage("--root is required");
+  std::error_code rootError;
+  std::filesystem::create_directories(root, rootError);
+  if (!std::filesystem::is_directory(root, rootError)) {
+    std::fprintf(stderr, "orbek-stick-sim: the root %s is not a directory that can be made\n",
+                 root.c_str());
+    return 1;
+  }
 
   StickConfig config = DefaultStickConfig();
   std::string error;

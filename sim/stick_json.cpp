@@ -1,6 +1,7 @@
 #include "sim/stick_json.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "sim/sha256.h"
@@ -152,12 +153,20 @@ bool ParseStickConfig(const json& root, StickConfig& config, std::string& error)
 }
 
 bool LoadStickConfig(const std::string& path, StickConfig& config, std::string& error) {
-  std::ifstream file(path);
-  if (!file) {
+  std::error_code notAFile;
+  std::ifstream file;
+  if (std::filesystem::is_regular_file(path, notAFile))
+    file.open(path);
+  if (!file.is_open() || !file) {
     error = "cannot read " + path;
     return false;
   }
-  json root = json::parse(file, nullptr, /*allow_exceptions=*/false);
+  json root;
+  try {
+    root = json::parse(file, nullptr, /*allow_exceptions=*/false);
+  } catch (const std::exception&) {  // the stream itself failed while it was read
+    root = json(json::value_t::discarded);
+  }
   if (root.is_discarded()) {
     error = path + " is not valid JSON";
     return false;

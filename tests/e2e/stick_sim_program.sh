@@ -51,6 +51,12 @@ grep -q '^ports diag=COM7 modem=COM8' "$root/out" || fail "no re-enumeration"
 [[ -L "$root/dosdevices/com7" && ! -e "$root/dosdevices/com5" ]] || fail "links after reset"
 out=$(ORBEK_ROOT="$root" "$send" 7 01) || fail "ESN on the new port: $out"
 
+# An AT line with a byte that is not UTF-8: answered, and in the report as a replacement.
+exec 3<>"$root/dosdevices/com8"
+printf 'AT\xff\r' >&3
+timeout 0.5 cat <&3 >/dev/null || true
+exec 3>&-
+
 kill -TERM "$pid"
 wait "$pid" || fail "simulator exit status $?"
 pid=
@@ -59,4 +65,15 @@ grep -q '"0x7C": 2' "$root/report.json" || fail "report counts of 0x7C"
 grep -q '"versionTableRequests": 1' "$root/report.json" || fail "report of version tables"
 grep -q 'qcusbser6k' "$root/registry.reg" && fail "registry entries left behind"
 [[ -z "$(ls "$root/dosdevices")" ]] || fail "links left behind"
+grep -q "\"AT$(printf '\xef\xbf\xbd')\"" "$root/report.json" || fail "the AT line with its byte: $(grep -A3 '"at"' "$root/report.json")"
+
+# What it is given and cannot use ends it with a reason, never an abort.
+touch "$root/a-file"
+mkdir "$root/a-directory"
+"$sim" --root "$root/a-file" >"$root/out" 2>&1 && fail "a file as the root was taken"
+[[ $? -eq 1 ]] || fail "a file as the root: status $?"
+grep -q "not a directory" "$root/out" || fail "a file as the root: $(cat "$root/out")"
+status=0
+"$sim" --root "$root/r" --config "$root/a-directory" >"$root/out" 2>&1 || status=$?
+[[ $status -eq 1 ]] || fail "a directory as the config: status $status"
 echo "1 passed, 0 failed"
