@@ -1,5 +1,6 @@
 #include "sim/stick_json.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -136,10 +137,35 @@ bool ParseStickConfig(const json& root, StickConfig& config, std::string& error)
       ok = value.is_boolean();
       if (ok)
         config.efsWipesNv = value.get<bool>();
-    } else if (key == "renumber" || key == "atEcho") {
+    } else if (key == "renumber" || key == "atEcho" || key == "versionSeparators" ||
+               key == "diagPortInAtMode") {
       ok = value.is_boolean();
+      if (ok) {
+        (key == "renumber"            ? config.renumber
+         : key == "atEcho"            ? config.atEcho
+         : key == "versionSeparators" ? config.versionSeparators
+                                      : config.diagPortStartsInAtMode) = value.get<bool>();
+      }
+    } else if (key == "versionLayout") {
+      ok = value.is_string() && ParseVersionLayout(value.get<std::string>(), config.versionLayout);
+    } else if (key == "subsystemBusyPolls") {
+      ok = NumberOf(value, 1000, number);
+      config.subsystemBusyPolls = static_cast<uint32_t>(number);
+    } else if (key == "firmwareRecord") {
+      Bytes record;
+      ok = value.is_string() && HexToBytes(value.get<std::string>(), record) &&
+           record.size() == config.firmwareRecord.size();
       if (ok)
-        (key == "renumber" ? config.renumber : config.atEcho) = value.get<bool>();
+        config.firmwareRecord = record;
+    } else if (key == "downloadCheckStatus") {
+      ok = NumberOf(value, 0xFFFFFFFF, number);
+      config.downloadCheckStatus = static_cast<uint32_t>(number);
+    } else if (key == "challengeSeed") {
+      ok = NumberOf(value, UINT64_MAX, number);
+      config.challengeSeed = number;
+    } else if (key == "flashSizeCode") {
+      ok = NumberOf(value, 0xFF, number);
+      config.flashSizeCode = static_cast<uint8_t>(number);
     } else {
       error = "unknown configuration field \"" + key + "\"";
       return false;

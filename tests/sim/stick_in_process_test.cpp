@@ -327,8 +327,25 @@ TEST(StickConfigJson, ReadsFieldsAndRefusesNonsense) {
   EXPECT_EQ(config.initialMode, sim::StickMode::CdromOnly);
   EXPECT_EQ(config.firstComNumber, 12);
 
-  for (const char* bad : {R"({"esn": -1})", R"({"nv": {"22": "0"}})", R"({"mode": "sleep"})",
-                          R"({"colour": "red"})", R"({"versions": [1]})", R"([])"}) {
+  // Every field the documentation lists is taken.
+  json = nlohmann::json::parse(R"({"versionLayout": "four", "versionSeparators": false,
+      "subsystemBusyPolls": 7, "downloadCheckStatus": 2, "challengeSeed": 99,
+      "diagPortInAtMode": true, "flashSizeCode": 3, "firmwareRecord": ")" +
+                               std::string(256, 'a') + R"("})");
+  ASSERT_TRUE(sim::ParseStickConfig(json, config, error)) << error;
+  EXPECT_EQ(config.versionLayout, sim::VersionLayout::Four);
+  EXPECT_FALSE(config.versionSeparators);
+  EXPECT_EQ(config.subsystemBusyPolls, 7u);
+  EXPECT_EQ(config.downloadCheckStatus, 2u);
+  EXPECT_EQ(config.challengeSeed, 99u);
+  EXPECT_TRUE(config.diagPortStartsInAtMode);
+  EXPECT_EQ(config.flashSizeCode, 3);
+  EXPECT_EQ(config.firmwareRecord, sim::Bytes(128, 0xAA));
+
+  for (const char* bad :
+       {R"({"esn": -1})", R"({"nv": {"22": "0"}})", R"({"mode": "sleep"})", R"({"colour": "red"})",
+        R"({"versions": [1]})", R"([])", R"({"versionLayout": "seven"})",
+        R"({"firmwareRecord": "00"})", R"({"flashSizeCode": 256})"}) {
     EXPECT_FALSE(sim::ParseStickConfig(nlohmann::json::parse(bad), config, error)) << bad;
   }
 }
