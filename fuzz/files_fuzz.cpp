@@ -1,0 +1,60 @@
+// Files the updater reads that anyone can put in its place: the registry export, the NV backup
+// file and the modem image searched for its version record; the first byte picks which.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "nv/nv_item_list.h"
+#include "package/image_set.h"
+#include "platform/regedit_text.h"
+
+namespace {
+
+using namespace orbek;
+
+// One scratch file per fuzzing process.
+const std::string& ScratchPath() {
+  static const std::string path = "/tmp/orbek-fuzz-image-" + std::to_string(getpid());
+  return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
+  if (size < 1)
+    return 0;
+  const uint8_t* bytes = input + 1;
+  const size_t length = size - 1;
+  switch (input[0] % 3) {
+    case 0: {
+      const std::string text(reinterpret_cast<const char*>(bytes), length);
+      platform::ParseRegedit(platform::RegeditBytesToUtf8(text));
+      break;
+    }
+    case 1: {
+      // The backup file's exact length, the input repeated into it, and the input as it is.
+      std::vector<uint8_t> file(kNvBackupFileSize);
+      for (size_t i = 0; i < file.size() && length > 0; ++i)
+        file[i] = bytes[i % length];
+      NvTable table;
+      DecodeNvTable(file.data(), file.size(), table);
+      DecodeNvTable(bytes, length, table);
+      break;
+    }
+    default: {
+      std::FILE* out = std::fopen(ScratchPath().c_str(), "wb");
+      if (out == nullptr)
+        return 0;
+      std::fwrite(bytes, 1, length, out);
+      std::fclose(out);
+      FirmwareRecord record{};
+      FindVersionRecordInFile(ScratchPath(), record);
+      break;
+    }
+  }
+  return 0;
+}
