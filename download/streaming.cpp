@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace orbek {
 namespace {
 
@@ -78,10 +80,7 @@ bool ParseStreamingReply(PhoneLink& link) {
   if (link.reply.code != kError)
     return true;
   const size_t length = link.ReplyLength() >= 2 ? link.ReplyLength() - 2u : 0u;
-  uint32_t code = 0;
-  for (size_t i = 0; i < 4 && 1 + i < length; ++i) {
-    code |= static_cast<uint32_t>(link.ReplyBytes()[1 + i]) << (8 * i);
-  }
+  const uint32_t code = Le32(std::span(link.ReplyBytes(), length), 1);
   link.reason = StreamingErrorText(code);
   return false;
 }

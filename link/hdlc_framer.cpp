@@ -50,13 +50,6 @@ void EnsureOpeningFlag(ReplyBuffer& reply) {
   reply.length = static_cast<uint16_t>(length + 1);
 }
 
-uint32_t LittleEndian32(const uint8_t* bytes, size_t available) {
-  uint32_t value = 0;
-  for (size_t i = 0; i < 4 && i < available; ++i)
-    value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
-  return value;
-}
-
 }  // namespace
 
 void PacketWriter::Byte(uint8_t value) {
@@ -128,8 +121,7 @@ uint16_t ComputeFcs16(const uint8_t* bytes, size_t count) {
 
 size_t Fcs16(uint8_t* bytes, size_t count) {
   uint16_t fcs = ComputeFcs16(bytes, count);
-  bytes[count] = static_cast<uint8_t>(fcs & 0xFF);
-  bytes[count + 1] = static_cast<uint8_t>(fcs >> 8);
+  PutLe16(std::span(bytes + count, 2), fcs);  // low byte first
   return count + 2;
 }
 
@@ -207,12 +199,12 @@ bool DecodeStreamReplies(ReplyBuffer& reply, std::string& reason, StreamErrorTex
       continue;
     size_t fieldLength = packetLength - 1;  // bytes after the reply code
     if (frame[0] == kStreamError) {
-      uint32_t code = LittleEndian32(frame.data() + 1, fieldLength);
+      uint32_t code = Le32(std::span<const uint8_t>(frame.data() + 1, fieldLength));
       reason = errorText != nullptr ? errorText(code) : std::string("Illegal reason");
       return false;
     }
     if (frame[0] == kStreamAck && acknowledged != nullptr) {
-      acknowledged->push_back(LittleEndian32(frame.data() + 1, fieldLength));
+      acknowledged->push_back(Le32(std::span<const uint8_t>(frame.data() + 1, fieldLength)));
     }
   }
   return true;
