@@ -1,28 +1,45 @@
 #include "sim/faults.h"
 
-#include <cstdlib>
-#include <sstream>
+#include <cstdint>
 
 namespace orbek::sim {
 namespace {
 
+// A decimal number, or a hexadecimal one after "0x": nothing else (no sign, no blank, no
+// octal), and at most `maximum`.
 bool ParseNumber(const std::string& text, uint32_t maximum, uint32_t& value) {
-  if (text.empty())
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > 10)
     return false;
-  char* end = nullptr;
-  unsigned long number = std::strtoul(text.c_str(), &end, 0);
-  if (*end != '\0' || number > maximum)
+  uint64_t number = 0;
+  for (char c : digits) {
+    int digit = -1;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (hex && c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (hex && c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    if (digit < 0)
+      return false;
+    number = number * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+  }
+  if (number > maximum)
     return false;
   value = static_cast<uint32_t>(number);
   return true;
 }
 
+// The fields between the colons, an empty last one included ("noreply:0x01:" has three).
 std::vector<std::string> SplitFields(const std::string& spec) {
   std::vector<std::string> fields;
-  std::stringstream stream(spec);
-  std::string field;
-  while (std::getline(stream, field, ':'))
-    fields.push_back(field);
+  size_t start = 0;
+  for (size_t colon = spec.find(':'); colon != std::string::npos; colon = spec.find(':', start)) {
+    fields.push_back(spec.substr(start, colon - start));
+    start = colon + 1;
+  }
+  fields.push_back(spec.substr(start));
   return fields;
 }
 

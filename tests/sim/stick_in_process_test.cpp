@@ -296,12 +296,34 @@ TEST_F(StickInProcess, FaultUnplugForGood) {
 TEST(FaultSpec, RefusesWhatItDoesNotUnderstand) {
   sim::FaultRule rule;
   std::string error;
-  for (const char* bad : {"", "noreply", "noreply:0x100", "noreply:1:0", "error:1", "delay:1:x",
-                          "unplug:1", "unplug:1:0", "unplug:1:2:soon", "split:1:2:3", "melt:1",
-                          "nvrefuse", "nvrefuse:65536", "nvrefuse:22:0", "nvrefuse:22:1:2:3"}) {
+  for (const char* bad : {"",
+                          "noreply",
+                          "noreply:0x100",
+                          "noreply:1:0",
+                          "error:1",
+                          "delay:1:x",
+                          "unplug:1",
+                          "unplug:1:0",
+                          "unplug:1:2:soon",
+                          "split:1:2:3",
+                          "melt:1",
+                          "nvrefuse",
+                          "nvrefuse:65536",
+                          "nvrefuse:22:0",
+                          "nvrefuse:22:1:2:3",
+                          "noreply:0x01:",
+                          "noreply: 1",
+                          "noreply:+1",
+                          "noreply:-0",
+                          "noreply:0x",
+                          "delay:1:1e3",
+                          "error:0x17:0x0D:",
+                          "unplug:1:2:"}) {
     EXPECT_FALSE(sim::ParseFault(bad, rule, error)) << bad;
     EXPECT_FALSE(error.empty());
   }
+  ASSERT_TRUE(sim::ParseFault("noreply:010", rule, error));  // decimal, not octal
+  EXPECT_EQ(rule.command, 10);
   ASSERT_TRUE(sim::ParseFault("error:0x3A:0x13:3", rule, error));
   EXPECT_EQ(rule.kind, sim::FaultKind::ErrorReply);
   EXPECT_EQ(rule.command, 0x3A);
