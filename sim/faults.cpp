@@ -5,27 +5,9 @@
 namespace orbek::sim {
 namespace {
 
-// A decimal number, or a hexadecimal one after "0x": nothing else (no sign, no blank, no
-// octal), and at most `maximum`.
 bool ParseNumber(const std::string& text, uint32_t maximum, uint32_t& value) {
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.size() > 10)
-    return false;
   uint64_t number = 0;
-  for (char c : digits) {
-    int digit = -1;
-    if (c >= '0' && c <= '9')
-      digit = c - '0';
-    else if (hex && c >= 'a' && c <= 'f')
-      digit = c - 'a' + 10;
-    else if (hex && c >= 'A' && c <= 'F')
-      digit = c - 'A' + 10;
-    if (digit < 0)
-      return false;
-    number = number * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
-  }
-  if (number > maximum)
+  if (!ParseNumberText(text, maximum, number))
     return false;
   value = static_cast<uint32_t>(number);
   return true;
@@ -44,6 +26,31 @@ std::vector<std::string> SplitFields(const std::string& spec) {
 }
 
 }  // namespace
+
+bool ParseNumberText(const std::string& text, uint64_t maximum, uint64_t& value) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty())
+    return false;
+  const uint64_t base = hex ? 16 : 10;
+  uint64_t number = 0;
+  for (char c : digits) {
+    int digit = -1;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (hex && c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (hex && c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    if (digit < 0 || number > (UINT64_MAX - static_cast<uint64_t>(digit)) / base)
+      return false;  // not a digit, or past 64 bits
+    number = number * base + static_cast<uint64_t>(digit);
+  }
+  if (number > maximum)
+    return false;
+  value = number;
+  return true;
+}
 
 bool ParseFault(const std::string& spec, FaultRule& rule, std::string& error) {
   std::vector<std::string> fields = SplitFields(spec);

@@ -41,6 +41,10 @@ struct FaultRule {
 // Parses one SPEC as above; false with `error` set when it is not understood.
 bool ParseFault(const std::string& spec, FaultRule& rule, std::string& error);
 
+// A number as the simulator's fault specs and configuration write it: decimal, or hexadecimal
+// after "0x"; nothing else (no sign, no blank, no octal), and at most `maximum`.
+bool ParseNumberText(const std::string& text, uint64_t maximum, uint64_t& value);
+
 // What the faults decide for one request.
 struct FaultDecision {
   bool unplug = false;

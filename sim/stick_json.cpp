@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sim/faults.h"
 #include "sim/sha256.h"
 
 namespace orbek::sim {
@@ -37,11 +38,7 @@ bool NumberOf(const json& value, uint64_t maximum, uint64_t& out) {
   if (value.is_number_unsigned()) {
     out = value.get<uint64_t>();
   } else if (value.is_string()) {
-    const std::string text = value.get<std::string>();
-    char* end = nullptr;
-    out = std::strtoull(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0')
-      return false;
+    return ParseNumberText(value.get<std::string>(), maximum, out);
   } else {
     return false;
   }

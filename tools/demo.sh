@@ -9,10 +9,9 @@ root=$(mktemp -d /tmp/orbek-demo-XXXXXX)
 export ORBEK_ROOT="$root"
 export ORBEK_TIME_SCALE=${ORBEK_TIME_SCALE:-3}
 
-"$build/sim/orbek-stick-sim" --root "$root" --report "$root/report.json" >"$root/sim.out" &
-sim=$!
-trap 'kill $sim 2>/dev/null || true; rm -rf "$root"' EXIT
-for _ in $(seq 500); do grep -q '^ready' "$root/sim.out" && break; sleep 0.02; done
+source "$(dirname "$0")/stick_session.sh"
+trap 'stop_stick; rm -rf "$root"' EXIT
+start_stick "$build/sim/orbek-stick-sim" "$root"
 
 echo "Orbek Updater: a whole update of the simulated stick (clock ${ORBEK_TIME_SCALE}x faster;"
 echo "the machine's root is $root; the stick is $(head -n 1 "$root/sim.out" | cut -d' ' -f2-))."
@@ -20,8 +19,7 @@ echo
 status=0
 (cd "$root" && "$OLDPWD/$build/ui/orbek-updater-cli" --start --yes --once) || status=$?
 
-kill -TERM "$sim"
-wait "$sim" || true
+stop_stick
 echo
 echo "The updater ended with exit status $status."
 echo "The install directory now holds: $(ls "$root/drive_c/Program Files/Windows Service/Tazlonewversion" | tr '\n' ' ')"

@@ -17,10 +17,9 @@ export ORBEK_TIME_SCALE=${ORBEK_TIME_SCALE:-3}
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$root/runtime}
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 
-"$build/sim/orbek-stick-sim" --root "$root" --report "$root/report.json" >"$root/sim.out" &
-sim=$!
-trap 'kill $sim 2>/dev/null || true; rm -rf "$root"' EXIT
-for _ in $(seq 500); do grep -q '^ready' "$root/sim.out" && break; sleep 0.02; done
+source "$here/stick_session.sh"
+trap 'stop_stick; rm -rf "$root"' EXIT
+start_stick "$build/sim/orbek-stick-sim" "$root"
 
 echo "Orbek Updater: a whole update of the simulated stick in the window (clock ${ORBEK_TIME_SCALE}x"
 echo "faster; the machine's root is $root; the stick is $(head -n 1 "$root/sim.out" | cut -d' ' -f2-))."
@@ -37,8 +36,7 @@ else
 fi
 cd - >/dev/null
 
-kill -TERM "$sim"
-wait "$sim" || true
+stop_stick
 echo
 echo "The updater ended with exit status $status."
 [[ -f $shot ]] && echo "The window at the end of the update: $shot"

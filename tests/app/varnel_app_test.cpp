@@ -12,7 +12,7 @@
 #include "app/recording_form.h"
 #include "package/image_package.h"
 #include "tests/support/registry_root.h"
-#include "tests/support/scoped_language.h"
+#include "tests/support/scoped_environment.h"
 
 namespace orbek {
 namespace {

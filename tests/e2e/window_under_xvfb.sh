@@ -13,10 +13,9 @@ shot="$build/window-under-xvfb-failed.png"
 export ORBEK_ROOT="$root" ORBEK_TIME_SCALE=20 LC_ALL=C XDG_RUNTIME_DIR="$root/runtime"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 
-"$sim_program" --root "$root" --report "$root/report.json" >"$root/sim.out" 2>&1 &
-sim=$!
-trap 'kill $sim 2>/dev/null; rm -rf "$root"' EXIT
-for _ in $(seq 500); do grep -q '^ready' "$root/sim.out" && break; sleep 0.02; done
+source "$here/../../tools/stick_session.sh"
+trap 'stop_stick; rm -rf "$root"' EXIT
+start_stick "$sim_program" "$root" || exit 1
 
 fail() {
   echo "FAILED: $1" >&2
@@ -28,8 +27,7 @@ status=0
 (cd "$root" && timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" \
   bash "$here/../../tools/window_session.sh" "$updater" --press --shot "$root/window.png" \
   --timeout 180) || status=$?
-kill -TERM "$sim"
-wait "$sim"
+stop_stick
 if [[ $status -ne 0 ]]; then
   cp "$root/window.png" "$shot" 2>/dev/null && echo "picture of the window: $shot" >&2
   fail "the updater ended with status $status"

@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text_format.h"
+#include "tests/support/scoped_environment.h"
 
 namespace orbek::platform {
 namespace {
@@ -64,31 +65,8 @@ TEST(Clock, ChangingTheScaleNeverRunsBackwards) {
   EXPECT_GE(TickCountMs(), before);
 }
 
-// Restores an environment variable when the test ends.
-class EnvironmentGuard {
- public:
-  explicit EnvironmentGuard(const char* name) : name_(name) {
-    const char* value = std::getenv(name);
-    had_ = value != nullptr;
-    if (had_)
-      value_ = value;
-  }
-  ~EnvironmentGuard() {
-    if (had_) {
-      setenv(name_, value_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string value_;
-};
-
 TEST(Paths, ComPortsLiveUnderTheRoot) {
-  EnvironmentGuard root("ORBEK_ROOT"), data("XDG_DATA_HOME"), home("HOME");
+  testing::ScopedEnvironment root("ORBEK_ROOT"), data("XDG_DATA_HOME"), home("HOME");
   setenv("ORBEK_ROOT", "/tmp/orbek-root", 1);
   EXPECT_EQ(ComDevicePath(12), "/tmp/orbek-root/dosdevices/com12");
   unsetenv("ORBEK_ROOT");
@@ -100,7 +78,7 @@ TEST(Paths, ComPortsLiveUnderTheRoot) {
 }
 
 TEST(Paths, DefaultRootIsMadeWithTheFirstDriveDirectory) {
-  EnvironmentGuard root("ORBEK_ROOT"), data("XDG_DATA_HOME");
+  testing::ScopedEnvironment root("ORBEK_ROOT"), data("XDG_DATA_HOME");
   char scratch[] = "/tmp/orbek-fresh-XXXXXX";
   ASSERT_NE(mkdtemp(scratch), nullptr);
   unsetenv("ORBEK_ROOT");

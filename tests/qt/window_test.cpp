@@ -22,7 +22,7 @@
 #include "sim/stick_config.h"
 #include "sim/stick_pump.h"
 #include "tests/support/registry_root.h"
-#include "tests/support/scoped_language.h"
+#include "tests/support/scoped_environment.h"
 #include "ui/qt/updater_window.h"
 
 namespace orbek {

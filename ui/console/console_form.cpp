@@ -55,11 +55,15 @@ bool ShownAsItIs(int controlId) {
   }
 }
 
-bool StartsWithYes(const std::string& line) {
-  const auto first = std::find_if(line.begin(), line.end(), [](char c) {
-    return !std::isspace(static_cast<unsigned char>(c));
-  });
-  return first != line.end() && std::tolower(static_cast<unsigned char>(*first)) == 'y';
+bool Blank(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// The line without the blanks around it.
+std::string Trimmed(const std::string& line) {
+  const auto first = std::find_if_not(line.begin(), line.end(), Blank);
+  const auto last = std::find_if_not(line.rbegin(), line.rend(), Blank).base();
+  return first < last ? std::string(first, last) : std::string();
 }
 
 }  // namespace
@@ -227,7 +231,8 @@ int ConsoleForm::MessageBox(const std::string& text, const std::string& caption,
   return box->answer;
 }
 
-void ConsoleForm::Typed(const std::string& line) {
+void ConsoleForm::Typed(const std::string& typed) {
+  const std::string line = Trimmed(typed);
   std::lock_guard<std::mutex> hold(mutex_);
   footerShown_ = false;  // the terminal echoed the line and its end: the footer scrolled away
   if (boxes_.empty()) {
@@ -238,9 +243,8 @@ void ConsoleForm::Typed(const std::string& line) {
   }
   std::shared_ptr<PendingBox> box = boxes_.front();
   boxes_.pop_front();
-  box->answer = !box->yesNo           ? box::kAnswerOk
-                : StartsWithYes(line) ? box::kAnswerYes
-                                      : box::kAnswerNo;
+  const bool yes = !line.empty() && std::tolower(static_cast<unsigned char>(line[0])) == 'y';
+  box->answer = !box->yesNo ? box::kAnswerOk : yes ? box::kAnswerYes : box::kAnswerNo;
   box->answered = true;
   answered_.notify_all();
   if (!boxes_.empty() && !terminal_)

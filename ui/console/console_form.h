@@ -40,8 +40,8 @@ class ConsoleForm final : public Form {
   void SetFrameTitle(const std::string& utf8) override;
   void FitFrameToForm() override {}
 
-  // A line the person typed, without its line end.
-  void Typed(const std::string& line);
+  // A line the person typed, without its line end; the blanks around it do not count.
+  void Typed(const std::string& typed);
   // The input has ended: waiting and later boxes are answered at once (OK, or No).
   void InputEnded();
   // The oldest command typed while no box was waiting.

@@ -117,11 +117,7 @@ void ReadInput(ui::ConsoleForm& form) {
   form.InputEnded();
 }
 
-std::string Command(std::string text) {
-  const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-  while (!text.empty() && blank(text.back()))
-    text.pop_back();
-  text.erase(text.begin(), std::find_if_not(text.begin(), text.end(), blank));
+std::string LowerCase(std::string text) {
   for (char& c : text)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -173,7 +169,7 @@ int main(int argc, char** argv) {
     }
     toldReady = ready;
     while (std::optional<std::string> typed = form.TakeCommand()) {
-      const std::string command = Command(*typed);
+      const std::string command = LowerCase(*typed);
       if (command.empty() || command == "update") {
         if (canPress()) {
           pressed = true;
