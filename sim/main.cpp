@@ -1,13 +1,17 @@
 // orbek-stick-sim: a simulated modem stick on pseudo-terminals.
 //   orbek-stick-sim --root R [--report FILE] [--config FILE] [--fault SPEC]...
 //                   [--diag-service NAME] [--modem-service NAME]
-// Publishes its ports under R (R/dosdevices/comN, R/registry.reg), prints
+//   orbek-stick-sim --wine-prefix P [--wine-helper EXE] [the options above but --root]
+// Publishes its ports under R (R/dosdevices/comN, R/registry.reg); with a Wine prefix P as the
+// root, it also keeps P's registry in step through EXE (orbek-wine-registry.exe, default
+// $ORBEK_WINE_REGISTRY_HELPER) running under Wine. It prints
 // "ready diag=COMn modem=COMm" once they are published and a line on every re-enumeration, and
 // runs until SIGINT or SIGTERM. ORBEK_TIME_SCALE speeds up its clock.
 #include <signal.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,6 +20,7 @@
 #include "sim/port_publisher.h"
 #include "sim/pty_transport.h"
 #include "sim/stick_json.h"
+#include "sim/wine_registry.h"
 
 namespace {
 
@@ -39,6 +44,7 @@ int Usage(const char* problem) {
                "orbek-stick-sim: %s\n"
                "usage: orbek-stick-sim --root R [--report FILE] [--config FILE] [--fault SPEC]...\n"
                "                       [--diag-service NAME] [--modem-service NAME]\n"
+               "       orbek-stick-sim --wine-prefix P [--wine-helper EXE] [options but --root]\n"
                "faults: noreply:CODE[:N] error:CODE:ERR[:N] badcrc:CODE[:N] delay:CODE:MS[:N]\n"
                "        split:CODE[:N] merge:CODE[:N] unplug:CODE:NTH[:MS|never]\n",
                problem);
@@ -84,7 +90,9 @@ bool WriteReport(const std::string& path, const Stick& stick) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string root, reportPath, configPath;
+  std::string root, reportPath, configPath, winePrefix;
+  const char* helperFromEnvironment = std::getenv("ORBEK_WINE_REGISTRY_HELPER");
+  std::string wineHelper = helperFromEnvironment != nullptr ? helperFromEnvironment : "";
   RegistryNames names;
   std::vector<FaultRule> faults;
   for (int i = 1; i < argc; ++i) {
@@ -94,6 +102,10 @@ int main(int argc, char** argv) {
     std::string value = argv[++i];
     if (option == "--root") {
       root = value;
+    } else if (option == "--wine-prefix") {
+      winePrefix = value;
+    } else if (option == "--wine-helper") {
+      wineHelper = value;
     } else if (option == "--report") {
       reportPath = value;
     } else if (option == "--config") {
@@ -111,6 +123,13 @@ int main(int argc, char** argv) {
     } else {
       return Usage(("unknown option " + option).c_str());
     }
+  }
+  if (!winePrefix.empty()) {
+    if (!root.empty())
+      return Usage("--root and --wine-prefix exclude each other: the prefix is the root");
+    if (wineHelper.empty())
+      return Usage("--wine-prefix needs --wine-helper or ORBEK_WINE_REGISTRY_HELPER");
+    root = winePrefix;
   }
   if (root.empty())
     return Usage("--root is required");
@@ -141,7 +160,18 @@ int main(int argc, char** argv) {
   Stick stick(config);
   for (const FaultRule& rule : faults)
     stick.AddFault(rule);
+  WineRegistry wineRegistry;
+  if (!winePrefix.empty() && !wineRegistry.Start(winePrefix, wineHelper, error)) {
+    std::fprintf(stderr, "orbek-stick-sim: %s\n", error.c_str());
+    return 1;
+  }
   RegistryPublisher registry(root, names);
+  if (!winePrefix.empty()) {
+    registry.onWritten = [&wineRegistry](const std::string& text) {
+      if (!wineRegistry.Apply(text))
+        std::fprintf(stderr, "orbek-stick-sim: the Wine registry helper did not apply a change\n");
+    };
+  }
   PtyTransport ptys(stick, root);  // links first, then the registry names them
   PortAnnouncer announcer;
   stick.AddListener(&registry);
@@ -164,6 +194,7 @@ int main(int argc, char** argv) {
     stick.RemoveListener(&announcer);
     registry.Withdraw();
   }
+  wineRegistry.Stop();
   if (!WriteReport(reportPath, stick)) {
     std::fprintf(stderr, "orbek-stick-sim: cannot write the report %s\n", reportPath.c_str());
     return 1;

@@ -111,6 +111,8 @@ void RegistryPublisher::Write(const std::vector<PublishedPort>& ports, bool with
     out << text;
   }
   std::filesystem::rename(temporary, path);
+  if (onWritten)
+    onWritten(text);
 }
 
 }  // namespace orbek::sim

@@ -3,6 +3,7 @@
 // replaced atomically on every change, and (with the pty transport) ROOT/dosdevices/comN links.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "sim/stick.h"
@@ -20,6 +21,8 @@ class RegistryPublisher final : public PortListener {
   void PortsChanged(const std::vector<PublishedPort>& ports) override;
   // Removes the stick's entries, keeping every other key of the file.
   void Withdraw();
+  // Called with the file's whole text after every write (to keep another registry in step).
+  std::function<void(const std::string& regeditText)> onWritten;
 
  private:
   void Write(const std::vector<PublishedPort>& ports, bool withdraw);

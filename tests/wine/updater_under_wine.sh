@@ -8,8 +8,8 @@ set -euo pipefail
 build=$(cd "${1:?usage: updater_under_wine.sh BUILD_DIR}" && pwd)
 cli="$build/ui/orbek-updater-cli.exe"
 work=$(mktemp -d /tmp/orbek-wine-XXXXXX)
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+source "$(dirname "$0")/wine_prefix.sh"
+trap 'end_wine; rm -rf "$work"' EXIT
 failures=0
 check() {  # check DESCRIPTION COMMAND...
   if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
@@ -19,7 +19,7 @@ wait_for() {  # wait_for FILE TEXT SECONDS
   return 1
 }
 
-timeout 120 wineboot -i >/dev/null 2>&1
+make_wine_prefix "$work/prefix"
 install="$WINEPREFIX/drive_c/Program Files/Windows Service/Tazlonewversion"
 
 # The first instance: extracts the package, stops the connection manager, searches.
@@ -45,7 +45,7 @@ check "a German second instance ends with status 0" test "$status" -eq 0
 check "a German second instance says it in German" grep -qF \
   "Ein anderes Update wird gerade durchgeführt." "$work/german.out"
 check "the second instances wrote nothing" test ! -e "$install/amss.mbn"
-wineserver -k 2>/dev/null || true
+end_wine
 
 # A fresh machine where the install directory's parent is a file.
 rm -rf "$WINEPREFIX/drive_c/Program Files/Windows Service"

@@ -162,11 +162,9 @@ QWidget* QtForm::Control(int controlId) const {
   return found != controls_.end() ? found->second : nullptr;
 }
 
-QtForm::HiddenControl QtForm::Hidden(int controlId) const {
-  return const_cast<QtForm*>(this)->OnGuiThread([this, controlId] {
-    auto found = hidden_.find(controlId);
-    return found != hidden_.end() ? found->second : HiddenControl{};
-  });
+HiddenControl QtForm::Hidden(int controlId) const {
+  return const_cast<QtForm*>(this)->OnGuiThread(
+      [this, controlId] { return HiddenControlOf(hidden_, controlId); });
 }
 
 void QtForm::SetText(int controlId, const std::string& utf8) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/form.h"
+#include "app/hidden_controls.h"
 
 class QLabel;
 class QProgressBar;
@@ -49,12 +50,6 @@ class QtForm final : public QWidget, public Form {
   // A visible control by its id (nullptr for the hidden ones).
   QWidget* Control(int controlId) const;
   // What a hidden control holds.
-  struct HiddenControl {
-    std::string text;
-    bool enabled = true;
-    int position = 0;
-    int bitmap = 0;
-  };
   HiddenControl Hidden(int controlId) const;
 
  private:
@@ -67,7 +62,7 @@ class QtForm final : public QWidget, public Form {
   bool detached_ = false;
   int callsInFlight_ = 0;
   std::map<int, QWidget*> controls_;
-  std::map<int, HiddenControl> hidden_;
+  HiddenControls hidden_;
 };
 
 }  // namespace orbek::ui

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# The Windows program, orbek-updater.exe, updating the simulated stick under Wine and Xvfb as a
+# person would: the stick publishes its ports into the Wine prefix, xdotool finds the window
+# "Orbek Updater", waits for UPDATE, clicks it and answers the final message. Checked: exit
+# status 0, every image on the stick identical to the package and the NV items restored, the
+# install directory left without images and without an action log, the dialog's size when the
+# stick is found, its English and German texts, and the close question during an update
+# (answered No, the update goes on).
+#   tests/wine/window_under_wine.sh WINDOWS_BUILD NATIVE_BUILD   (mingw64 and default builds)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+windows=$(cd "${1:?usage: window_under_wine.sh WINDOWS_BUILD NATIVE_BUILD}" && pwd)
+native=$(cd "${2:?usage: window_under_wine.sh WINDOWS_BUILD NATIVE_BUILD}" && pwd)
+
+# Every Wine call of the test runs inside one Xvfb session.
+if [[ -z ${ORBEK_WINE_TEST_DISPLAY:-} ]]; then
+  export ORBEK_WINE_TEST_DISPLAY=1
+  exec timeout 900 xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" "$@"
+fi
+
+work=$(mktemp -d /tmp/orbek-wine-window-XXXXXX)
+source "$here/wine_prefix.sh"
+source "$here/../../tools/stick_session.sh"
+trap 'stop_stick; end_wine; rm -rf "$work"' EXIT
+make_wine_prefix "$work/prefix"
+export ORBEK_TIME_SCALE=${ORBEK_TIME_SCALE:-5}
+install="$WINEPREFIX/drive_c/Program Files/Windows Service/Tazlonewversion"
+found_shot="$windows/orbek-updater-under-wine.png"
+# Wine draws the frame itself: a 3-pixel border and a 19-pixel caption around the form.
+frame_left=3
+frame_top=22
+form_width=807
+form_height=471
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+  if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
+}
+has() { grep -qF -- "$2" "$1"; }
+
+printf '#!/bin/sh\nexec wine "%s"\n' "$windows/ui/win32/orbek-updater.exe" >"$work/updater"
+chmod +x "$work/updater"
+# The session's hook: what the windows show at each event, read by orbek-window-texts.exe.
+cat >"$work/hook" <<HOOK
+#!/bin/sh
+timeout 60 wine "$windows/tools/orbek-window-texts.exe" >"$work/texts.\$ORBEK_RUN.\$1" 2>&1
+HOOK
+chmod +x "$work/hook"
+
+# update_run NAME [SESSION OPTION...]: a whole update under the current locale.
+update_run() {
+  local name=$1 status=0
+  shift
+  export ORBEK_RUN=$name
+  rm -f "$WINEPREFIX/report.json"
+  start_stick "$native/sim/orbek-stick-sim" "$WINEPREFIX" \
+    --wine-helper "$windows/sim/orbek-wine-registry.exe" || return 1
+  mkdir -p "$work/$name"
+  (cd "$work/$name" && bash "$here/../../tools/window_session.sh" "$work/updater" --press \
+    --frame "$frame_left,$frame_top" --hook "$work/hook" --timeout 300 "$@") \
+    >"$work/$name.out" 2>&1 || status=$?
+  stop_stick
+  cat "$work/$name.out"
+  check "$name: the updater ends with status 0" test "$status" -eq 0
+  check "$name: every image identical, the NV items restored" \
+    "$native/tools/orbek-demo-summary" "$WINEPREFIX/report.json" "$windows/package_files"
+  local left=""
+  for image in amss.mbn armprg.bin partition.mbn qcsblhd_cfgdata.mbn qcsbl.mbn oemsblhd.mbn \
+    oemsbl.mbn amsshd.mbn efs.mbn; do
+    [[ -e $install/$image ]] && left+=" $image"
+  done
+  check "$name: the nine images deleted from the install directory${left:+ (left:$left)}" \
+    test -z "$left"
+  check "$name: the flash programmer's files stay" test -e "$install/nandprgcombined.mbn"
+  check "$name: no action log after a successful update" test ! -e "$work/$name/Logs"
+}
+
+echo "== English, a whole update"
+LC_ALL=C update_run english --found-shot "$found_shot"
+size=$(identify -format '%w %h' "$found_shot" 2>/dev/null || echo "0 0")
+read -r width height <<<"$size"
+echo "the window when the stick is found: ${width}x${height} ($found_shot)"
+near() { (($1 - $2 <= 3 && $2 - $1 <= 3)); }
+check "the form is ${form_width}x${form_height} (within 3 pixels)" \
+  near $((width - 2 * frame_left)) "$form_width"
+check "and its height too" near $((height - frame_top - frame_left)) "$form_height"
+# The warnings (1171 at 11,140 in the form, 750x21 pixels) are drawn in RGB(255, 40, 0); the
+# instructions (1176 at 11,18) in the default colour.
+red_pixels() {
+  convert "$found_shot" -crop "$1" +repage txt:- 2>/dev/null |
+    awk -F'[(),]' 'NR > 1 && $3 + 0 > 200 && $4 + 0 < 110 && $5 + 0 < 90 { red++ }
+                   END { print red + 0 }'
+}
+check "the warnings are red" test "$(red_pixels "750x21+$((11 + frame_left))+$((140 + frame_top))")" -gt 50
+check "the instructions are not" test "$(red_pixels "750x21+$((11 + frame_left))+$((18 + frame_top))")" -eq 0
+texts="$work/texts.english.found"
+check "the title is Orbek Updater" has "$texts" "window Orbek Updater"
+check "the instructions are English" has "$texts" \
+  "control 1176 1 This update tool is compatible with Windows XP (SP2/SP3), Windows Vista"
+check "the progress label has no colon" has "$texts" "control 1186 1 Progress"
+check "the port is shown" has "$texts" "control 1166 1 COM"
+check "the stick is ready" has "$texts" "control 1168 1 Ready to start update."
+check "UPDATE is enabled" has "$texts" "control 1008 1 UPDATE"
+check "the release is shown" has "$texts" "control 1187 1 BD_R415C1F3V1.0.1B08 (Firmware)"
+check "the success message" has "$work/texts.english.final" "The update was successful."
+
+echo "== German, a whole update with the close question answered No"
+LC_ALL=de_DE.UTF-8 update_run german --close-at 20
+texts="$work/texts.german.found"
+check "the instructions are German" has "$texts" \
+  "control 1177 1 Bitte führen Sie folgende Schritte zum aktualisieren des Orbek durch:"
+check "the German progress label has its colon" has "$texts" "control 1186 1 Fortschritt:"
+check "the title stays Orbek Updater" has "$texts" "window Orbek Updater"
+question="$work/texts.german.question"
+check "the close question has the German caption" has "$question" "window Waring"
+check "and the German text" has "$question" "Still Running, You really want to exit?"
+check "the update went on after No" has "$work/german.out" "The close question answered No."
+
+if [[ $failures -ne 0 ]]; then
+  for file in "$work"/texts.* "$WINEPREFIX"/sim.out; do echo "--- $file"; cat "$file"; done
+  exit 1
+fi
+echo "The window under Wine: all checks passed"

@@ -1,0 +1,66 @@
+// orbek-window-texts.exe: prints what the visible windows titled TITLE show, for tests and for
+// support on Windows: each window's title, then every control of it (and of its child dialogs)
+// as "control ID ENABLED TEXT", one per line, in UTF-8.
+//   orbek-window-texts.exe [TITLE]     (default: every visible top-level window)
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty())
+    return {};
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
+                        nullptr, nullptr);
+  }
+  return text;
+}
+
+// The window's text, asked of its own thread (it may belong to another process), bounded.
+std::string TextOf(HWND window) {
+  DWORD_PTR length = 0;
+  if (SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length) == 0)
+    return {};
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                      SMTO_ABORTIFHUNG, 2000, &copied);
+  text.resize(copied);
+  return Utf8(text);
+}
+
+BOOL CALLBACK PrintControl(HWND control, LPARAM) {
+  std::printf("control %d %d %s\n", GetDlgCtrlID(control), IsWindowEnabled(control) ? 1 : 0,
+              TextOf(control).c_str());
+  return TRUE;
+}
+
+BOOL CALLBACK PrintWindow(HWND window, LPARAM titleParameter) {
+  const auto* title = reinterpret_cast<const std::wstring*>(titleParameter);
+  if (!IsWindowVisible(window))
+    return TRUE;
+  wchar_t caption[512] = {};
+  GetWindowTextW(window, caption, 512);
+  if (!title->empty() && *title != caption)
+    return TRUE;
+  std::printf("window %s\n", Utf8(caption).c_str());
+  EnumChildWindows(window, PrintControl, 0);
+  return TRUE;
+}
+
+}  // namespace
+
+int main() {
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  const std::wstring title = count > 1 ? arguments[1] : L"";
+  EnumWindows(PrintWindow, reinterpret_cast<LPARAM>(&title));
+  std::fflush(stdout);
+  return 0;
+}

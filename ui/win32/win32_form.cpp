@@ -1,0 +1,213 @@
+#include "ui/win32/win32_form.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <type_traits>
+
+#include "app/line/form_texts.h"
+
+namespace orbek::ui {
+namespace {
+
+constexpr int kFormTemplate = 101;
+// A call of another thread, sent to the form: lParam points at the call.
+constexpr UINT kRunCallMessage = WM_APP + 1;
+
+}  // namespace
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty())
+    return {};
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(std::max(length, 0)), L'\0');
+  if (length > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                        length);
+  }
+  return wide;
+}
+
+Win32Form::Win32Form(HINSTANCE instance, HWND frame)
+    : instance_(instance), frame_(frame), uiThread_(GetCurrentThreadId()) {
+  dialog_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(kFormTemplate), frame, DialogProcedure,
+                               reinterpret_cast<LPARAM>(this));
+  if (dialog_ != nullptr)
+    ShowWindow(dialog_, SW_SHOW);
+}
+
+Win32Form::~Win32Form() {
+  for (auto& [id, bitmap] : pictures_)
+    DeleteObject(bitmap);
+}
+
+INT_PTR CALLBACK Win32Form::DialogProcedure(HWND dialog, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    return TRUE;
+  }
+  auto* form = reinterpret_cast<Win32Form*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  return form != nullptr ? form->Handle(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case kRunCallMessage:
+      (*reinterpret_cast<std::function<void()>*>(lParam))();
+      return TRUE;
+    case WM_CTLCOLORSTATIC: {
+      const ControlColour* colour = ColourOf(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
+      if (colour == nullptr)
+        return FALSE;  // the form's default colours
+      HDC context = reinterpret_cast<HDC>(wParam);
+      SetTextColor(context, RGB(colour->red, colour->green, colour->blue));
+      if (!colour->transparentBackground)
+        return FALSE;
+      SetBkMode(context, TRANSPARENT);
+      return reinterpret_cast<INT_PTR>(GetStockObject(HOLLOW_BRUSH));
+    }
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED && onCommand)
+        onCommand(LOWORD(wParam));
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+template <typename Call>
+auto Win32Form::OnUiThread(Call call) {
+  using Result = decltype(call());
+  if (GetCurrentThreadId() == uiThread_)
+    return call();
+  {
+    std::lock_guard<std::mutex> hold(callsMutex_);
+    if (detached_)
+      return Result();
+    ++callsInFlight_;
+  }
+  const auto landed = [this] {
+    std::lock_guard<std::mutex> hold(callsMutex_);
+    --callsInFlight_;
+  };
+  if constexpr (std::is_void_v<Result>) {
+    std::function<void()> run = call;
+    SendMessageW(dialog_, kRunCallMessage, 0, reinterpret_cast<LPARAM>(&run));
+    landed();
+  } else {
+    Result result{};
+    std::function<void()> run = [&] { result = call(); };
+    SendMessageW(dialog_, kRunCallMessage, 0, reinterpret_cast<LPARAM>(&run));
+    landed();
+    return result;
+  }
+}
+
+void Win32Form::ServeWaitingCalls() {
+  if (GetCurrentThreadId() != uiThread_)
+    return;
+  MSG message;
+  // Peeking runs the messages other threads have sent to this thread's windows.
+  PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+void Win32Form::Detach() {
+  {
+    std::lock_guard<std::mutex> hold(callsMutex_);
+    detached_ = true;
+  }
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> hold(callsMutex_);
+      if (callsInFlight_ == 0)
+        return;
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+    ServeWaitingCalls();
+  }
+}
+
+void Win32Form::SetText(int controlId, const std::string& utf8) {
+  OnUiThread([&] {
+    if (HWND control = GetDlgItem(dialog_, controlId))
+      SetWindowTextW(control, Wide(utf8).c_str());
+    else
+      hidden_[controlId].text = utf8;
+  });
+}
+
+void Win32Form::Enable(int controlId, bool enabled) {
+  OnUiThread([&] {
+    if (HWND control = GetDlgItem(dialog_, controlId))
+      EnableWindow(control, enabled ? TRUE : FALSE);
+    else
+      hidden_[controlId].enabled = enabled;
+  });
+}
+
+void Win32Form::SetProgressRange(int controlId, int low, int high) {
+  OnUiThread([&] {
+    if (HWND bar = GetDlgItem(dialog_, controlId))
+      SendMessageW(bar, PBM_SETRANGE32, static_cast<WPARAM>(low), static_cast<LPARAM>(high));
+  });
+}
+
+void Win32Form::SetProgressPosition(int controlId, int position) {
+  OnUiThread([&] {
+    if (HWND bar = GetDlgItem(dialog_, controlId))
+      SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    else
+      hidden_[controlId].position = position;
+  });
+}
+
+bool Win32Form::SetPicture(int controlId, int bitmapId) {
+  return OnUiThread([&] {
+    auto* bitmap = static_cast<HBITMAP>(
+        LoadImageW(instance_, MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+    if (bitmap == nullptr)
+      return false;
+    // The state pictures are factory controls: kept, not drawn.
+    HBITMAP& shown = pictures_[controlId];
+    if (shown != nullptr)
+      DeleteObject(shown);
+    shown = bitmap;
+    hidden_[controlId].bitmap = bitmapId;
+    return true;
+  });
+}
+
+int Win32Form::MessageBox(const std::string& text, const std::string& caption, uint32_t style) {
+  return OnUiThread(
+      [&] { return MessageBoxW(frame_, Wide(text).c_str(), Wide(caption).c_str(), style); });
+}
+
+void Win32Form::Invalidate() {
+  OnUiThread([this] { InvalidateRect(dialog_, nullptr, TRUE); });
+}
+
+void Win32Form::RequestClose() {
+  // Posted, as a close request is: the frame's close question runs on the UI thread later.
+  PostMessageW(frame_, WM_CLOSE, 0, 0);
+}
+
+void Win32Form::SetFrameTitle(const std::string& utf8) {
+  OnUiThread([&] { SetWindowTextW(frame_, Wide(utf8).c_str()); });
+}
+
+void Win32Form::FitFrameToForm() {
+  OnUiThread([this] {
+    RECT form;
+    GetWindowRect(dialog_, &form);
+    RECT frame = {0, 0, form.right - form.left, form.bottom - form.top};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(frame_, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(frame_, GWL_EXSTYLE)));
+    SetWindowPos(frame_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(dialog_, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  });
+}
+
+}  // namespace orbek::ui
