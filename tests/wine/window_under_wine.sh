@@ -116,6 +116,21 @@ check "the close question has the German caption" has "$question" "window Waring
 check "and the German text" has "$question" "Still Running, You really want to exit?"
 check "the update went on after No" has "$work/german.out" "The close question answered No."
 
+echo "== No stick: the close box closes at once, and the package is removed"
+(cd "$work" && LC_ALL=C timeout 120 "$work/updater" >"$work/idle.out" 2>&1) &
+updater_pid=$!
+window=$(timeout 60 xdotool search --sync --name '^Orbek Updater$' | head -n 1)
+sleep 1  # drawn
+check "the package is extracted while the window is up" test -e "$install/amss.mbn"
+eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^WIDTH=')"
+xdotool mousemove --window "$window" $((WIDTH - frame_left - 10)) $((frame_top / 2 + 1)) click 1
+status=0
+wait "$updater_pid" || status=$?
+check "the program ends with status 0, without a question" test "$status" -eq 0
+check "ResetUSB.dll is deleted" test ! -e "$install/ResetUSB.dll"
+check "the images are deleted" test ! -e "$install/amss.mbn"
+check "the rest of the package stays" test -e "$install/NVApp.ini"
+
 if [[ $failures -ne 0 ]]; then
   for file in "$work"/texts.* "$WINEPREFIX"/sim.out; do echo "--- $file"; cat "$file"; done
   exit 1
