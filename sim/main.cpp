@@ -2,9 +2,12 @@
 //   orbek-stick-sim --root R [--report FILE] [--config FILE] [--fault SPEC]...
 //                   [--diag-service NAME] [--modem-service NAME]
 //   orbek-stick-sim --wine-prefix P [--wine-helper EXE] [the options above but --root]
+//   orbek-stick-sim --root R --sysfs [the options above]
 // Publishes its ports under R (R/dosdevices/comN, R/registry.reg); with a Wine prefix P as the
 // root, it also keeps P's registry in step through EXE (orbek-wine-registry.exe, default
-// $ORBEK_WINE_REGISTRY_HELPER) running under Wine. It prints
+// $ORBEK_WINE_REGISTRY_HELPER) running under Wine. With --sysfs it shows itself as Linux shows a
+// real stick instead: R/sys/bus/usb/devices and R/dev/ttyUSB<k> (no registry entries, no COM
+// links). It prints
 // "ready diag=COMn modem=COMm" once they are published and a line on every re-enumeration, and
 // runs until SIGINT or SIGTERM. ORBEK_TIME_SCALE speeds up its clock.
 #include <signal.h>
@@ -45,31 +48,32 @@ int Usage(const char* problem) {
                "usage: orbek-stick-sim --root R [--report FILE] [--config FILE] [--fault SPEC]...\n"
                "                       [--diag-service NAME] [--modem-service NAME]\n"
                "       orbek-stick-sim --wine-prefix P [--wine-helper EXE] [options but --root]\n"
+               "       orbek-stick-sim --root R --sysfs [options]\n"
                "faults: noreply:CODE[:N] error:CODE:ERR[:N] badcrc:CODE[:N] delay:CODE:MS[:N]\n"
                "        split:CODE[:N] merge:CODE[:N] unplug:CODE:NTH[:MS|never]\n",
                problem);
   return 2;
 }
 
-std::string Describe(const std::vector<PublishedPort>& ports) {
-  std::string text;
-  for (const PublishedPort& port : ports) {
-    text +=
-        (port.role == PortRole::Diagnostic ? " diag=COM" : " modem=COM") + std::to_string(port.com);
-  }
-  return text.empty() ? " none" : text;
-}
-
-// Prints the ports: "ready ..." the first time, "ports ..." on every change after.
+// Prints the ports: "ready ..." the first time, "ports ..." on every change after. Each port by
+// its COM number, or with a sysfs tree by its tty.
 class PortAnnouncer final : public PortListener {
  public:
+  explicit PortAnnouncer(const SysfsPublisher* ttys) : ttys_(ttys) {}
+
   void PortsChanged(const std::vector<PublishedPort>& ports) override {
-    std::printf("%s%s\n", announced_ ? "ports" : "ready", Describe(ports).c_str());
+    std::string text;
+    for (const PublishedPort& port : ports) {
+      text += port.role == PortRole::Diagnostic ? " diag=" : " modem=";
+      text += ttys_ != nullptr ? ttys_->TtyOf(port.id) : "COM" + std::to_string(port.com);
+    }
+    std::printf("%s%s\n", announced_ ? "ports" : "ready", text.empty() ? " none" : text.c_str());
     std::fflush(stdout);
     announced_ = true;
   }
 
  private:
+  const SysfsPublisher* ttys_;
   bool announced_ = false;
 };
 
@@ -95,8 +99,13 @@ int main(int argc, char** argv) {
   std::string wineHelper = helperFromEnvironment != nullptr ? helperFromEnvironment : "";
   RegistryNames names;
   std::vector<FaultRule> faults;
+  bool sysfs = false;
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
+    if (option == "--sysfs") {
+      sysfs = true;
+      continue;
+    }
     if (i + 1 >= argc)
       return Usage(("missing value after " + option).c_str());
     std::string value = argv[++i];
@@ -129,6 +138,8 @@ int main(int argc, char** argv) {
       return Usage("--root and --wine-prefix exclude each other: the prefix is the root");
     if (wineHelper.empty())
       return Usage("--wine-prefix needs --wine-helper or ORBEK_WINE_REGISTRY_HELPER");
+    if (sysfs)
+      return Usage("--sysfs and --wine-prefix exclude each other");
     root = winePrefix;
   }
   if (root.empty())
@@ -166,15 +177,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   RegistryPublisher registry(root, names);
+  PtyTransport ptys(stick, root, /*comLinks=*/!sysfs);  // the ports first, then their names
+  SysfsPublisher sysfsTree(root, stick, ptys);
+  PortListener& publisher = sysfs ? static_cast<PortListener&>(sysfsTree) : registry;
   if (!winePrefix.empty()) {
     registry.onWritten = [&wineRegistry](const std::string& text) {
       if (!wineRegistry.Apply(text))
         std::fprintf(stderr, "orbek-stick-sim: the Wine registry helper did not apply a change\n");
     };
   }
-  PtyTransport ptys(stick, root);  // links first, then the registry names them
-  PortAnnouncer announcer;
-  stick.AddListener(&registry);
+  PortAnnouncer announcer(sysfs ? &sysfsTree : nullptr);
+  stick.AddListener(&publisher);
   stick.AddListener(&announcer);
   ptys.Start();
   stick.Start();
@@ -190,9 +203,12 @@ int main(int argc, char** argv) {
   ptys.Stop();
   {
     std::lock_guard<std::recursive_mutex> hold(stick.Mutex());
-    stick.RemoveListener(&registry);
+    stick.RemoveListener(&publisher);
     stick.RemoveListener(&announcer);
-    registry.Withdraw();
+    if (sysfs)
+      sysfsTree.Withdraw();
+    else
+      registry.Withdraw();
   }
   wineRegistry.Stop();
   if (!WriteReport(reportPath, stick)) {

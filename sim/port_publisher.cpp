@@ -3,10 +3,17 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "platform/regedit_text.h"
+#include "sim/pty_transport.h"
+
+#ifndef ORBEK_USB_VENDOR_ID
+#define ORBEK_USB_VENDOR_ID 0x1234
+#endif
 
 namespace orbek::sim {
 namespace {
@@ -113,6 +120,92 @@ void RegistryPublisher::Write(const std::vector<PublishedPort>& ports, bool with
   std::filesystem::rename(temporary, path);
   if (onWritten)
     onWritten(text);
+}
+
+namespace {
+
+constexpr const char* kUsbDevice = "1-1";
+
+void WriteAttribute(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text << "\n";
+}
+
+std::string Hex4(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04x", value & 0xFFFFu);
+  return text;
+}
+
+}  // namespace
+
+SysfsPublisher::SysfsPublisher(std::string root, const Stick& stick, const PtyTransport& ptys)
+    : root_(std::move(root)), stick_(stick), ptys_(ptys) {
+  std::filesystem::create_directories(root_ + "/sys/bus/usb/devices");
+  std::filesystem::create_directories(root_ + "/dev");
+}
+
+std::string SysfsPublisher::TtyOf(uint64_t portId) const {
+  auto found = ttys_.find(portId);
+  return found != ttys_.end() ? "ttyUSB" + std::to_string(found->second - 1) : "";
+}
+
+void SysfsPublisher::Withdraw() {
+  PortsChanged({});
+}
+
+void SysfsPublisher::PortsChanged(const std::vector<PublishedPort>& ports) {
+  const std::filesystem::path devices = root_ + "/sys/bus/usb/devices";
+  const std::filesystem::path dev = root_ + "/dev";
+  std::error_code ignored;
+  // The device goes away with its interfaces and nodes (a re-enumeration is a new device).
+  for (const auto& [id, tty] : ttys_)
+    std::filesystem::remove(dev / TtyOf(id), ignored);
+  for (const auto& entry : std::filesystem::directory_iterator(devices, ignored)) {
+    const std::string name = entry.path().filename().string();
+    if (name == kUsbDevice || name.rfind(std::string(kUsbDevice) + ":", 0) == 0)
+      std::filesystem::remove_all(entry.path(), ignored);
+  }
+  std::map<uint64_t, int> kept;
+  for (const PublishedPort& port : ports) {
+    auto known = ttys_.find(port.id);
+    if (known != ttys_.end())
+      kept[port.id] = known->second;
+  }
+  ttys_ = std::move(kept);
+  if (ports.empty())
+    return;
+
+  const bool download = stick_.Mode() != StickMode::Firmware;
+  const std::filesystem::path device = devices / kUsbDevice;
+  std::filesystem::create_directories(device, ignored);
+  WriteAttribute(device / "idVendor", Hex4(ORBEK_USB_VENDOR_ID));
+  WriteAttribute(device / "idProduct", Hex4(download ? kDownloadProduct : kFirmwareProduct));
+  WriteAttribute(device / "busnum", "1");
+  WriteAttribute(device / "devnum", std::to_string(++devnum_));
+  for (const PublishedPort& port : ports) {
+    int& tty = ttys_[port.id];
+    if (tty == 0) {
+      std::set<int> used;
+      for (const auto& [id, taken] : ttys_) {
+        if (id != port.id)
+          used.insert(taken);
+      }
+      tty = 1;  // one higher than k: 0 is "none yet"
+      while (used.count(tty) != 0)
+        ++tty;
+    }
+    const std::string name = TtyOf(port.id);
+    const int number = port.role == PortRole::Diagnostic ? 0 : 1;
+    const std::filesystem::path interface =
+        devices / (std::string(kUsbDevice) + (number == 0 ? ":1.0" : ":1.1"));
+    std::filesystem::create_directories(interface / name, ignored);
+    WriteAttribute(interface / "bInterfaceNumber", number == 0 ? "00" : "01");
+    const std::string slave = ptys_.SlavePath(port.id);
+    std::filesystem::remove(dev / name, ignored);
+    if (!slave.empty())
+      std::filesystem::create_symlink(slave, dev / name, ignored);
+  }
 }
 
 }  // namespace orbek::sim

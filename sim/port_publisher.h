@@ -3,7 +3,9 @@
 // replaced atomically on every change, and (with the pty transport) ROOT/dosdevices/comN links.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "sim/stick.h"
@@ -29,6 +31,32 @@ class RegistryPublisher final : public PortListener {
 
   std::string root_;
   RegistryNames names_;
+};
+
+// The stick as Linux shows a real one: ROOT/sys/bus/usb/devices/1-1 (idVendor, idProduct,
+// devnum, busnum) with an interface directory per port (bInterfaceNumber, a ttyUSB<k> child),
+// and ROOT/dev/ttyUSB<k> linked to the port's pty. A re-enumeration removes the device and
+// makes it anew with the next device number; the download-mode stick has a product id of its own
+// and only its diagnostic interface. Each tty takes the lowest free number, as the kernel gives.
+class PtyTransport;
+class SysfsPublisher final : public PortListener {
+ public:
+  static constexpr uint16_t kFirmwareProduct = 0x5678;
+  static constexpr uint16_t kDownloadProduct = 0x9008;
+
+  SysfsPublisher(std::string root, const Stick& stick, const PtyTransport& ptys);
+  void PortsChanged(const std::vector<PublishedPort>& ports) override;
+  // Removes the device and its nodes.
+  void Withdraw();
+  // The tty a published port has ("ttyUSB0"); "" for one it does not know.
+  std::string TtyOf(uint64_t portId) const;
+
+ private:
+  std::string root_;
+  const Stick& stick_;
+  const PtyTransport& ptys_;
+  int devnum_ = 1;
+  std::map<uint64_t, int> ttys_;  // port id → k of ttyUSB<k>
 };
 
 // The device instance id the driver service lists for a port.

@@ -14,8 +14,10 @@
 
 namespace orbek::sim {
 
-PtyTransport::PtyTransport(Stick& stick, std::string root) : stick_(stick), root_(std::move(root)) {
-  std::filesystem::create_directories(root_ + "/dosdevices");
+PtyTransport::PtyTransport(Stick& stick, std::string root, bool comLinks)
+    : stick_(stick), root_(std::move(root)), comLinks_(comLinks) {
+  if (comLinks_)
+    std::filesystem::create_directories(root_ + "/dosdevices");
   stick_.AddListener(this);
 }
 
@@ -55,19 +57,32 @@ bool PtyTransport::Open(const PublishedPort& port, Pty& pty) {
 
   pty.port = port;
   pty.master = master;
-  pty.link = root_ + "/dosdevices/com" + std::to_string(port.com);
-  std::error_code ignored;
-  std::filesystem::remove(pty.link, ignored);
-  std::filesystem::create_symlink(ptsname(master), pty.link, ignored);
+  pty.slave = ptsname(master);
+  if (comLinks_) {
+    pty.link = root_ + "/dosdevices/com" + std::to_string(port.com);
+    std::error_code ignored;
+    std::filesystem::remove(pty.link, ignored);
+    std::filesystem::create_symlink(pty.slave, pty.link, ignored);
+  }
   return true;
+}
+
+std::string PtyTransport::SlavePath(uint64_t portId) const {
+  for (const Pty& pty : ptys_) {
+    if (pty.port.id == portId && pty.master >= 0)
+      return pty.slave;
+  }
+  return {};
 }
 
 void PtyTransport::Close(Pty& pty) {
   if (pty.master >= 0)
     close(pty.master);
   pty.master = -1;
-  std::error_code ignored;
-  std::filesystem::remove(pty.link, ignored);
+  if (!pty.link.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(pty.link, ignored);
+  }
 }
 
 void PtyTransport::CloseAll() {

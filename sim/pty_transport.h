@@ -1,6 +1,7 @@
 // The simulated stick's ports as pseudo-terminals: one pty pair per port, the stick on the
-// master side, the slave raw 8N1 and linked as ROOT/dosdevices/comN. A port that goes away
-// closes its master (the host's reads and writes fail) and removes its link.
+// master side, the slave raw 8N1 and linked as ROOT/dosdevices/comN (unless another publisher
+// names the slaves). A port that goes away closes its master (the host's reads and writes fail)
+// and removes its link.
 #pragma once
 
 #include <atomic>
@@ -14,7 +15,7 @@ namespace orbek::sim {
 
 class PtyTransport final : public PortListener {
  public:
-  PtyTransport(Stick& stick, std::string root);
+  PtyTransport(Stick& stick, std::string root, bool comLinks = true);
   ~PtyTransport() override;
   PtyTransport(const PtyTransport&) = delete;
   PtyTransport& operator=(const PtyTransport&) = delete;
@@ -25,12 +26,15 @@ class PtyTransport final : public PortListener {
   void Stop();
 
   void PortsChanged(const std::vector<PublishedPort>& ports) override;
+  // The slave device of a port that is open ("" when there is none); with the stick's mutex held.
+  std::string SlavePath(uint64_t portId) const;
 
  private:
   struct Pty {
     PublishedPort port;
     int master = -1;
     std::string link;
+    std::string slave;
     std::vector<uint8_t> pendingOut;  // what the master could not take yet
   };
 
@@ -41,6 +45,7 @@ class PtyTransport final : public PortListener {
 
   Stick& stick_;
   std::string root_;
+  bool comLinks_;
   std::vector<Pty> ptys_;  // guarded by the stick's mutex
   std::atomic<bool> running_{false};
   std::thread thread_;

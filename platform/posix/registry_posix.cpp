@@ -1,14 +1,19 @@
 // The registry on posix: a regedit export at $ORBEK_ROOT/registry.reg, read again whenever the
-// file changes (the simulated stick replaces it atomically on every plug and unplug).
+// file changes (the simulated stick replaces it atomically on every plug and unplug), merged
+// with the driver entries that the USB serial ports in sysfs imply (a real stick on Linux).
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/paths.h"
+#include "platform/posix/sysfs_ports.h"
 #include "platform/regedit_text.h"
 #include "platform/registry.h"
 
@@ -18,6 +23,35 @@ namespace {
 constexpr const char* kLocalMachine = "HKEY_LOCAL_MACHINE\\";
 // Far more than a registry export of driver entries ever holds.
 constexpr size_t kMaxExportBytes = 16 * 1024 * 1024;
+// One sysfs scan serves the lookups of one search pass.
+constexpr long long kSysfsFreshMs = 50;
+
+std::string EnvironmentOr(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+std::string SysfsRoot() {
+  return EnvironmentOr("ORBEK_SYSFS_ROOT", "/sys");
+}
+std::string DevRoot() {
+  return EnvironmentOr("ORBEK_DEV_ROOT", "/dev");
+}
+
+long long MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+bool SamePorts(const std::vector<SysfsPort>& a, const std::vector<SysfsPort>& b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].instanceId != b[i].instanceId || a[i].tty != b[i].tty || a[i].order != b[i].order)
+      return false;
+  }
+  return true;
+}
 
 struct FileIdentity {
   std::string path;
@@ -87,21 +121,40 @@ class RegistryFileCache {
 
  private:
   void Refresh() {
+    bool changed = false;
     FileIdentity now = CurrentIdentity();
-    if (loaded_ && now == identity_)
-      return;
-    identity_ = now;
+    if (!loaded_ || !(now == identity_)) {
+      identity_ = now;
+      fileKeys_.clear();
+      std::string bytes;
+      if (ReadExport(now.path, bytes))
+        fileKeys_ = ParseRegedit(RegeditBytesToUtf8(bytes));
+      changed = true;
+    }
+    const long long time = MonotonicMs();
+    if (!loaded_ || time - sysfsScanned_ >= kSysfsFreshMs) {
+      sysfsScanned_ = time;
+      std::vector<SysfsPort> ports = ScanSysfsPorts(SysfsRoot(), BuiltSysfsPortRules());
+      if (!loaded_ || !SamePorts(ports, sysfsPorts_)) {
+        sysfsPorts_ = std::move(ports);
+        KeepComLinks(sysfsPorts_, OrbekRoot(), DevRoot());
+        changed = true;
+      }
+    }
     loaded_ = true;
-    keys_.clear();
-    std::string bytes;
-    if (ReadExport(now.path, bytes))
-      keys_ = ParseRegedit(RegeditBytesToUtf8(bytes));
+    if (changed) {
+      keys_ = fileKeys_;
+      AddSysfsEntries(sysfsPorts_, BuiltSysfsPortRules(), keys_);
+    }
   }
 
   std::mutex mutex_;
   bool loaded_ = false;
   FileIdentity identity_;
-  RegeditKeys keys_;
+  RegeditKeys fileKeys_;
+  long long sysfsScanned_ = 0;
+  std::vector<SysfsPort> sysfsPorts_;
+  RegeditKeys keys_;  // the file's, then sysfs's
 };
 
 RegistryFileCache& Cache() {
@@ -140,16 +193,35 @@ class ExportedKey final : public RegistryKey {
 struct RegistryWatch::State {
   bool first = true;
   FileIdentity seen;
+  // Device nodes coming and going (a tty of a stick plugged in or pulled out).
+  int devices = -1;
 };
 
-RegistryWatch::RegistryWatch() : state_(std::make_unique<State>()) {}
-RegistryWatch::~RegistryWatch() = default;
+RegistryWatch::RegistryWatch() : state_(std::make_unique<State>()) {
+  state_->devices = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (state_->devices >= 0 &&
+      inotify_add_watch(state_->devices, DevRoot().c_str(),
+                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB) < 0) {
+    close(state_->devices);
+    state_->devices = -1;
+  }
+}
+
+RegistryWatch::~RegistryWatch() {
+  if (state_->devices >= 0)
+    close(state_->devices);
+}
 
 bool RegistryWatch::Changed() {
   FileIdentity now = CurrentIdentity();
   bool changed = state_->first || !(now == state_->seen);
   state_->first = false;
   state_->seen = now;
+  if (state_->devices >= 0) {
+    alignas(inotify_event) char events[4096];
+    while (read(state_->devices, events, sizeof events) > 0)
+      changed = true;
+  }
   return changed;
 }
 
