@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace orbek::platform {
 
@@ -57,5 +58,18 @@ SerialBus* InstallSerialBus(SerialBus* bus);
 
 // Opens COM port `comNumber` on the bus in force.
 std::unique_ptr<SerialChannel> OpenSerialChannel(int comNumber, const SerialSettings& settings);
+
+// Why the last open of a COM port on the calling thread failed when the device is there but
+// cannot be had: no permission, or another program holds it. Kind None after a successful open
+// or when the port simply does not exist.
+struct SerialOpenProblem {
+  enum class Kind { None, NoPermission, InUse };
+  Kind kind = Kind::None;
+  std::string device;  // the device node, such as /dev/ttyUSB0
+  std::string group;   // the node's group (NoPermission)
+};
+SerialOpenProblem LastSerialOpenProblem();
+// For the backends: records the problem of the open in progress.
+void NoteSerialOpenProblem(SerialOpenProblem problem);
 
 }  // namespace orbek::platform

@@ -2,6 +2,7 @@
 
 #include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
+#include "platform/serial_channel.h"
 #include "platform/text_format.h"
 #include "ports/port_scanner.h"
 
@@ -76,9 +77,29 @@ bool FindLinePorts(const LineHandle& line, PortScanner& scanner) {
   return ports.found;
 }
 
+// The text for a port that is there but cannot be opened; "" when the last open of the
+// calling thread had no such problem.
+std::string OpenProblemText(const LineHandle& line) {
+  const platform::SerialOpenProblem problem = platform::LastSerialOpenProblem();
+  const char* device = problem.device.c_str();
+  switch (problem.kind) {
+    case platform::SerialOpenProblem::Kind::NoPermission: {
+      const char* group = problem.group.empty() ? "dialout" : problem.group.c_str();
+      return Format(line.Text(kNoPermissionText, kNoPermissionTextGerman), device, group,
+                              group);
+    }
+    case platform::SerialOpenProblem::Kind::InUse:
+      return Format(line.Text(kPortInUseText, kPortInUseTextGerman), device);
+    case platform::SerialOpenProblem::Kind::None:
+      break;
+  }
+  return {};
+}
+
 void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& line) {
   LineSession& session = line.session();
   PortScanner scanner;
+  std::string shownProblem;
 
   line.SetStatus(line.Text(kSearchingText, kSearchingTextGerman), true);
   ReopenPort(session, LinePort::Diagnostic);
@@ -115,6 +136,19 @@ void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& lin
         session.stickState = kStickSilent;
       }
     }
+    // A port that is found but cannot be opened says why, once, instead of searching silently.
+    const std::string problem =
+        session.stickState == kStickSilent ? OpenProblemText(line) : std::string();
+    if (!problem.empty()) {
+      if (problem != shownProblem)
+        line.SetStatus(problem, true);
+      shownProblem = problem;
+      line.ShowPort();
+      if (!thread.SleepMs(pause))
+        return;
+      continue;
+    }
+    shownProblem.clear();
     ShowLineVersions(line);
     line.ShowPort();
     if (!thread.SleepMs(pause))

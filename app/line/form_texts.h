@@ -29,6 +29,18 @@ const ControlColour* ColourOf(int controlId);
 // Texts the port search shows.
 inline constexpr const char* kSearchingText = "Searching communication ports...";
 inline constexpr const char* kSearchingTextGerman = "Gerät wird gesucht...";
+// A port that is there but cannot be opened (Linux): the device, then the group it belongs to.
+inline constexpr const char* kNoPermissionText =
+    "No permission to open %s: add your user to the group %s (sudo usermod -aG %s $USER), log in "
+    "again and reinsert the stick.";
+inline constexpr const char* kNoPermissionTextGerman =
+    "Keine Berechtigung für %s: Benutzer zur Gruppe %s hinzufügen (sudo usermod -aG %s $USER), "
+    "neu anmelden und den Stick neu einstecken.";
+inline constexpr const char* kPortInUseText =
+    "%s is in use by another program (ModemManager or brltty?): stop it and reinsert the stick.";
+inline constexpr const char* kPortInUseTextGerman =
+    "%s wird von einem anderen Programm verwendet (ModemManager oder brltty?): beenden Sie es und "
+    "stecken Sie den Stick neu ein.";
 inline constexpr const char* kReadyText = "Ready to start update.";
 inline constexpr const char* kReadyTextGerman =
     "Fertig, bitte UPDATE drücken um den Prozess zu starten";

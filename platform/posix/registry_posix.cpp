@@ -132,9 +132,11 @@ class RegistryFileCache {
       changed = true;
     }
     const long long time = MonotonicMs();
-    if (!loaded_ || time - sysfsScanned_ >= kSysfsFreshMs) {
+    const std::string sysfsRoot = SysfsRoot();
+    if (!loaded_ || time - sysfsScanned_ >= kSysfsFreshMs || sysfsRoot != sysfsRoot_) {
       sysfsScanned_ = time;
-      std::vector<SysfsPort> ports = ScanSysfsPorts(SysfsRoot(), BuiltSysfsPortRules());
+      sysfsRoot_ = sysfsRoot;
+      std::vector<SysfsPort> ports = ScanSysfsPorts(sysfsRoot, BuiltSysfsPortRules());
       if (!loaded_ || !SamePorts(ports, sysfsPorts_)) {
         sysfsPorts_ = std::move(ports);
         KeepComLinks(sysfsPorts_, OrbekRoot(), DevRoot());
@@ -153,6 +155,7 @@ class RegistryFileCache {
   FileIdentity identity_;
   RegeditKeys fileKeys_;
   long long sysfsScanned_ = 0;
+  std::string sysfsRoot_;
   std::vector<SysfsPort> sysfsPorts_;
   RegeditKeys keys_;  // the file's, then sysfs's
 };

@@ -2,13 +2,17 @@
 // simulated stick's pseudo-terminal), driven raw 8N1 and non-blocking.
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -54,7 +58,10 @@ bool CharacterSizeFor(int32_t dataBits, tcflag_t& size) {
 class PosixSerialChannel final : public SerialChannel {
  public:
   explicit PosixSerialChannel(int fd) : fd_(fd) {}
-  ~PosixSerialChannel() override { close(fd_); }
+  ~PosixSerialChannel() override {
+    ioctl(fd_, TIOCNXCL);  // a pty keeps the mode past the close: the next open is the updater's
+    close(fd_);
+  }
   PosixSerialChannel(const PosixSerialChannel&) = delete;
   PosixSerialChannel& operator=(const PosixSerialChannel&) = delete;
 
@@ -106,6 +113,34 @@ class PosixSerialChannel final : public SerialChannel {
   int fd_;
 };
 
+// An open that failed because the device is there but cannot be had: named by the node the
+// COM link points at, with the node's group when permission is missing.
+void NoteProblem(const std::string& comPath, int error) {
+  SerialOpenProblem problem;
+  if (error == EACCES || error == EPERM)
+    problem.kind = SerialOpenProblem::Kind::NoPermission;
+  else if (error == EBUSY)
+    problem.kind = SerialOpenProblem::Kind::InUse;
+  else
+    return;
+  char target[4096];
+  const ssize_t length = readlink(comPath.c_str(), target, sizeof target - 1);
+  problem.device = length > 0 ? std::string(target, static_cast<size_t>(length)) : comPath;
+  struct stat node {};
+  if (stat(comPath.c_str(), &node) == 0) {
+    group buffer{};
+    group* found = nullptr;
+    std::vector<char> names(4096);
+    if (getgrgid_r(node.st_gid, &buffer, names.data(), names.size(), &found) == 0 &&
+        found != nullptr) {
+      problem.group = found->gr_name;
+    } else {
+      problem.group = std::to_string(node.st_gid);
+    }
+  }
+  NoteSerialOpenProblem(std::move(problem));
+}
+
 class PosixSerialBus final : public SerialBus {
  public:
   std::unique_ptr<SerialChannel> Open(int comNumber, const SerialSettings& settings) override {
@@ -117,13 +152,19 @@ class PosixSerialBus final : public SerialBus {
     }
     std::string path = ComDevicePath(comNumber);
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+      NoteProblem(path, errno);
       return nullptr;
+    }
     auto channel = std::make_unique<PosixSerialChannel>(fd);
     // A COM port is opened without sharing; the advisory lock gives other updaters the same
-    // refusal on posix.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    // refusal on posix, and the tty's exclusive mode keeps other programs (a modem manager
+    // probing new ports) out while the updater holds it.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      NoteProblem(path, EBUSY);
       return nullptr;
+    }
+    ioctl(fd, TIOCEXCL);
     termios mode{};
     if (tcgetattr(fd, &mode) != 0)
       return nullptr;

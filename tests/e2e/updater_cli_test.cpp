@@ -1,7 +1,9 @@
 // The updater program for terminals, orbek-updater-cli, against the real orbek-stick-sim, both
 // on a private machine root and a fast clock.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -65,13 +67,9 @@ class UpdaterProgram : public ::testing::Test {
   std::unique_ptr<testing::SimulatorProcess> stick;
 };
 
-TEST_F(UpdaterProgram, WholeUpdateOfTheSimulatedStick) {
-  StartStick();
-  auto updater = StartUpdater({"--start", "--yes", "--once"});
-  EXPECT_EQ(updater->Wait(kUpdateRealMs), 0) << updater->Output();
-  EXPECT_NE(updater->Output().find("The update was successful."), std::string::npos);
-  const json report = StopStick();
-
+// What a whole update leaves: every image on the stick as in the package, the NV items back,
+// and only the flash programmer's files, the NV list, the script and the library installed.
+void ExpectWholeUpdate(const json& report, const fs::path& install) {
   const fs::path made = ORBEK_PACKAGE_FILE_DIR;
   const std::pair<const char*, const char*> images[] = {{"qcsblhd", "qcsblhd_cfgdata.mbn"},
                                                         {"qcsbl", "qcsbl.mbn"},
@@ -99,6 +97,59 @@ TEST_F(UpdaterProgram, WholeUpdateOfTheSimulatedStick) {
   EXPECT_GT(restored, 600u);
   EXPECT_EQ(FilesIn(install), (std::set<std::string>{"nandprghd.mbn", "nandprgcombined.mbn",
                                                      "NVApp.ini", "killsvr.bat", "ResetUSB.dll"}));
+}
+
+TEST_F(UpdaterProgram, WholeUpdateOfTheSimulatedStick) {
+  StartStick();
+  auto updater = StartUpdater({"--start", "--yes", "--once"});
+  EXPECT_EQ(updater->Wait(kUpdateRealMs), 0) << updater->Output();
+  EXPECT_NE(updater->Output().find("The update was successful."), std::string::npos);
+  ExpectWholeUpdate(StopStick(), install);
+}
+
+// A stick that shows itself only as Linux shows a real one: USB devices in sysfs and tty nodes,
+// no registry entries and no COM links. The updater finds it through every re-enumeration.
+TEST_F(UpdaterProgram, WholeUpdateWithThePortsFoundInSysfs) {
+  StartStick({"--sysfs"});
+  const std::map<std::string, std::string> linux = {{"ORBEK_SYSFS_ROOT", root.Path() + "/sys"},
+                                                    {"ORBEK_DEV_ROOT", root.Path() + "/dev"}};
+  auto updater = StartUpdater({"--start", "--yes", "--once"}, linux);
+  EXPECT_EQ(updater->Wait(kUpdateRealMs), 0) << updater->Output();
+  EXPECT_NE(updater->Output().find("Port information: COM34"), std::string::npos);
+  const json report = StopStick();
+  EXPECT_FALSE(fs::exists(fs::path(root.Path()) / "registry.reg"));
+  EXPECT_GE(report["modes"].size(), 6u);  // firmware, reset, download, flash programmer, back
+  ExpectWholeUpdate(report, install);
+}
+
+// A port node the user may not open: the status line names it and the group it belongs to,
+// instead of searching silently. (As root, the updater runs as nobody: root opens anything.)
+TEST_F(UpdaterProgram, PortWithoutPermissionIsNamedWithItsGroup) {
+  StartStick({"--sysfs"});
+  const fs::path node = fs::path(root.Path()) / "dev/ttyUSB0";
+  std::string group = "root";
+  std::vector<std::string> args;
+  std::string program = ORBEK_UPDATER_CLI;
+  if (geteuid() == 0) {
+    fs::permissions(root.Path(), fs::perms::all);
+    args = {"--reuid=65534", "--regid=65534", "--clear-groups", program};
+    program = "/usr/bin/setpriv";
+  } else {
+    fs::permissions(fs::read_symlink(node), fs::perms::none);
+    group = getgrgid(getegid())->gr_name;
+  }
+  std::map<std::string, std::string> environment = {{"ORBEK_ROOT", root.Path()},
+                                                    {"ORBEK_SYSFS_ROOT", root.Path() + "/sys"},
+                                                    {"ORBEK_DEV_ROOT", root.Path() + "/dev"},
+                                                    {"ORBEK_TIME_SCALE", "20"},
+                                                    {"LC_ALL", "C"}};
+  testing::ProgramProcess updater(program, args, environment, root.Path());
+  const std::string expected =
+      "No permission to open " + node.string() + ": add your user to the group " + group;
+  EXPECT_TRUE(updater.WaitForOutput(expected, 30000)) << updater.Output();
+  updater.Signal(SIGKILL);
+  updater.Wait(5000);
+  StopStick();
 }
 
 TEST_F(UpdaterProgram, SecondInstanceLeavesTheFirstAlone) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/posix/sysfs_ports.h"
 #include "tests/support/file_contents.h"
 
 extern char** environ;
@@ -61,9 +62,14 @@ SimulatorProcess::~SimulatorProcess() {
 int SimulatorProcess::WaitReady(int realMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
   while (output_ >= 0 && std::chrono::steady_clock::now() < deadline) {
-    const size_t ready = buffered_.find("ready diag=COM");
-    if (ready != std::string::npos && buffered_.find('\n', ready) != std::string::npos)
-      return std::atoi(buffered_.c_str() + ready + 14);
+    const size_t ready = buffered_.find("ready diag=");
+    if (ready != std::string::npos && buffered_.find('\n', ready) != std::string::npos) {
+      const std::string port =
+          buffered_.substr(ready + 11, buffered_.find_first_of(" \n", ready + 11) - ready - 11);
+      // A COM number, or (with a sysfs tree) a tty that the updater maps to one.
+      return port.rfind("COM", 0) == 0 ? std::atoi(port.c_str() + 3)
+                                       : platform::ComNumberOfTty(port);
+    }
     pollfd waiting{output_, POLLIN, 0};
     if (poll(&waiting, 1, 100) <= 0)
       continue;

@@ -21,7 +21,7 @@ class SimulatorProcess {
   SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
   // Reads the program's output until it announces its ports (up to `realMs`); the diagnostic
-  // port's COM number, or 0.
+  // port's COM number (for a sysfs tree, the one the updater gives its tty), or 0.
   int WaitReady(int realMs = 20000);
   // SIGUSR1: the stick pulled out and plugged back in.
   void Replug();

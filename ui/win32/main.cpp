@@ -1,7 +1,10 @@
 // orbek-updater.exe: the updater's window on Windows. The frame (title, icon 128, no menu, no
 // sizing border) holds the form, dialog 101; the program takes no options of its own.
-#include <commctrl.h>
+// clang-format off
+// The common controls' header needs the Windows header before it.
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include <cstdio>
 #include <cstdlib>
