@@ -119,6 +119,12 @@ class RegistryFileCache {
     return true;
   }
 
+  // The next lookup scans sysfs again (a device node came or went).
+  void ForgetSysfs() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    sysfsRoot_.clear();
+  }
+
  private:
   void Refresh() {
     bool changed = false;
@@ -222,8 +228,12 @@ bool RegistryWatch::Changed() {
   state_->seen = now;
   if (state_->devices >= 0) {
     alignas(inotify_event) char events[4096];
+    bool nodes = false;
     while (read(state_->devices, events, sizeof events) > 0)
-      changed = true;
+      nodes = true;
+    if (nodes)
+      Cache().ForgetSysfs();
+    changed = changed || nodes;
   }
   return changed;
 }

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The Linux build installed like a Linux program: `cmake --install` puts the programs, the
+# re-plug library, the udev rule, the desktop entry and its icon in their places; `cpack -G DEB`
+# makes a Debian package that declares what the programs need; and the window of the installed
+# package starts as the desktop entry says (found by its title on a private Xvfb display).
+#   tests/install/install_and_package.sh BUILD_DIR     (a default build)
+set -euo pipefail
+build=$(cd "${1:?usage: install_and_package.sh BUILD_DIR}" && pwd)
+work=$(mktemp -d /tmp/orbek-install-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+  if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
+}
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+for file in bin/orbek-updater bin/orbek-updater-cli lib/orbek-updater/ResetUSB.dll \
+  lib/udev/rules.d/60-orbek-updater.rules share/applications/orbek-updater.desktop \
+  share/icons/hicolor/48x48/apps/orbek-updater.png; do
+  check "cmake --install puts $file" test -s "$work/prefix/$file"
+done
+rule="$work/prefix/lib/udev/rules.d/60-orbek-updater.rules"
+check "the udev rule keeps ModemManager away" grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$rule"
+check "and gives the ports to dialout" grep -q 'SUBSYSTEM=="tty", ATTRS{idVendor}=="[0-9a-f]\{4\}", GROUP="dialout"' "$rule"
+
+(cd "$work" && cpack -G DEB -B "$work/package" --config "$build/CPackConfig.cmake" >/dev/null 2>&1)
+deb=$(ls "$work"/package/orbek-updater_*.deb)
+control=$(dpkg-deb -f "$deb")
+check "the package is orbek-updater" grep -qx "Package: orbek-updater" <<<"$control"
+for needed in libqt6widgets6 libstdc++6 libc6 qt6-qpa-plugins udev; do
+  check "it depends on $needed" grep -q "^Depends:.*$needed" <<<"$control"
+done
+dpkg-deb -x "$deb" "$work/root"
+desktop="$work/root/usr/share/applications/orbek-updater.desktop"
+program=$(sed -n 's/^Exec=//p' "$desktop")
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+check "the desktop entry runs a program of the package" test -x "$work/root/usr/bin/$program"
+check "and shows its icon" test -s "$work/root/usr/share/icons/hicolor/48x48/apps/$icon.png"
+check "it is an application in the menu" grep -qx "Type=Application" "$desktop"
+
+# The packaged window starts and shows itself.
+mkdir -p "$work/home" && mkdir -m 700 "$work/runtime"
+status=0
+HOME="$work/home" ORBEK_ROOT="$work/home/orbek" XDG_RUNTIME_DIR="$work/runtime" timeout 120 \
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    "$1" & pid=$!
+    window=$(timeout 60 xdotool search --sync --name "^Orbek Updater$" | head -n 1)
+    kill "$pid"; wait "$pid" 2>/dev/null
+    [[ -n $window ]]' _ "$work/root/usr/bin/$program" || status=$?
+check "the installed window comes up" test "$status" -eq 0
+
+[[ $failures -eq 0 ]] || exit 1
+echo "Installed and packaged: all checks passed"
