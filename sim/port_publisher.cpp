@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>

@@ -85,8 +85,7 @@ std::string OpenProblemText(const LineHandle& line) {
   switch (problem.kind) {
     case platform::SerialOpenProblem::Kind::NoPermission: {
       const char* group = problem.group.empty() ? "dialout" : problem.group.c_str();
-      return Format(line.Text(kNoPermissionText, kNoPermissionTextGerman), device, group,
-                              group);
+      return Format(line.Text(kNoPermissionText, kNoPermissionTextGerman), device, group, group);
     }
     case platform::SerialOpenProblem::Kind::InUse:
       return Format(line.Text(kPortInUseText, kPortInUseTextGerman), device);
