@@ -61,7 +61,9 @@ std::unique_ptr<SerialChannel> OpenSerialChannel(int comNumber, const SerialSett
 
 // Why the last open of a COM port on the calling thread failed when the device is there but
 // cannot be had: no permission, or another program holds it. Kind None after a successful open
-// or when the port simply does not exist.
+// or when the port simply does not exist. The Linux backend notes these; on Windows the search
+// stays silent about them, as the product always has (a held COM port there is the user's own
+// program, not a system service).
 struct SerialOpenProblem {
   enum class Kind { None, NoPermission, InUse };
   Kind kind = Kind::None;
