@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "platform/byte_order.h"
 
@@ -47,6 +48,16 @@ constexpr uint32_t kMaxImageSize = 64 * 1024 * 1024;
 constexpr char kHostMagic[] = "QCOM fast download protocol host";
 constexpr char kTargetMagic[] = "QCOM fast download protocol targ";
 
+constexpr uint32_t kErrorIncompatibleFeatures = 17;
+constexpr uint8_t kStreamNopPayload = 0x11;
+
+// A known command whose fixed bytes are wrong: listed, and refused with `reply`.
+Bytes BadRequest(StickState& state, const char* mode, const Bytes& request, const char* why,
+                 Bytes reply) {
+  state.badRequests.push_back({mode, request, why});
+  return reply;
+}
+
 Bytes Write32(StickState& state, const Bytes& packet) {
   if (packet.size() < 7)
     return DmssNak(kNakTooShort);
@@ -77,15 +88,25 @@ Bytes HelloReply() {
   const std::string flashId = "NAND 128MiB";
   reply.push_back(static_cast<uint8_t>(flashId.size()));
   reply.insert(reply.end(), flashId.begin(), flashId.end());
-  AppendLe16(reply, 1);     // window size
-  AppendLe16(reply, 1024);  // sectors
-  reply.push_back(3);       // feature bits
+  AppendLe16(reply, 1);  // window size
+  // The sector count, then that many sector sizes.
+  const uint32_t sectors[] = {0x20000, 0x20000, 0x20000, 0x20000};
+  AppendLe16(reply, static_cast<uint16_t>(std::size(sectors)));
+  for (uint32_t size : sectors)
+    AppendLe32(reply, size);
+  reply.push_back(3);  // feature bits
   return reply;
 }
 
 Bytes OpenImage(StickState& state, const Bytes& packet) {
   if (packet.size() < 2)
     return StreamingError(kErrorEndOfPacket);
+  const uint8_t type = packet[1];
+  const bool carriesHeader = type == 4 || type == 5 || type == 10;
+  if (!carriesHeader && packet.size() != 2) {
+    return BadRequest(state, "streaming", packet, "open of an image type without header, with data",
+                      StreamingError(kErrorEndOfPacket));
+  }
   // An image still open is dropped: the host opens again when it did not see the answer.
   state.openImage =
       StickState::OpenImage{ImageName(packet[1]), Bytes(packet.begin() + 2, packet.end()), {}};
@@ -146,6 +167,7 @@ Bytes CloseImage(const StickConfig& config, StickState& state) {
     return StreamingError(kErrorCloseFailed);
   if (state.openImage->name == "efs" && config.efsWipesNv)
     LoseNvItems(state);
+  state.openImage->data.shrink_to_fit();  // the image as written, not the buffer it grew in
   state.flash[state.openImage->name] = std::move(state.openImage->data);
   state.imageHeaders[state.openImage->name] = std::move(state.openImage->header);
   state.openImage.reset();
@@ -189,6 +211,10 @@ Bytes StreamingError(uint32_t code) {
 
 std::optional<Bytes> DmssBootLoader::Handle(Stick& stick, const Bytes& packet) {
   StickState& state = stick.State();
+  if ((packet[0] == kNop || packet[0] == kParameterRequest || packet[0] == kReset) &&
+      packet.size() != 1) {
+    return BadRequest(state, "dmss", packet, "request with payload", DmssNak(kNakBadLength));
+  }
   switch (packet[0]) {
     case kNop:
       return Bytes{kAck};
@@ -200,9 +226,13 @@ std::optional<Bytes> DmssBootLoader::Handle(Stick& stick, const Bytes& packet) {
       return Write32(state, packet);
     case kGo: {
       if (packet.size() != 5)
-        return DmssNak(kNakBadLength);
-      const uint32_t address = Be32(packet, 1);
-      if (address != kRamBase || state.ram.empty())
+        return BadRequest(state, "dmss", packet, "go of another length than 5",
+                          DmssNak(kNakBadLength));
+      const uint32_t address = Be32(packet, 1);  // segment 0x0080, offset 0x0000
+      if (address != kRamBase)
+        return BadRequest(state, "dmss", packet, "go not to 0x0080:0x0000",
+                          DmssNak(kNakBadAddress));
+      if (state.ram.empty())
         return DmssNak(kNakBadAddress);
       state.programmerImage = state.ram;
       stick.SetMode(StickMode::StreamingDownload);  // the programmer answers on the same port
@@ -221,16 +251,28 @@ std::optional<Bytes> FlashProgrammer::Handle(Stick& stick, const Bytes& packet) 
   switch (packet[0]) {
     case kHello:
       if (packet.size() != 36 || std::memcmp(packet.data() + 1, kHostMagic, 32) != 0) {
-        return StreamingError(kErrorInvalidCommand);
+        return BadRequest(state, "streaming", packet, "hello without the host's magic",
+                          StreamingError(kErrorInvalidCommand));
+      }
+      if (packet[33] != 2 || packet[34] != 2 || packet[35] != 3) {
+        return BadRequest(state, "streaming", packet,
+                          "hello not version 2, compatible 2, features 3",
+                          StreamingError(kErrorIncompatibleFeatures));
       }
       return HelloReply();
     case kSecurityMode:
-      if (packet.size() != 2)
-        return StreamingError(kErrorEndOfPacket);
+      if (packet.size() != 2 || packet[1] != 1) {
+        return BadRequest(state, "streaming", packet, "security mode other than 17 01",
+                          StreamingError(kErrorEndOfPacket));
+      }
       return Bytes{static_cast<uint8_t>(kSecurityMode + 1)};
     case kPartitionTable:
       if (packet.size() < 2)
         return StreamingError(kErrorEndOfPacket);
+      if (packet[1] != 1) {
+        return BadRequest(state, "streaming", packet, "partition table without override 1",
+                          StreamingError(kErrorInvalidCommand));
+      }
       state.partitionTable.assign(packet.begin() + 2, packet.end());
       return Bytes{static_cast<uint8_t>(kPartitionTable + 1), 0x00};
     case kOpenMultiImage:
@@ -238,13 +280,25 @@ std::optional<Bytes> FlashProgrammer::Handle(Stick& stick, const Bytes& packet) 
     case kStreamWrite:
       return StreamWrite(state, packet);
     case kClose:
+      if (packet.size() != 1) {
+        return BadRequest(state, "streaming", packet, "close with payload",
+                          StreamingError(kErrorEndOfPacket));
+      }
       return CloseImage(stick.Config(), state);
     case kStreamNop: {
+      if (packet.size() != 2 || packet[1] != kStreamNopPayload) {
+        return BadRequest(state, "streaming", packet, "no-op other than 09 11",
+                          StreamingError(kErrorEndOfPacket));
+      }
       Bytes reply = packet;
       reply[0] = static_cast<uint8_t>(kStreamNop + 1);
       return reply;
     }
     case kStreamReset:
+      if (packet.size() != 1) {
+        return BadRequest(state, "streaming", packet, "reset with payload",
+                          StreamingError(kErrorEndOfPacket));
+      }
       if (state.flash.count("amss") != 0) {
         const std::string version = FlashedFirmwareVersion(state.flash.at("amss"));
         if (!version.empty())

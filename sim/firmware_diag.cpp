@@ -25,6 +25,8 @@ constexpr uint8_t kCommand5C = 0x5C;
 constexpr size_t kSpcLength = 1 + 6;
 
 constexpr size_t kNvPacketLength = 1 + 2 + kNvItemSize + 2;
+constexpr size_t kNvItemOnlyLength = 1 + 2;
+const Bytes kCommand5CRequest = {0x5C, 0x01, 0x00, 0xC2, 0x01, 0x00};
 constexpr uint16_t kNvDone = 0;
 constexpr uint16_t kNvNotActive = 5;
 constexpr uint16_t kNvReadOnly = 7;
@@ -73,7 +75,8 @@ Bytes NvWrite(StickState& state, const Bytes& request) {
 
 std::optional<Bytes> ChangeMode(Stick& stick, const Bytes& request) {
   if (request.size() != 3)
-    return DiagRefusal(kBadLength, request);
+    return RefuseBadRequest(stick.State(), request, kBadLength,
+                            "mode change of another length than 3");
   const uint16_t mode = Le16(request, 1);
   StickState& state = stick.State();
   switch (mode) {
@@ -86,13 +89,19 @@ std::optional<Bytes> ChangeMode(Stick& stick, const Bytes& request) {
     case 4:
       break;
     default:
-      return DiagRefusal(kBadParameters, request);
+      return RefuseBadRequest(state, request, kBadParameters,
+                              "mode change to another mode than 1, 2, 4");
   }
   state.lastModeChange = mode;
   return request;  // the mode is echoed
 }
 
 }  // namespace
+
+Bytes RefuseBadRequest(StickState& state, const Bytes& request, uint8_t code, const char* why) {
+  state.badRequests.push_back({"firmware", request, why});
+  return DiagRefusal(code, request);
+}
 
 Bytes DiagRefusal(uint8_t code, const Bytes& request) {
   Bytes reply(request.size() + 1);
@@ -106,14 +115,14 @@ std::optional<Bytes> FirmwareDiag::Handle(Stick& stick, const Bytes& packet) {
   switch (packet[0]) {
     case kEsn: {
       if (packet.size() != 1)
-        return DiagRefusal(kBadLength, packet);
+        return RefuseBadRequest(state, packet, kBadLength, "ESN request with payload");
       Bytes reply{kEsn};
       AppendLe32(reply, state.esn);
       return reply;
     }
     case kExtendedBuildId: {
       if (packet.size() != 1)
-        return DiagRefusal(kBadLength, packet);
+        return RefuseBadRequest(state, packet, kBadLength, "build id request with payload");
       Bytes reply{kExtendedBuildId, 0, 0, 0};
       AppendLe32(reply, kMsmHardwareVersion);
       AppendLe32(reply, kMobileModel);
@@ -125,27 +134,38 @@ std::optional<Bytes> FirmwareDiag::Handle(Stick& stick, const Bytes& packet) {
       return ChangeMode(stick, packet);
     case kVersionTable:
       if (packet.size() != 1)
-        return DiagRefusal(kBadLength, packet);
+        return RefuseBadRequest(state, packet, kBadLength, "version table request with payload");
       ++state.versionTableRequests;
       return VersionTableReply(stick.Config(), state);
     case kDownloader:
       if (packet.size() != 1)
-        return DiagRefusal(kBadLength, packet);
+        return RefuseBadRequest(state, packet, kBadLength, "downloader request with payload");
       stick.Reenumerate(StickMode::DmssDownload);
       return packet;
     case kSpc:
       if (packet.size() != kSpcLength)
-        return DiagRefusal(kBadLength, packet);
+        return RefuseBadRequest(state, packet, kBadLength, "SPC of another length than six digits");
       state.spcReceived.emplace_back(packet.begin() + 1, packet.end());
       return Bytes{kSpc, 0x01};
     case kCommand5C:
+      if (packet != kCommand5CRequest)
+        return RefuseBadRequest(state, packet, kBadParameters,
+                                "0x5C request not 5C 01 00 C2 01 00");
       return packet;
     case kSubsystem:
       return HandleSubsystemRequest(stick, packet);
     case kNvRead:
     case kNvWrite: {
+      // Older host tools send an NV read of the item number alone; the firmware answers it as
+      // a whole one.
+      if (packet[0] == kNvRead && packet.size() == kNvItemOnlyLength) {
+        Bytes whole(kNvPacketLength, 0);
+        std::copy(packet.begin(), packet.end(), whole.begin());
+        return Handle(stick, whole);
+      }
       if (packet.size() != kNvPacketLength)
-        return DiagRefusal(kBadLength, packet);
+        return RefuseBadRequest(state, packet, kBadLength,
+                                "NV item request of another length than 133");
       if (std::optional<uint16_t> refusal = stick.RefuseNvItem(Le16(packet, 1))) {
         static const NvData kZero{};
         const uint8_t* data = packet[0] == kNvRead ? kZero.data() : packet.data() + 3;

@@ -11,6 +11,9 @@ class FirmwareDiag final : public PacketHandler {
 };
 
 // The DIAG answer to a request the firmware cannot take: `code` followed by the request.
+// A request of a known command whose fixed bytes are wrong: listed in the stick's bad requests
+// and refused like DiagRefusal.
+Bytes RefuseBadRequest(StickState& state, const Bytes& request, uint8_t code, const char* why);
 Bytes DiagRefusal(uint8_t code, const Bytes& request);
 
 }  // namespace orbek::sim

@@ -39,17 +39,20 @@ Bytes WithStatusByte(const Bytes& request, uint8_t status) {
   return reply;
 }
 
-Bytes SetFlag(uint8_t& flag, std::vector<uint8_t>& history, const Bytes& request) {
+Bytes SetFlag(StickState& state, uint8_t& flag, std::vector<uint8_t>& history,
+              const Bytes& request) {
   if (request.size() != kHeaderLength + 1)
-    return DiagRefusal(kBadLength, request);
+    return RefuseBadRequest(state, request, kBadLength, "flag request of another length than 5");
   flag = request[kHeaderLength];
   history.push_back(flag);
   return WithStatusByte(request, 0);
 }
 
 Bytes DownloadCheck(Stick& stick, const Bytes& request) {
-  if (request.size() != kHeaderLength + kBlockLength)
-    return DiagRefusal(kBadLength, request);
+  if (request.size() != kHeaderLength + kBlockLength) {
+    return RefuseBadRequest(stick.State(), request, kBadLength,
+                            "download check of another length than 132");
+  }
   Bytes block(request.begin() + kHeaderLength, request.end());
   const StickConfig& config = stick.Config();
   uint32_t status = config.downloadCheckStatus
@@ -64,7 +67,7 @@ Bytes DownloadCheck(Stick& stick, const Bytes& request) {
 
 Bytes GetChallenge(Stick& stick, const Bytes& request) {
   if (request.size() != kHeaderLength)
-    return DiagRefusal(kBadLength, request);
+    return RefuseBadRequest(stick.State(), request, kBadLength, "challenge request with payload");
   Bytes challenge(kChallengeLength);
   for (uint8_t& byte : challenge)
     byte = static_cast<uint8_t>(stick.Random()());
@@ -76,7 +79,7 @@ Bytes GetChallenge(Stick& stick, const Bytes& request) {
 
 Bytes PutAnswer(Stick& stick, const Bytes& request) {
   if (request.size() != kHeaderLength + kAnswerLength)
-    return DiagRefusal(kBadLength, request);
+    return RefuseBadRequest(stick.State(), request, kBadLength, "answer of another length than 20");
   StickState& state = stick.State();
   Bytes answer(request.begin() + kHeaderLength, request.end());
   bool accepted = false;
@@ -106,15 +109,17 @@ std::optional<Bytes> HandleSubsystemRequest(Stick& stick, const Bytes& request) 
   const uint16_t command = Le16(request, 2);
   StickState& state = stick.State();
   if (subsystem == kPollSubsystem && command == kPollCommand) {
+    if (request.size() != kHeaderLength)
+      return RefuseBadRequest(state, request, kBadLength, "status poll with payload");
     ++state.subsystemPolls;
     return WithStatusByte(request,
                           state.subsystemPolls > stick.Config().subsystemBusyPolls ? 0 : 1);
   }
   if (subsystem == kAutorun && command == kSetFlag) {
-    return SetFlag(state.autorun, state.autorunHistory, request);
+    return SetFlag(state, state.autorun, state.autorunHistory, request);
   }
   if (subsystem == kFlagAA && command == kSetFlag) {
-    return SetFlag(state.flagAA, state.flagAAHistory, request);
+    return SetFlag(state, state.flagAA, state.flagAAHistory, request);
   }
   if (subsystem == kSecurity) {
     switch (command) {

@@ -82,6 +82,15 @@ struct StickState {
   std::vector<ChallengeRecord> challenges;
   std::optional<Bytes> lastChallenge;
 
+  // Requests of known commands whose fixed bytes are not what the protocol says: refused with
+  // the protocol's error reply and listed here, so that a run that sends a wrong byte shows it.
+  struct BadRequest {
+    std::string mode;
+    Bytes request;
+    std::string why;
+  };
+  std::vector<BadRequest> badRequests;
+
   // Modem port settings.
   int diagPortMode = 6;
   std::vector<std::string> cdromModes;  // the values of "AT+YCDRUN=" received

@@ -242,6 +242,13 @@ json StickReport(const Stick& stick) {
   report["versionTableRequests"] = state.versionTableRequests;
   report["subsystemPolls"] = state.subsystemPolls;
   report["spc"] = state.spcReceived;
+  json bad = json::array();
+  for (const StickState::BadRequest& request : state.badRequests) {
+    bad.push_back({{"mode", request.mode},
+                   {"request", HexOf(request.request.data(), request.request.size())},
+                   {"why", request.why}});
+  }
+  report["badRequests"] = bad;
   json checks = json::array();
   for (const auto& check : state.downloadChecks) {
     checks.push_back(

@@ -70,6 +70,8 @@ class UpdaterProgram : public ::testing::Test {
 // What a whole update leaves: every image on the stick as in the package, the NV items back,
 // and only the flash programmer's files, the NV list, the script and the library installed.
 void ExpectWholeUpdate(const json& report, const fs::path& install) {
+  // Every request's fixed bytes as the protocols define them.
+  EXPECT_TRUE(report["badRequests"].empty()) << report["badRequests"].dump();
   const fs::path made = ORBEK_PACKAGE_FILE_DIR;
   const std::pair<const char*, const char*> images[] = {{"qcsblhd", "qcsblhd_cfgdata.mbn"},
                                                         {"qcsbl", "qcsbl.mbn"},

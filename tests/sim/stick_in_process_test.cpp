@@ -116,12 +116,131 @@ TEST_F(StickInProcess, RefusesUnknownCommandsAndBadRequests) {
   const Bytes expected = {0x13, 0x55, 0x02};
   EXPECT_EQ(Bytes(link.ReplyBytes(), link.ReplyBytes() + 3), expected);
 
-  EXPECT_FALSE(Ask(kNvRead, {0x16, 0x00}));
+  EXPECT_FALSE(Ask(kNvRead, {0x16, 0x00, 0x00, 0x00}));
   EXPECT_EQ(link.reason, "The Request packet has an invalid length");
   EXPECT_FALSE(Ask(0x29, {0x09, 0x00}));
   EXPECT_EQ(link.reason, "The Request packet has invalid or inconsistent parameters");
   ASSERT_TRUE(Ask(0x29, {0x01, 0x00}));
   EXPECT_TRUE(stick->State().offline);
+}
+
+// The stick as a strict oracle: a known request whose fixed bytes are wrong gets the protocol's
+// error reply and is listed as a bad request; the right bytes are answered and not listed.
+TEST_F(StickInProcess, RequestsWithWrongFixedBytesAreRefusedAndListed) {
+  const struct {
+    sim::StickMode mode;
+    LinkMode linkMode;
+    Bytes request;
+    Bytes replyStart;  // of the answer to the request
+  } cases[] = {
+      // Streaming: error replies 0x0D with the code (17 incompatible features, 4 end of packet,
+      // 5 invalid command).
+      {sim::StickMode::StreamingDownload,
+       LinkMode::Streaming,
+       {0x01, 'Q', 'C', 'O', 'M', ' ', 'f', 'a', 's', 't', ' ', 'd', 'o', 'w', 'n', 'l', 'o', 'a',
+        'd',  ' ', 'p', 'r', 'o', 't', 'o', 'c', 'o', 'l', ' ', 'h', 'o', 's', 't', 2,   2,   1},
+       {0x0D, 17, 0, 0, 0}},
+      {sim::StickMode::StreamingDownload, LinkMode::Streaming, {0x17, 0x02}, {0x0D, 4, 0, 0, 0}},
+      {sim::StickMode::StreamingDownload, LinkMode::Streaming, {0x19, 0x00, 0xAB}, {0x0D, 5}},
+      {sim::StickMode::StreamingDownload, LinkMode::Streaming, {0x09, 0x10}, {0x0D, 4}},
+      {sim::StickMode::StreamingDownload, LinkMode::Streaming, {0x15, 0x00}, {0x0D, 4}},
+      {sim::StickMode::StreamingDownload, LinkMode::Streaming, {0x1B, 0x03, 0x99}, {0x0D, 4}},
+      // DMSS: negative acknowledges 0x03 with the code (3 bad length, 2 bad address).
+      {sim::StickMode::DmssDownload, LinkMode::Dload, {0x06, 0x00}, {0x03, 0x00, 0x03}},
+      {sim::StickMode::DmssDownload,
+       LinkMode::Dload,
+       {0x05, 0x00, 0x81, 0x00, 0x00},
+       {0x03, 0x00, 0x02}},
+      // Firmware: DIAG refusals 0x14 (parameters) and 0x15 (length) with the request.
+      {sim::StickMode::Firmware, LinkMode::Diag, {0x5C, 0x01, 0x00, 0xC2, 0x01, 0x01}, {0x14}},
+      {sim::StickMode::Firmware, LinkMode::Diag, {0x4B, 0xA3, 0x06, 0x00, 0x00}, {0x15}},
+      {sim::StickMode::Firmware, LinkMode::Diag, {0x4B, 0x04, 0x0E, 0x00, 0x00}, {0x15}},
+      {sim::StickMode::Firmware, LinkMode::Diag, {0x39, 0x00}, {0x15}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(sim::HexOf(c.request.data(), c.request.size()));
+    config.initialMode = c.mode;
+    PlugIn();
+    link.BeginRequest(c.linkMode == LinkMode::Diag ? LinkMode::RawDiag : c.linkMode, c.request[0]);
+    if (c.linkMode == LinkMode::Diag) {
+      link.Clear();
+      link.RawPacket().Bytes(c.request.data(), c.request.size());
+    } else {
+      link.AppendBytes(c.request.data() + 1, c.request.size() - 1);
+    }
+    ASSERT_TRUE(link.Exchange(1, 300));
+    EXPECT_EQ(Bytes(link.ReplyBytes(), link.ReplyBytes() + c.replyStart.size()), c.replyStart);
+    ASSERT_EQ(stick->State().badRequests.size(), 1u);
+    EXPECT_EQ(stick->State().badRequests[0].request, c.request);
+  }
+
+  // The bytes the protocols define are answered and not listed.
+  config.initialMode = sim::StickMode::StreamingDownload;
+  PlugIn();
+  const Bytes good[] = {{0x17, 0x01}, {0x09, 0x11}, {0x19, 0x01, 0xAB}, {0x1B, 0x03}, {0x15}};
+  for (const Bytes& request : good) {
+    link.BeginRequest(LinkMode::Streaming, request[0]);
+    link.AppendBytes(request.data() + 1, request.size() - 1);
+    ASSERT_TRUE(link.Exchange(1, 300));
+    EXPECT_NE(link.ReplyBytes()[0], 0x0D) << sim::HexOf(request.data(), request.size());
+  }
+  EXPECT_TRUE(stick->State().badRequests.empty());
+  EXPECT_TRUE(sim::StickReport(*stick)["badRequests"].empty());
+}
+
+// The flash programmer's hello reply as the protocol lays it out: magic, versions, block size,
+// flash base, flash id, window size, the sector count and that many 32-bit sector sizes, then
+// the feature bits.
+TEST_F(StickInProcess, HelloReplyListsItsSectors) {
+  config.initialMode = sim::StickMode::StreamingDownload;
+  PlugIn();
+  const std::string magic = "QCOM fast download protocol host";
+  link.BeginRequest(LinkMode::Streaming, 0x01);
+  link.AppendBytes(reinterpret_cast<const uint8_t*>(magic.data()), magic.size());
+  link.AppendBytes(Bytes{2, 2, 3}.data(), 3);
+  ASSERT_TRUE(link.Exchange(1, 300));
+  const Bytes reply(link.ReplyBytes(), link.ReplyBytes() + link.ReplyLength() - 2);
+  ASSERT_GE(reply.size(), 45u);
+  EXPECT_EQ(std::string(reply.begin() + 1, reply.begin() + 33), "QCOM fast download protocol targ");
+  const size_t idLength = reply[43];
+  const size_t sectorsAt = 44 + idLength + 2;
+  ASSERT_GE(reply.size(), sectorsAt + 2);
+  const size_t sectors = reply[sectorsAt] | reply[sectorsAt + 1] << 8;
+  ASSERT_EQ(reply.size(), sectorsAt + 2 + 4 * sectors + 1);
+  EXPECT_GT(sectors, 0u);
+  EXPECT_EQ(reply.back(), 3);
+}
+
+// Older host tools read an NV item by its number alone; the firmware answers as for the whole
+// record.
+TEST_F(StickInProcess, NvReadOfTheItemNumberAloneIsAnswered) {
+  ASSERT_TRUE(Ask(kNvRead, {0x16, 0x00}));
+  ASSERT_EQ(link.ReplyLength(), 133u + 2);
+  EXPECT_EQ(NvStatus(link), 0);
+  EXPECT_EQ(Bytes(link.ReplyBytes() + 3, link.ReplyBytes() + 131),
+            Bytes(config.nvItems.at(0x16).begin(), config.nvItems.at(0x16).end()));
+  EXPECT_TRUE(stick->State().badRequests.empty());
+}
+
+// A streamed image is kept at the size written, not in the buffer it grew in.
+TEST_F(StickInProcess, ClosedImageKeepsOnlyWhatWasWritten) {
+  config.initialMode = sim::StickMode::StreamingDownload;
+  PlugIn();
+  link.BeginRequest(LinkMode::Streaming, 0x1B);
+  link.AppendByte(0x09);
+  ASSERT_TRUE(link.Exchange(1, 300));
+  const Bytes block(1000, 0x5A);
+  for (uint32_t address = 0; address < 7000; address += 1000) {
+    link.BeginRequest(LinkMode::Streaming, 0x07);
+    link.AppendLe32(address);
+    link.AppendBytes(block.data(), block.size());
+    ASSERT_TRUE(link.Exchange(1, 300));
+  }
+  link.BeginRequest(LinkMode::Streaming, 0x15);
+  ASSERT_TRUE(link.Exchange(1, 300));
+  const Bytes& efs = stick->State().flash.at("efs");
+  EXPECT_EQ(efs.size(), 7000u);
+  EXPECT_EQ(efs.capacity(), 7000u);
 }
 
 TEST_F(StickInProcess, FrameWithBadCheckGetsNoAnswer) {

@@ -21,6 +21,7 @@
 #include "ports/port_scanner.h"
 #include "sim/in_process_bus.h"
 #include "sim/port_publisher.h"
+#include "sim/stick_json.h"
 #include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/simulated_stick_test.h"
@@ -164,6 +165,10 @@ TEST_F(UpdateWorkflow, FullUpdateWritesEveryImageAndKeepsTheNvItems) {
   EXPECT_TRUE(state.imageHeaders.at("amss") == ReadAll(made / "amsshd.mbn"));
   EXPECT_TRUE(state.imageHeaders.at("nandprg") == ReadAll(made / "nandprghd.mbn"));
   EXPECT_EQ(state.versions[0], "R415C1_FW_1.2.0.18");  // the flashed firmware runs
+  // Every request of the whole update carries the fixed bytes its protocol defines.
+  for (const sim::StickState::BadRequest& bad : state.badRequests)
+    ADD_FAILURE() << bad.mode << ": " << bad.why << ": "
+                  << sim::HexOf(bad.request.data(), bad.request.size());
 
   // Every item the backup read is back, although writing the EFS image lost the store.
   size_t kept = 0;
