@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 
 #include "app/line/control_ids.h"
@@ -185,6 +188,44 @@ TEST_F(NvTest, ItemReadIsTriedThreeTimesAndAFailureKeepsItsStatus) {
   EXPECT_EQ(backup[1].data, NvRecord{}.data);
   EXPECT_EQ(backup[2].status, 0);
   EXPECT_EQ(backup[2].data, stick->State().nvItems.at(23));
+}
+
+// A process killed at any moment of writing the backup leaves the earlier backup readable and
+// complete: whatever the moment, the file holds the old table or the new one, never a part.
+TEST_F(NvTest, BackupSurvivesAKillAtAnyMoment) {
+  NvTable older = BuildNvItemList();
+  NvTable newer = BuildNvItemList();
+  for (NvRecord& record : newer)
+    record.data.fill(0x5A);
+  const std::vector<uint8_t> olderBytes = EncodeNvTable(older);
+  const std::vector<uint8_t> newerBytes = EncodeNvTable(newer);
+  ASSERT_TRUE(WriteNvBackupFile(view.Handle(0), path, older));
+
+  std::mt19937 random(20261209);
+  int newerSeen = 0;
+  for (int round = 0; round < 150; ++round) {
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      for (;;) {
+        WriteNvBackupFile(view.Handle(0), path, newer);
+        WriteNvBackupFile(view.Handle(0), path, older);
+      }
+    }
+    usleep(std::uniform_int_distribution<useconds_t>(0, 4000)(random));
+    kill(writer, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    const std::vector<uint8_t> bytes = testing::ReadFileBytes(path);
+    ASSERT_TRUE(bytes == olderBytes || bytes == newerBytes)
+        << "round " << round << ", " << bytes.size() << " bytes";
+    newerSeen += bytes == newerBytes ? 1 : 0;
+    NvTable table;
+    EXPECT_TRUE(ReadNvBackupFile(view.Handle(0), path, table));
+  }
+  // The kills fell in both halves of the writer's loop.
+  EXPECT_GT(newerSeen, 0);
+  EXPECT_LT(newerSeen, 150);
 }
 
 TEST_F(NvTest, FilesOfTheWrongLengthAreRefused) {
