@@ -10,8 +10,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 findings=build/fuzz/findings
 mkdir -p "$findings"
-declare -A dictionary=([link_replies]=link [files]=files [stick_requests]=stick)
-for target in link_replies files stick_requests; do
+declare -A dictionary=([link_replies]=link [files]=files [stick_requests]=stick [registry_view]=files)
+for target in link_replies files stick_requests registry_view; do
   program=build/fuzz/fuzz/orbek_fuzz_$target
   if compgen -G "fuzz/regressions/$target/*" >/dev/null; then
     echo "== $target: earlier findings"

@@ -32,7 +32,7 @@ class PrintingForm final : public Form {
     return box::kAnswerOk;
   }
   void Invalidate() override {}
-  void RequestClose() override { Print("close requested"); }
+  void RequestClose() override { Print("%s", "close requested"); }
   void SetFrameTitle(const std::string& title) override { Print("title %s", title.c_str()); }
   void FitFrameToForm() override {}
 
