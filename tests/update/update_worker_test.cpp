@@ -25,6 +25,7 @@
 #include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/simulated_stick_test.h"
+#include "tests/support/update_workflow.h"
 #include "tests/support/wait_until.h"
 #include "update/download_procedures.h"
 #include "update/port_search.h"
@@ -34,113 +35,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-
-// Sleeping moves the clock and fires the stick's due events; `onSleep` lets a test act at a
-// point of the update.
-class StickClock final : public platform::Clock {
- public:
-  StickClock() : previous_(platform::InstallClock(this)) {}
-  ~StickClock() override { platform::InstallClock(previous_); }
-  uint64_t TickCountMs() override { return now_.load(); }
-  void SleepMs(uint32_t ms) override {
-    now_ += ms;
-    if (stick != nullptr)
-      stick->Pump();
-    if (onSleep)
-      onSleep();
-  }
-  sim::Stick* stick = nullptr;
-  std::function<void()> onSleep;
-
- private:
-  std::atomic<uint64_t> now_{1000};
-  platform::Clock* previous_;
-};
-
-Bytes ReadAll(const fs::path& path) {
-  return testing::ReadFileBytes(path);
-}
-
-class UpdateWorkflow : public ::testing::Test {
- protected:
-  ~UpdateWorkflow() override {
-    for (LineSession& line : doc.lines) {
-      line.link.port.Close();
-      line.atPort.port.Close();
-    }
-    if (stick)
-      stick->RemoveListener(&registry);
-    clock.stick = nullptr;
-  }
-
-  void Start(bool german = false) {
-    stick = std::make_unique<sim::Stick>(config);
-    clock.stick = stick.get();
-    bus = std::make_unique<sim::InProcessBus>(*stick);
-    stick->AddListener(&registry);
-    stick->Start();
-    fs::create_directories(installDir);
-    view = std::make_unique<CVarnelView>(form, doc, german, root.Path() + "/Logs");
-    ExtractPackage(*view, connectionManager);
-    fs::create_directories(root.Path() + "/Logs");
-    view->exitProgram = [this](int status) { exitStatus = status; };
-    LineSession& line = doc.lines[0];
-    SetImagePaths(line);
-    doc.SetNvDirectory(root.Path());
-    // What the port search leaves behind when the stick is ready.
-    PortScanner scanner;
-    const FoundPorts found = scanner.FindPorts();
-    found.ApplyTo(line.diagPort, line.dataPort);
-    ASSERT_TRUE(found.found);
-    ASSERT_TRUE(ReopenPort(line, LinePort::Diagnostic));
-    ASSERT_TRUE(line.atPort.port.Open(line.dataPort));
-    ASSERT_TRUE(ProbeStick(line));
-    doc.selectedBoardTag = VersionSlot(line.versionRecord, 8);
-    line.busy = 1;
-    nvBefore = stick->State().nvItems;
-  }
-
-  int Run() { return UpdateWorker(view->Handle(0), connectionManager); }
-
-  std::vector<std::string> BoxTexts() const {
-    std::vector<std::string> texts;
-    for (const RecordingForm::Box& box : form.Boxes())
-      texts.push_back(box.text);
-    return texts;
-  }
-  size_t Count(const std::vector<std::string>& texts, const std::string& text) const {
-    return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));
-  }
-  std::vector<int> ProgressHistory() const {
-    std::vector<int> values;
-    for (const std::string& text : form.TextHistory(control::kPercent[0]))
-      values.push_back(std::atoi(text.c_str()));
-    return values;
-  }
-  // The newest action log's text.
-  std::string ActionLog() const {
-    std::string newest;
-    for (const fs::directory_entry& entry : fs::directory_iterator(root.Path() + "/Logs"))
-      newest = std::max(newest, entry.path().string());
-    return testing::ReadFileText(newest);
-  }
-  bool InstalledFile(const std::string& name) const { return fs::exists(installDir / name); }
-
-  testing::RegistryRoot root;
-  fs::path installDir =
-      fs::path(root.Path()) / "drive_c/Program Files/Windows Service/Tazlonewversion";
-  StickClock clock;
-  sim::RegistryPublisher registry{root.Path(), {}};
-  sim::StickConfig config = sim::DefaultStickConfig();
-  std::unique_ptr<sim::Stick> stick;
-  std::unique_ptr<sim::InProcessBus> bus;
-  RecordingForm form;
-  CVarnelDoc doc;
-  std::unique_ptr<CVarnelView> view;
-  ConnectionManager connectionManager{kInstallDirectory};
-  std::map<uint16_t, sim::NvData> nvBefore;
-  int exitStatus = -1;
-};
+using testing::ReadAll;
+using testing::StickClock;
+using testing::UpdateWorkflow;
 
 TEST_F(UpdateWorkflow, FullUpdateWritesEveryImageAndKeepsTheNvItems) {
   Start();

@@ -1,0 +1,210 @@
+// The fault matrix: every exchange of the whole update × every fault the simulated stick can
+// commit, each cell a whole update in-process on the stick's clock. Every cell must end (no
+// hang), leave the line idle with the process running unless the update succeeded, and leave
+// the NV backup complete and true to the stick's items; faults that the protocols' own retries
+// cover must not fail the update. The matrix is printed, and written to
+// build/.../fault-matrix.md (docs/fault-matrix.md is a copy).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "nv/nv_item_list.h"
+#include "tests/support/simulated_stick_test.h"
+#include "tests/support/update_workflow.h"
+#include "tests/support/wait_until.h"
+
+namespace orbek {
+namespace {
+
+// An exchange of the update, by the command code it starts with in the stick's mode, and how
+// many attempts its operation makes (a fault tied to a code strikes at the first request with
+// that code, in whichever mode comes first).
+struct Step {
+  const char* name;
+  uint8_t code;
+  uint8_t errorCode;  // what the stick's error reply says in that mode
+  int attempts;       // of the operation, or of the caller's retries around it
+  // The status the update ends with when the step never gets a good answer (nullptr: the
+  // update passes without it).
+  const char* endsWithoutAnswer;
+};
+
+constexpr const char* kSwitchFails = "switch to DownLoad mode fail!";
+constexpr const char* kProgrammerFails = "Download armprg.bin fail!";
+constexpr const char* kResetFails = "reset modem fail!";
+constexpr const char* kSkipFails = "skip fail!";
+constexpr const char* kImagesFail =
+    "Download fail, please check the log file to get fail information!";
+constexpr const char* kRestoreFails = "Restore NV fail!";
+
+const Step kSteps[] = {
+    {"maker subsystem (flags, challenge, poll) 0x4B", 0x4B, 0x13, 3, kSwitchFails},
+    {"mode change (offline, reset) 0x29", 0x29, 0x13, 3, kSwitchFails},
+    {"NV item read 0x26", 0x26, 0x13, 3, nullptr},  // the backup keeps the failures
+    {"version table 0x39", 0x39, 0x13, 1, nullptr},
+    {"0x5C", 0x5C, 0x13, 3, kSwitchFails},
+    {"service programming code 0x41", 0x41, 0x13, 2, nullptr},
+    {"switch to downloader 0x3A", 0x3A, 0x13, 1, kSwitchFails},
+    {"DMSS no-op 0x06", 0x06, 6, 1, kSwitchFails},
+    {"DMSS parameters 0x07", 0x07, 6, 1, kSwitchFails},
+    {"DMSS write 0x0F", 0x0F, 6, 3, kProgrammerFails},
+    {"DMSS go 0x05", 0x05, 6, 3, kResetFails},
+    {"streaming hello 0x01", 0x01, 5, 3, kSkipFails},
+    {"streaming no-op 0x09", 0x09, 5, 1, kSkipFails},
+    {"security mode 0x17", 0x17, 5, 3, kImagesFail},
+    {"partition table 0x19", 0x19, 5, 1, kImagesFail},
+    {"open image 0x1B", 0x1B, 5, 2, kImagesFail},
+    {"close image 0x15", 0x15, 5, 3, kImagesFail},
+    {"streaming reset 0x0B", 0x0B, 5, 3, kResetFails},
+    {"NV item write 0x27", 0x27, 0x13, 3, kRestoreFails},
+};
+
+struct Fault {
+  const char* name;
+  // The fault spec for a step's code and error code.
+  std::string (*spec)(const Step& step);
+  bool coveredByRetries;  // with two attempts or more, the update must still succeed
+  bool alwaysCovered;     // the link must take it in its stride whatever the attempts
+  bool ever;              // the step never gets a good answer
+};
+
+std::string Hex(uint8_t code) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", code);
+  return text;
+}
+
+const Fault kFaults[] = {
+    {"no reply", [](const Step& s) { return "noreply:" + Hex(s.code); }, true, false, false},
+    {"error reply",
+     [](const Step& s) { return "error:" + Hex(s.code) + ":" + std::to_string(s.errorCode); }, true,
+     false, false},
+    {"bad check value", [](const Step& s) { return "badcrc:" + Hex(s.code); }, true, false, false},
+    {"split reply", [](const Step& s) { return "split:" + Hex(s.code); }, false, true, false},
+    {"two replies in one read", [](const Step& s) { return "merge:" + Hex(s.code); }, true, false,
+     false},
+    {"no reply, ever", [](const Step& s) { return "noreply:" + Hex(s.code) + ":100000"; }, false,
+     false, true},
+    {"error reply, ever",
+     [](const Step& s) {
+       return "error:" + Hex(s.code) + ":" + std::to_string(s.errorCode) + ":100000";
+     },
+     false, false, true},
+    {"unplugged, back", [](const Step& s) { return "unplug:" + Hex(s.code) + ":1"; }, false, false,
+     false},
+    {"unplugged for good", [](const Step& s) { return "unplug:" + Hex(s.code) + ":1:never"; },
+     false, false, false},
+};
+
+// After this much stick time a person plugs the stick in again (a stick gone for good).
+constexpr uint64_t kPersonPlugsBackAfterMs = 30 * 60 * 1000;
+constexpr int kCellRealMs = 60000;
+
+class Cell final : public testing::UpdateWorkflow {
+ public:
+  void TestBody() override {}
+
+  // Runs the whole update with the fault; the cell's text for the table.
+  std::string Run(const Step& step, const Fault& fault) {
+    Start();
+    if (::testing::Test::HasFatalFailure())
+      return "no start";
+    EXPECT_TRUE(testing::AddFaultTo(*stick, fault.spec(step)));
+    std::atomic<bool> pluggedBack{false};
+    clock.onSleep = [&] {
+      if (!pluggedBack && clock.TickCountMs() > kPersonPlugsBackAfterMs) {
+        pluggedBack = true;
+        std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+        stick->Reenumerate(sim::StickMode::Firmware, 0, false, true);
+      }
+    };
+    std::atomic<bool> ended{false};
+    std::thread worker([&] {
+      UpdateWorkflow::Run();
+      ended = true;
+    });
+    if (!testing::WaitUntil([&] { return ended.load(); }, kCellRealMs)) {
+      ADD_FAILURE() << step.name << " × " << fault.name << ": the update did not end";
+      std::fflush(stdout);
+      std::abort();  // a hang: the worker cannot be stopped from here
+    }
+    worker.join();
+    clock.onSleep = nullptr;
+
+    const bool succeeded = exitStatus == 0;
+    const LineSession& line = doc.lines[0];
+    EXPECT_EQ(line.busy, 0);
+    if (!succeeded) {
+      EXPECT_EQ(exitStatus, -1) << "the process must go on after a failure";
+    }
+    const bool backupTrue = BackupIsTrue(line.nvFilePath);
+    EXPECT_TRUE(backupTrue) << "the NV backup is cut short or holds items the stick never had";
+    if (fault.alwaysCovered || (fault.coveredByRetries && step.attempts >= 2)) {
+      EXPECT_TRUE(succeeded) << "a fault the retries cover failed the update";
+    }
+    if (fault.ever && step.endsWithoutAnswer == nullptr) {
+      EXPECT_TRUE(succeeded);
+    }
+    if (fault.ever && step.endsWithoutAnswer != nullptr) {
+      EXPECT_FALSE(succeeded);
+      EXPECT_EQ(form.Text(control::kStatus[0]), step.endsWithoutAnswer);
+    }
+
+    std::string cell = succeeded ? "passes" : "fails: " + form.Text(control::kStatus[0]);
+    if (pluggedBack)
+      cell += " (waits until plugged in again)";
+    const std::vector<std::string> boxes = BoxTexts();
+    if (!boxes.empty() && !succeeded)
+      cell += " [box: " + boxes.back() + "]";
+    return cell;
+  }
+
+ private:
+  // The backup file, if the update made one, is whole and every item it read is the stick's.
+  bool BackupIsTrue(const std::string& path) const {
+    if (!std::filesystem::exists(path))
+      return true;
+    const std::vector<uint8_t> bytes = testing::ReadAll(path);
+    NvTable table;
+    if (!DecodeNvTable(bytes.data(), bytes.size(), table))
+      return false;
+    for (const NvRecord& record : table) {
+      if (record.status != 0 || record.itemId == 0)
+        continue;
+      auto before = nvBefore.find(record.itemId);
+      if (before != nvBefore.end() &&
+          !std::equal(record.data.begin(), record.data.end(), before->second.begin()))
+        return false;
+    }
+    return true;
+  }
+};
+
+TEST(FaultMatrix, EveryExchangeTimesEveryFaultEndsAsTheSequenceDefines) {
+  std::ostringstream table;
+  table << "| exchange |";
+  for (const Fault& fault : kFaults)
+    table << " " << fault.name << " |";
+  table << "\n|---|";
+  for (size_t i = 0; i < std::size(kFaults); ++i)
+    table << "---|";
+  table << "\n";
+  for (const Step& step : kSteps) {
+    table << "| " << step.name << " |";
+    for (const Fault& fault : kFaults) {
+      SCOPED_TRACE(std::string(step.name) + " × " + fault.name);
+      Cell cell;
+      table << " " << cell.Run(step, fault) << " |";
+    }
+    table << "\n";
+  }
+  std::printf("%s", table.str().c_str());
+  std::ofstream("fault-matrix.md") << table.str();
+}
+
+}  // namespace
+}  // namespace orbek
