@@ -1,8 +1,10 @@
 // The updater program for terminals, orbek-updater-cli, against the real orbek-stick-sim, both
 // on a private machine root and a fast clock.
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -151,6 +153,26 @@ TEST_F(UpdaterProgram, PortWithoutPermissionIsNamedWithItsGroup) {
   EXPECT_TRUE(updater.WaitForOutput(expected, 30000)) << updater.Output();
   updater.Signal(SIGKILL);
   updater.Wait(5000);
+  StopStick();
+}
+
+// A port that another program holds (a braille driver, a modem manager): the status line names
+// the device as busy instead of searching silently.
+TEST_F(UpdaterProgram, PortHeldByAnotherProgramIsNamedAsBusy) {
+  StartStick({"--sysfs"});
+  const fs::path node = fs::path(root.Path()) / "dev/ttyUSB0";
+  const int held = open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  auto updater = StartUpdater(
+      {}, {{"ORBEK_SYSFS_ROOT", root.Path() + "/sys"}, {"ORBEK_DEV_ROOT", root.Path() + "/dev"}});
+  EXPECT_TRUE(updater->WaitForOutput(node.string() + " is in use by another program", 30000))
+      << updater->Output();
+  // Let go, and the stick is found.
+  close(held);
+  EXPECT_TRUE(updater->WaitForOutput("Ready to start update.", 30000)) << updater->Output();
+  updater->Signal(SIGKILL);
+  updater->Wait(5000);
   StopStick();
 }
 
