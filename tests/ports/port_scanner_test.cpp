@@ -98,6 +98,25 @@ TEST_F(PortScan, ServicesInTheirOrder) {
   root.Write(Registry(Service("Keldausbser6k", {"COM7"}) + Service("Tavrousbser6k", {"COM8"})));
   EXPECT_TRUE(Find());
   EXPECT_EQ(line.diagPort, 8);
+
+  // Every service wins over each one after it, for both ports.
+  const std::vector<std::string> modem = {"Tavrousbnmea", "Keldausbmdm6k", "qcusbmdm6k",
+                                          "HSPADataCardusbmdm6k"};
+  const std::vector<std::string> diag = {"Tavrousbser6k", "Keldausbser6k", "qcusbser6k",
+                                         "HSPADataCardusbser6k", "HSPADataCardusbser"};
+  for (const auto* services : {&modem, &diag}) {
+    for (size_t first = 0; first < services->size(); ++first) {
+      for (size_t later = first + 1; later < services->size(); ++later) {
+        SCOPED_TRACE((*services)[first] + " before " + (*services)[later]);
+        root.Write(Registry(Service((*services)[later], {"COM" + std::to_string(40 + later)}) +
+                            Service((*services)[first], {"COM" + std::to_string(20 + first)})));
+        line = {1, 9};
+        EXPECT_TRUE(Find());
+        EXPECT_EQ(services == &modem ? line.dataPort : line.diagPort,
+                  static_cast<int32_t>(20 + first));
+      }
+    }
+  }
 }
 
 TEST_F(PortScan, LastInstanceCounts) {
