@@ -45,6 +45,8 @@ class StickClock final : public platform::Clock {
   ~StickClock() override { platform::InstallClock(previous_); }
   uint64_t TickCountMs() override { return now_.load(); }
   void SleepMs(uint32_t ms) override {
+    if (onSleepMs)
+      onSleepMs(ms);
     now_ += ms;
     if (stick != nullptr)
       stick->Pump();
@@ -53,6 +55,7 @@ class StickClock final : public platform::Clock {
   }
   sim::Stick* stick = nullptr;
   std::function<void()> onSleep;
+  std::function<void(uint32_t ms)> onSleepMs;  // told every sleep's length first
 
  private:
   std::atomic<uint64_t> now_{1000};

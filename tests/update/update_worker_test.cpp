@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -107,6 +108,40 @@ TEST_F(UpdateWorkflow, FullUpdateWritesEveryImageAndKeepsTheNvItems) {
   EXPECT_TRUE(InstalledFile("ResetUSB.dll"));
   EXPECT_EQ(doc.lines[0].busy, 0);
   EXPECT_EQ(doc.lines[0].statusLog.rfind("Current Version : R415C1_FW_1.2.0.17\n", 0), 0u);
+}
+
+// The sequence's own waits, in their order: the sleeps of the update of at least 200 ms (the
+// link's polling steps and reply waits are shorter, or pinned with their operations).
+TEST_F(UpdateWorkflow, TheSequencesWaitsInTheirOrder) {
+  Start();
+  std::vector<uint32_t> waits;
+  std::mutex waitsMutex;
+  clock.onSleepMs = [&](uint32_t ms) {
+    if (ms >= 200) {
+      std::lock_guard<std::mutex> hold(waitsMutex);
+      waits.push_back(ms);
+    }
+  };
+  EXPECT_EQ(Run(), 0);
+  clock.onSleepMs = nullptr;
+  // Written out from the sequence: 3000 before progress 2; 10000 after "AT+YRST" (the stick is
+  // back at the first check, so no 1000 for it); 200 after item 22; 5000 before the flash
+  // programmer; 10000 before its image; 3000 after the reset, then 1000 before the probe; 1000
+  // before the probe of the restarted stick; 1000 after showing its port; 500 after each flag;
+  // 2000 after "AT+YCDRUN=F"; 1000 after "AT+YCDRUN=9"; 3000 at the end.
+  const std::vector<uint32_t> inOrder = {3000, 10000, 200, 5000, 10000, 3000, 1000,
+                                         1000, 1000,  500, 500,  2000,  1000, 3000};
+  size_t matched = 0;
+  for (uint32_t wait : waits) {
+    if (matched < inOrder.size() && wait == inOrder[matched])
+      ++matched;
+  }
+  std::ostringstream seen;
+  for (uint32_t wait : waits)
+    seen << wait << " ";
+  EXPECT_EQ(matched, inOrder.size())
+      << "the first wait not found in order: #" << matched << ": " << seen.str();
+  EXPECT_EQ(waits.back(), 3000u);  // the last: before progress 100
 }
 
 TEST_F(UpdateWorkflow, ImageStepFailingInEveryPassEndsAfterTwentyPasses) {
