@@ -326,6 +326,9 @@ TEST_F(PersonAtTheTerminal, AfterAFailedUpdateEnterStartsAnother) {
   stick->Replug();
   ASSERT_TRUE(updater->WaitForOutputCount("Ready to start update.", 2, 60000)) << updater->Output();
   EXPECT_EQ(updater->OutputCount("please check if   the config file is exist"), 0u);
+  // As a person does: Enter once the program says UPDATE can be pressed again (the failed
+  // update's worker may still be ending when the stick is shown ready).
+  ASSERT_TRUE(updater->WaitForOutputCount("UPDATE is ready", 2, 60000)) << updater->Output();
   updater->Input("\n");
   ASSERT_TRUE(updater->WaitForOutputCount("Downloading...", 2, 30000)) << updater->Output();
   CloseDuringTheUpdate(*updater);

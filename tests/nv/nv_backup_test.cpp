@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -201,6 +202,15 @@ TEST_F(NvTest, BackupSurvivesAKillAtAnyMoment) {
   const std::vector<uint8_t> newerBytes = EncodeNvTable(newer);
   ASSERT_TRUE(WriteNvBackupFile(view.Handle(0), path, older));
 
+  // The kills fall anywhere in a few writes' time, however fast this build writes.
+  const auto before = std::chrono::steady_clock::now();
+  for (int i = 0; i < 5; ++i)
+    ASSERT_TRUE(WriteNvBackupFile(view.Handle(0), path, older));
+  const auto writeMicros =
+      std::max<long long>(200, std::chrono::duration_cast<std::chrono::microseconds>(
+                                   std::chrono::steady_clock::now() - before)
+                                       .count() /
+                                   5);
   std::mt19937 random(20261209);
   int newerSeen = 0;
   for (int round = 0; round < 150; ++round) {
@@ -212,7 +222,10 @@ TEST_F(NvTest, BackupSurvivesAKillAtAnyMoment) {
         WriteNvBackupFile(view.Handle(0), path, older);
       }
     }
-    usleep(std::uniform_int_distribution<useconds_t>(0, 4000)(random));
+    // A forked child of an instrumented build starts slowly: the first kills come late enough
+    // for it to write at all.
+    usleep(static_cast<useconds_t>(
+        std::uniform_int_distribution<long long>(writeMicros, 8 * writeMicros)(random)));
     kill(writer, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(writer, &status, 0), writer);
