@@ -8,6 +8,7 @@ namespace orbek {
 namespace {
 
 constexpr uint8_t kHello = 0x01;
+constexpr uint8_t kHelloReply = 0x02;
 constexpr uint8_t kStreamWrite = 0x07;
 constexpr uint8_t kNop = 0x09;
 constexpr uint8_t kReset = 0x0B;
@@ -85,13 +86,28 @@ bool ParseStreamingReply(PhoneLink& link) {
   return false;
 }
 
+// The hello is answered by the flash programmer's hello reply only. Any other answer (a boot
+// loader's negative acknowledge, when the programmer never started) is no greeting: taken for
+// one, the update would stream every image into a stick that does not listen.
+bool ParseHelloReply(PhoneLink& link) {
+  if (!ParseStreamingReply(link))
+    return false;
+  if (link.reply.code == kHelloReply)
+    return true;
+  link.reason = kTextNotAHelloReply;
+  return false;
+}
+
 bool StreamHello(PhoneLink& link) {
   BeginStreamingRequest(link, kHello);
   link.AppendBytes(reinterpret_cast<const uint8_t*>(kHelloMagic), sizeof kHelloMagic - 1);
   link.AppendByte(kProtocolVersion);
   link.AppendByte(kCompatibleVersion);
   link.AppendByte(kFeatureBits);
-  return link.Exchange(3, 5000);
+  link.SetReplyParser(LinkMode::Streaming, ParseHelloReply);
+  const bool greeted = link.Exchange(3, 5000);
+  link.SetReplyParser(LinkMode::Streaming, ParseStreamingReply);
+  return greeted;
 }
 
 bool StreamSecurityMode(PhoneLink& link) {

@@ -29,7 +29,11 @@ std::string StreamingErrorText(uint32_t code);
 // its text.
 bool ParseStreamingReply(PhoneLink& link);
 
-bool StreamHello(PhoneLink& link);         // 0x01, 3 x 5000 ms
+// Why a hello failed when something other than the programmer's hello reply answered it.
+inline constexpr const char* kTextNotAHelloReply =
+    "the Received Data is not the hello reply of the flash programmer";
+
+bool StreamHello(PhoneLink& link);         // 0x01, 3 x 5000 ms; only a hello reply (0x02) passes
 bool StreamSecurityMode(PhoneLink& link);  // 0x17 mode 1, 3 x 2000 ms
 // 0x19 with override flag 1, 1 x 100000 ms; at most 1024 bytes.
 bool StreamPartitionTable(PhoneLink& link, const uint8_t* table, uint32_t length);

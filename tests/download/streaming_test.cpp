@@ -83,6 +83,18 @@ TEST_F(StreamingDownload, OpenSendsTheHeaderOnlyForTypesThatCarryOne) {
   EXPECT_FALSE(StreamPartitionTable(link, tooLong.data(), 1025));
 }
 
+// A boot loader that never started the programmer answers the hello with its negative
+// acknowledge: that is no greeting, whatever else passes in this protocol.
+TEST_F(StreamingDownload, HelloPassesOnlyWithTheProgrammersHelloReply) {
+  EXPECT_TRUE(StreamHello(link)) << link.reason;
+  config.initialMode = sim::StickMode::DmssDownload;
+  PlugIn();
+  EXPECT_FALSE(StreamHello(link));
+  EXPECT_EQ(link.reason, kTextNotAHelloReply);
+  EXPECT_EQ(SimulatedStickTest::Requests("dmss", 0x01), 3u);  // every attempt used
+  EXPECT_TRUE(StreamNop(link));  // the rest of the protocol still takes any answer
+}
+
 TEST_F(StreamingDownload, ErrorRepliesAndTheirTexts) {
   ASSERT_TRUE(AddFault("error:0x1B:14:2"));
   EXPECT_FALSE(StreamOpenMultiImage(link, kImageEfs, nullptr, 0));
