@@ -104,10 +104,8 @@ bool StreamHello(PhoneLink& link) {
   link.AppendByte(kProtocolVersion);
   link.AppendByte(kCompatibleVersion);
   link.AppendByte(kFeatureBits);
-  link.SetReplyParser(LinkMode::Streaming, ParseHelloReply);
-  const bool greeted = link.Exchange(3, 5000);
-  link.SetReplyParser(LinkMode::Streaming, ParseStreamingReply);
-  return greeted;
+  link.SetReplyParser(LinkMode::Streaming, ParseHelloReply);  // the next request sets its own
+  return link.Exchange(3, 5000);
 }
 
 bool StreamSecurityMode(PhoneLink& link) {

@@ -10,24 +10,15 @@
 #include <string>
 
 #include "platform/regedit_text.h"
+#include "platform/win32/wide_text.h"
 
 namespace {
 
 using orbek::platform::RegeditKeys;
 using orbek::platform::RegeditValue;
+using orbek::platform::Wide;
 
 constexpr const char* kLocalMachine = "HKEY_LOCAL_MACHINE\\";
-
-std::wstring Wide(const std::string& utf8) {
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  if (length > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                        length);
-  }
-  return wide;
-}
 
 // The path below HKEY_LOCAL_MACHINE; empty for keys of other roots, which are left alone.
 std::string LocalMachinePath(const std::string& key) {

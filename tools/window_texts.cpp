@@ -7,20 +7,11 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/win32/wide_text.h"
+
 namespace {
 
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty())
-    return {};
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
-  if (length > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
-                        nullptr, nullptr);
-  }
-  return text;
-}
+using orbek::platform::Utf8;
 
 // The window's text, asked of its own thread (it may belong to another process), bounded.
 std::string TextOf(HWND window) {

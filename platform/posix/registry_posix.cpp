@@ -122,7 +122,7 @@ class RegistryFileCache {
   // The next lookup scans sysfs again (a device node came or went).
   void ForgetSysfs() {
     std::lock_guard<std::mutex> hold(mutex_);
-    sysfsRoot_.clear();
+    sysfsStale_ = true;
   }
 
  private:
@@ -139,8 +139,10 @@ class RegistryFileCache {
     }
     const long long time = MonotonicMs();
     const std::string sysfsRoot = SysfsRoot();
-    if (!loaded_ || time - sysfsScanned_ >= kSysfsFreshMs || sysfsRoot != sysfsRoot_) {
+    if (!loaded_ || sysfsStale_ || time - sysfsScanned_ >= kSysfsFreshMs ||
+        sysfsRoot != sysfsRoot_) {
       sysfsScanned_ = time;
+      sysfsStale_ = false;
       sysfsRoot_ = sysfsRoot;
       std::vector<SysfsPort> ports = ScanSysfsPorts(sysfsRoot, BuiltSysfsPortRules());
       if (!loaded_ || !SamePorts(ports, sysfsPorts_)) {
@@ -162,6 +164,7 @@ class RegistryFileCache {
   RegeditKeys fileKeys_;
   long long sysfsScanned_ = 0;
   std::string sysfsRoot_;
+  bool sysfsStale_ = false;
   std::vector<SysfsPort> sysfsPorts_;
   RegeditKeys keys_;  // the file's, then sysfs's
 };

@@ -121,40 +121,21 @@ auto QtForm::OnGuiThread(Call call) {
   using Result = decltype(call());
   if (QThread::currentThread() == thread())
     return call();
-  {
-    std::lock_guard<std::mutex> hold(callsMutex_);
-    if (detached_)
-      return Result();
-    ++callsInFlight_;
-  }
-  const auto landed = [this] {
-    std::lock_guard<std::mutex> hold(callsMutex_);
-    --callsInFlight_;
-  };
+  if (!calls_.Begin())
+    return Result();
   if constexpr (std::is_void_v<Result>) {
     QMetaObject::invokeMethod(this, call, Qt::BlockingQueuedConnection);
-    landed();
+    calls_.End();
   } else {
     Result result{};
     QMetaObject::invokeMethod(this, call, Qt::BlockingQueuedConnection, &result);
-    landed();
+    calls_.End();
     return result;
   }
 }
 
 void QtForm::Detach() {
-  {
-    std::lock_guard<std::mutex> hold(callsMutex_);
-    detached_ = true;
-  }
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> hold(callsMutex_);
-      if (callsInFlight_ == 0)
-        return;
-    }
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
+  calls_.Detach([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
 }
 
 QWidget* QtForm::Control(int controlId) const {

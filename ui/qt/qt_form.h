@@ -8,9 +8,9 @@
 #include <QWidget>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 
+#include "app/cross_thread_calls.h"
 #include "app/form.h"
 #include "app/hidden_controls.h"
 
@@ -58,9 +58,7 @@ class QtForm final : public QWidget, public Form {
   void Build();
 
   QWidget* frame_;
-  std::mutex callsMutex_;
-  bool detached_ = false;
-  int callsInFlight_ = 0;
+  CrossThreadCalls calls_;
   std::map<int, QWidget*> controls_;
   HiddenControls hidden_;
 };

@@ -6,28 +6,18 @@
 #include <type_traits>
 
 #include "app/line/form_texts.h"
+#include "platform/win32/wide_text.h"
 
 namespace orbek::ui {
 namespace {
+
+using platform::Wide;
 
 constexpr int kFormTemplate = 101;
 // A call of another thread, sent to the form: lParam points at the call.
 constexpr UINT kRunCallMessage = WM_APP + 1;
 
 }  // namespace
-
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty())
-    return {};
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(std::max(length, 0)), L'\0');
-  if (length > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                        length);
-  }
-  return wide;
-}
 
 Win32Form::Win32Form(HINSTANCE instance, HWND frame)
     : instance_(instance), frame_(frame), uiThread_(GetCurrentThreadId()) {
@@ -82,25 +72,17 @@ auto Win32Form::OnUiThread(Call call) {
   using Result = decltype(call());
   if (GetCurrentThreadId() == uiThread_)
     return call();
-  {
-    std::lock_guard<std::mutex> hold(callsMutex_);
-    if (detached_)
-      return Result();
-    ++callsInFlight_;
-  }
-  const auto landed = [this] {
-    std::lock_guard<std::mutex> hold(callsMutex_);
-    --callsInFlight_;
-  };
+  if (!calls_.Begin())
+    return Result();
   if constexpr (std::is_void_v<Result>) {
     std::function<void()> run = call;
     SendMessageW(dialog_, kRunCallMessage, 0, reinterpret_cast<LPARAM>(&run));
-    landed();
+    calls_.End();
   } else {
     Result result{};
     std::function<void()> run = [&] { result = call(); };
     SendMessageW(dialog_, kRunCallMessage, 0, reinterpret_cast<LPARAM>(&run));
-    landed();
+    calls_.End();
     return result;
   }
 }
@@ -114,19 +96,10 @@ void Win32Form::ServeWaitingCalls() {
 }
 
 void Win32Form::Detach() {
-  {
-    std::lock_guard<std::mutex> hold(callsMutex_);
-    detached_ = true;
-  }
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> hold(callsMutex_);
-      if (callsInFlight_ == 0)
-        return;
-    }
+  calls_.Detach([this] {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
     ServeWaitingCalls();
-  }
+  });
 }
 
 void Win32Form::SetText(int controlId, const std::string& utf8) {

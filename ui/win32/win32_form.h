@@ -7,16 +7,13 @@
 #include <windows.h>
 
 #include <functional>
-#include <mutex>
 #include <string>
 
+#include "app/cross_thread_calls.h"
 #include "app/form.h"
 #include "app/hidden_controls.h"
 
 namespace orbek::ui {
-
-// UTF-8 → UTF-16 for the wide calls.
-std::wstring Wide(const std::string& utf8);
 
 class Win32Form final : public Form {
  public:
@@ -58,9 +55,7 @@ class Win32Form final : public Form {
   HWND frame_;
   HWND dialog_ = nullptr;
   DWORD uiThread_;
-  std::mutex callsMutex_;
-  bool detached_ = false;
-  int callsInFlight_ = 0;
+  CrossThreadCalls calls_;
   HiddenControls hidden_;
   std::map<int, HBITMAP> pictures_;
 };
