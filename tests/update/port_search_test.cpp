@@ -170,8 +170,10 @@ TEST_F(PortSearch, BuildIdKeptWhenTheTableDoesNotAnswer) {
   std::string error;
   ASSERT_TRUE(sim::ParseFault("noreply:0x39:1000000", rule, error));
   stick->AddFault(rule);
-  EXPECT_TRUE(WaitUntil([&] { return form.Text(1167) == "NULL"; }, 10000)) << form.Text(1167);
-  EXPECT_FALSE(form.Enabled(control::kUpdateButton));
+  // The versions are drawn before the button is disabled: wait for the whole redraw.
+  EXPECT_TRUE(WaitUntil(
+      [&] { return form.Text(1167) == "NULL" && !form.Enabled(control::kUpdateButton); }, 10000))
+      << form.Text(1167);
   // The record of the last table read was zeroed; the build id stands in for the version. The
   // line's fields are read, as a worker would, once its search thread has parked.
   doc.lines[0].searchThread->Suspend();
