@@ -1,5 +1,7 @@
 #include "app/recording_form.h"
 
+#include <utility>
+
 namespace orbek {
 
 void RecordingForm::SetText(int controlId, const std::string& utf8) {
@@ -23,11 +25,19 @@ void RecordingForm::SetProgressPosition(int controlId, int position) {
 }
 
 bool RecordingForm::SetPicture(int controlId, int bitmapId) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  if (failingBitmaps_.count(bitmapId) != 0)
-    return false;
-  pictures_[controlId] = bitmapId;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (failingBitmaps_.count(bitmapId) != 0)
+      return false;
+    pictures_[controlId] = bitmapId;
+  }
+  if (pictureWatcher_)
+    pictureWatcher_(controlId, bitmapId);
   return true;
+}
+
+void RecordingForm::WatchPictures(std::function<void(int controlId, int bitmapId)> watcher) {
+  pictureWatcher_ = std::move(watcher);
 }
 
 int RecordingForm::MessageBox(const std::string& text, const std::string& caption, uint32_t style) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -50,6 +51,9 @@ class RecordingForm final : public Form {
   void AnswerNextBox(int answer);
   // Bitmaps that fail to load.
   void FailBitmap(int bitmapId);
+  // Told of every picture shown, on the caller's thread, after it is recorded: a watcher can act
+  // at the moment a line's state changes. Set it before other threads draw.
+  void WatchPictures(std::function<void(int controlId, int bitmapId)> watcher);
 
  private:
   mutable std::mutex mutex_;
@@ -61,6 +65,7 @@ class RecordingForm final : public Form {
   std::vector<Box> boxes_;
   std::deque<int> answers_;
   std::set<int> failingBitmaps_;
+  std::function<void(int controlId, int bitmapId)> pictureWatcher_;
   int invalidations_ = 0;
   int closeRequests_ = 0;
   std::string frameTitle_;

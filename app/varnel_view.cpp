@@ -6,6 +6,7 @@
 #include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "download/dmss.h"
+#include "download/streaming.h"
 #include "package/release_data.h"
 #include "platform/files.h"
 #include "platform/text_format.h"
@@ -166,22 +167,41 @@ void CVarnelView::EndLineOperation(int line, const std::string& text, int outcom
   SetLineStatus(line, text, true);
   WriteActionLog(logDirectory_, line, Line(line).statusLog, now());
   SetLineStatus(line, text, true);
-  FinishLineOperation(line, outcome, Line(line).link.mode == LinkMode::Dload);
+  FinishLineOperation(line, outcome, Line(line).link.mode);
 }
 
-void CVarnelView::FinishLineOperation(int line, int outcome, bool inDownloadMode) {
+namespace {
+
+// Restarts the stick in the protocol its link last spoke. After the streaming protocol the
+// stick runs the flash programmer or, when the programmer never started, still its boot
+// loader: the firmware's reset would reach neither, and the stick would stay in download mode
+// without a word. So the programmer's reset first, and the boot loader's when no programmer
+// acknowledged it.
+void ResetStick(PhoneLink& link, LinkMode lastMode) {
+  switch (lastMode) {
+    case LinkMode::Dload:
+      DloadReset(link);
+      return;
+    case LinkMode::Streaming:
+      if (!StreamResetAcknowledged(link))
+        DloadReset(link);
+      return;
+    default:
+      ResetPhone(link);
+  }
+}
+
+}  // namespace
+
+void CVarnelView::FinishLineOperation(int line, int outcome, LinkMode lastMode) {
   LineSession& session = Line(line);
   const bool passed = outcome == kOutcomeRestored || outcome == kOutcomeBackedUp;
   SetLineState(line, passed ? kLinePass : kLineFail);
   if (outcome == kOutcomeRestored || outcome == kOutcomeStopped || outcome == kOutcomeFailed) {
     session.stickState = kStickSilent;
-    if (inDownloadMode) {
-      DloadReset(session.link);
-    } else {
-      ResetPhone(session.link);
-    }
+    ResetStick(session.link, lastMode);
   }
-  if (outcome == kOutcomeFailedLeaveStick && inDownloadMode) {
+  if (outcome == kOutcomeFailedLeaveStick && lastMode == LinkMode::Dload) {
     form_.MessageBox(Format("线路%d任务失败，请手动重启相应手机", line + 1), kApplicationTitle,
                      box::kOk);
   }

@@ -12,6 +12,7 @@ constexpr uint8_t kHelloReply = 0x02;
 constexpr uint8_t kStreamWrite = 0x07;
 constexpr uint8_t kNop = 0x09;
 constexpr uint8_t kReset = 0x0B;
+constexpr uint8_t kResetAcknowledge = 0x0C;
 constexpr uint8_t kError = 0x0D;
 constexpr uint8_t kClose = 0x15;
 constexpr uint8_t kSecurityMode = 0x17;
@@ -174,6 +175,10 @@ bool StreamNop(PhoneLink& link) {
 bool StreamReset(PhoneLink& link) {
   BeginStreamingRequest(link, kReset);
   return link.Exchange(3, 20000);
+}
+
+bool StreamResetAcknowledged(PhoneLink& link) {
+  return StreamReset(link) && link.reply.code == kResetAcknowledge;
 }
 
 }  // namespace orbek

@@ -193,6 +193,32 @@ TEST_F(ViewTest, EndingInDownloadModeAsksForAManualRestart) {
   EXPECT_EQ(form.Boxes().size(), 1u);
 }
 
+TEST_F(ViewTest, FailureAfterTheStreamingProtocolResetsWhicheverDownloadModeRuns) {
+  const struct {
+    sim::StickMode stick;
+    const char* mode;
+    uint32_t streamResets, bootLoaderResets;
+  } kCases[] = {
+      {sim::StickMode::StreamingDownload, "streaming", 1, 0},  // the programmer acknowledges
+      {sim::StickMode::DmssDownload, "dmss", 1, 1},  // the programmer never started: NAK, then 0x0A
+  };
+  for (const auto& entry : kCases) {
+    SCOPED_TRACE(entry.mode);
+    doc.lines[0].link.port.Close();
+    stick->SetMode(entry.stick);
+    ASSERT_TRUE(doc.lines[0].link.port.Open(stick->Ports()[0].com));
+    doc.lines[0].link.mode = LinkMode::Streaming;
+    const uint32_t streamResetsBefore = Requests(entry.mode, 0x0B);
+    const uint32_t bootLoaderResetsBefore = Requests(entry.mode, 0x0A);
+
+    view.EndLineOperation(0, "failed", kOutcomeFailed);
+    EXPECT_EQ(Requests(entry.mode, 0x0B) - streamResetsBefore, entry.streamResets);
+    EXPECT_EQ(Requests(entry.mode, 0x0A) - bootLoaderResetsBefore, entry.bootLoaderResets);
+    EXPECT_EQ(Requests(entry.mode, 0x29), 0u);  // not the firmware's reset
+    EXPECT_TRUE(form.Boxes().empty());
+  }
+}
+
 TEST_F(ViewTest, PassingOutcomesLeaveTheStickAlone) {
   view.EndLineOperation(0, "备份NV区成功", kOutcomeBackedUp);
   EXPECT_EQ(form.Picture(control::kStatePicture[0]), 150);

@@ -2,23 +2,39 @@
 // commit, each cell a whole update in-process on the stick's clock. Every cell must end (no
 // hang), leave the line idle with the process running unless the update succeeded, and leave
 // the NV backup complete and true to the stick's items; faults that the protocols' own retries
-// cover must not fail the update. The matrix is printed, and written to
+// cover must not fail the update. A failure's end resumes the port search; a failed download
+// resets the stick, every other failure leaves it as it is. The matrix is printed, and written to
 // build/.../fault-matrix.md (docs/fault-matrix.md is a copy).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <thread>
 
 #include "nv/nv_item_list.h"
+#include "platform/suspendable_thread.h"
 #include "tests/support/simulated_stick_test.h"
 #include "tests/support/update_workflow.h"
 #include "tests/support/wait_until.h"
 
 namespace orbek {
 namespace {
+
+// How an update that fails ends: its status text, and whether the end restarts the stick.
+struct End {
+  const char* status;
+  bool resetsStick;
+};
+
+const End kSwitchFails{"switch to DownLoad mode fail!", false};
+const End kProgrammerFails{"Download armprg.bin fail!", true};
+const End kResetFails{"reset modem fail!", false};
+const End kSkipFails{"skip fail!", true};
+const End kImagesFail{"Download fail, please check the log file to get fail information!", true};
+const End kRestoreFails{"Restore NV fail!", false};
 
 // An exchange of the update, by the command code it starts with in the stick's mode, and how
 // many attempts its operation makes (a fault tied to a code strikes at the first request with
@@ -28,39 +44,30 @@ struct Step {
   uint8_t code;
   uint8_t errorCode;  // what the stick's error reply says in that mode
   int attempts;       // of the operation, or of the caller's retries around it
-  // The status the update ends with when the step never gets a good answer (nullptr: the
-  // update passes without it).
-  const char* endsWithoutAnswer;
+  // How the update ends when the step never gets a good answer (nullptr: it passes without).
+  const End* endsWithoutAnswer;
 };
 
-constexpr const char* kSwitchFails = "switch to DownLoad mode fail!";
-constexpr const char* kProgrammerFails = "Download armprg.bin fail!";
-constexpr const char* kResetFails = "reset modem fail!";
-constexpr const char* kSkipFails = "skip fail!";
-constexpr const char* kImagesFail =
-    "Download fail, please check the log file to get fail information!";
-constexpr const char* kRestoreFails = "Restore NV fail!";
-
 const Step kSteps[] = {
-    {"maker subsystem (flags, challenge, poll) 0x4B", 0x4B, 0x13, 3, kSwitchFails},
-    {"mode change (offline, reset) 0x29", 0x29, 0x13, 3, kSwitchFails},
+    {"maker subsystem (flags, challenge, poll) 0x4B", 0x4B, 0x13, 3, &kSwitchFails},
+    {"mode change (offline, reset) 0x29", 0x29, 0x13, 3, &kSwitchFails},
     {"NV item read 0x26", 0x26, 0x13, 3, nullptr},  // the backup keeps the failures
     {"version table 0x39", 0x39, 0x13, 1, nullptr},
-    {"0x5C", 0x5C, 0x13, 3, kSwitchFails},
+    {"0x5C", 0x5C, 0x13, 3, &kSwitchFails},
     {"service programming code 0x41", 0x41, 0x13, 2, nullptr},
-    {"switch to downloader 0x3A", 0x3A, 0x13, 1, kSwitchFails},
-    {"DMSS no-op 0x06", 0x06, 6, 1, kSwitchFails},
-    {"DMSS parameters 0x07", 0x07, 6, 1, kSwitchFails},
-    {"DMSS write 0x0F", 0x0F, 6, 3, kProgrammerFails},
-    {"DMSS go 0x05", 0x05, 6, 3, kSkipFails},
-    {"streaming hello 0x01", 0x01, 5, 3, kSkipFails},
-    {"streaming no-op 0x09", 0x09, 5, 1, kSkipFails},
-    {"security mode 0x17", 0x17, 5, 3, kImagesFail},
-    {"partition table 0x19", 0x19, 5, 1, kImagesFail},
-    {"open image 0x1B", 0x1B, 5, 2, kImagesFail},
-    {"close image 0x15", 0x15, 5, 3, kImagesFail},
-    {"streaming reset 0x0B", 0x0B, 5, 3, kResetFails},
-    {"NV item write 0x27", 0x27, 0x13, 3, kRestoreFails},
+    {"switch to downloader 0x3A", 0x3A, 0x13, 1, &kSwitchFails},
+    {"DMSS no-op 0x06", 0x06, 6, 1, &kSwitchFails},
+    {"DMSS parameters 0x07", 0x07, 6, 1, &kSwitchFails},
+    {"DMSS write 0x0F", 0x0F, 6, 3, &kProgrammerFails},
+    {"DMSS go 0x05", 0x05, 6, 3, &kSkipFails},
+    {"streaming hello 0x01", 0x01, 5, 3, &kSkipFails},
+    {"streaming no-op 0x09", 0x09, 5, 1, &kSkipFails},
+    {"security mode 0x17", 0x17, 5, 3, &kImagesFail},
+    {"partition table 0x19", 0x19, 5, 1, &kImagesFail},
+    {"open image 0x1B", 0x1B, 5, 2, &kImagesFail},
+    {"close image 0x15", 0x15, 5, 3, &kImagesFail},
+    {"streaming reset 0x0B", 0x0B, 5, 3, &kResetFails},
+    {"NV item write 0x27", 0x27, 0x13, 3, &kRestoreFails},
 };
 
 struct Fault {
@@ -114,6 +121,7 @@ class Cell final : public testing::UpdateWorkflow {
     if (::testing::Test::HasFatalFailure())
       return "no start";
     EXPECT_TRUE(testing::AddFaultTo(*stick, fault.spec(step)));
+    WatchTheEnd();
     std::atomic<bool> pluggedBack{false};
     clock.onSleep = [&] {
       if (!pluggedBack && clock.TickCountMs() > kPersonPlugsBackAfterMs) {
@@ -136,8 +144,15 @@ class Cell final : public testing::UpdateWorkflow {
     clock.onSleep = nullptr;
 
     const bool succeeded = exitStatus == 0;
-    const LineSession& line = doc.lines[0];
+    LineSession& line = doc.lines[0];
     EXPECT_EQ(line.busy, 0);
+    if (succeeded) {
+      EXPECT_EQ(searchResumed_.load(), 0) << "the program ends after a successful update";
+    } else {
+      EXPECT_TRUE(testing::WaitUntil([&] { return searchResumed_.load() == 1; }, 10000))
+          << "a failed update's end must resume the port search";
+    }
+    line.searchThread.reset();
     if (!succeeded) {
       EXPECT_EQ(exitStatus, -1) << "the process must go on after a failure";
     }
@@ -149,12 +164,34 @@ class Cell final : public testing::UpdateWorkflow {
     if (fault.ever && step.endsWithoutAnswer == nullptr) {
       EXPECT_TRUE(succeeded);
     }
+    std::string stickAfter;
     if (fault.ever && step.endsWithoutAnswer != nullptr) {
+      const End& end = *step.endsWithoutAnswer;
       EXPECT_FALSE(succeeded);
-      EXPECT_EQ(form.Text(control::kStatus[0]), step.endsWithoutAnswer);
+      EXPECT_EQ(form.Text(control::kStatus[0]), end.status);
+      const StickAfterTheEnd after = LetTheStickRun();
+      if (end.resetsStick) {
+        // (A stick plugged in again by the person during the update is in its firmware already.)
+        EXPECT_TRUE(after.mode == sim::StickMode::Firmware &&
+                    (after.restarted || stickModeAtTheEnd_ == sim::StickMode::Firmware))
+            << "a failed download resets the stick into its firmware";
+      } else {
+        EXPECT_FALSE(after.restarted) << "this end leaves the stick as it is";
+        // Left by a link that last spoke the boot loader's protocol, the stick is for the person
+        // to restart.
+        EXPECT_EQ(Count(BoxTexts(), "线路1任务失败，请手动重启相应手机"),
+                  linkModeAtTheEnd_ == LinkMode::Dload ? 1u : 0u);
+      }
+      if (after.restarted)
+        stickAfter = "; stick reset";
+      else if (end.resetsStick)
+        stickAfter = "; stick already in its firmware";
+      else
+        stickAfter = "; stick left as it is";
     }
 
     std::string cell = succeeded ? "passes" : "fails: " + form.Text(control::kStatus[0]);
+    cell += stickAfter;
     if (pluggedBack)
       cell += " (waits until plugged in again)";
     const std::vector<std::string> boxes = BoxTexts();
@@ -164,6 +201,42 @@ class Cell final : public testing::UpdateWorkflow {
   }
 
  private:
+  // The port search stands in as a thread that counts its resumptions, and the stick's mode
+  // changes are counted when the line's state picture first shows the end.
+  void WatchTheEnd() {
+    doc.lines[0].searchThread = std::make_unique<platform::SuspendableThread>(
+        [this](platform::SuspendableThread&) { ++searchResumed_; });
+    form.WatchPictures([this](int controlId, int bitmapId) {
+      if (controlId != control::kStatePicture[0] ||
+          (bitmapId != control::kBitmapFail && bitmapId != control::kBitmapPass) ||
+          modesAtTheEnd_ != kNotEnded)
+        return;  // the update may show its end state once more after the end
+      linkModeAtTheEnd_ = doc.lines[0].link.mode;
+      std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+      modesAtTheEnd_ = stick->ModeHistory().size();
+      stickModeAtTheEnd_ = stick->Mode();
+    });
+  }
+
+  struct StickAfterTheEnd {
+    bool restarted;  // the stick's mode changed after the end was shown
+    sim::StickMode mode;
+  };
+
+  // A minute of the stick's time after the end, with nobody talking to it.
+  StickAfterTheEnd LetTheStickRun() {
+    for (int second = 0; second < 60; ++second)
+      clock.SleepMs(1000);
+    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+    return {stick->ModeHistory().size() > modesAtTheEnd_, stick->Mode()};
+  }
+
+  std::atomic<int> searchResumed_{0};
+  LinkMode linkModeAtTheEnd_ = LinkMode::Diag;
+  sim::StickMode stickModeAtTheEnd_ = sim::StickMode::Unplugged;
+  static constexpr size_t kNotEnded = std::numeric_limits<size_t>::max();
+  size_t modesAtTheEnd_ = kNotEnded;
+
   // The backup file, if the update made one, is whole and every item it read is the stick's.
   bool BackupIsTrue(const std::string& path) const {
     if (!std::filesystem::exists(path))
