@@ -167,7 +167,7 @@ void CVarnelView::EndLineOperation(int line, const std::string& text, int outcom
   SetLineStatus(line, text, true);
   WriteActionLog(logDirectory_, line, Line(line).statusLog, now());
   SetLineStatus(line, text, true);
-  FinishLineOperation(line, outcome, Line(line).link.mode);
+  FinishLineOperation(line, outcome);
 }
 
 namespace {
@@ -175,8 +175,8 @@ namespace {
 // Restarts the stick in the protocol its link last spoke. After the streaming protocol the
 // stick runs the flash programmer or, when the programmer never started, still its boot
 // loader: the firmware's reset would reach neither, and the stick would stay in download mode
-// without a word. So the programmer's reset first, and the boot loader's when no programmer
-// acknowledged it.
+// without a word. So the programmer's reset first (once), and the boot loader's when no
+// programmer acknowledged it.
 void ResetStick(PhoneLink& link, LinkMode lastMode) {
   switch (lastMode) {
     case LinkMode::Dload:
@@ -193,8 +193,9 @@ void ResetStick(PhoneLink& link, LinkMode lastMode) {
 
 }  // namespace
 
-void CVarnelView::FinishLineOperation(int line, int outcome, LinkMode lastMode) {
+void CVarnelView::FinishLineOperation(int line, int outcome) {
   LineSession& session = Line(line);
+  const LinkMode lastMode = session.link.mode;  // before the reset speaks
   const bool passed = outcome == kOutcomeRestored || outcome == kOutcomeBackedUp;
   SetLineState(line, passed ? kLinePass : kLineFail);
   if (outcome == kOutcomeRestored || outcome == kOutcomeStopped || outcome == kOutcomeFailed) {

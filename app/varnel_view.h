@@ -82,7 +82,7 @@ class CVarnelView : public LineReport {
   void ExitProgram(int status) override { exitProgram(status); }
 
  private:
-  void FinishLineOperation(int line, int outcome, LinkMode lastMode);
+  void FinishLineOperation(int line, int outcome);
 
   Form& form_;
   CVarnelDoc& doc_;

@@ -178,7 +178,8 @@ bool StreamReset(PhoneLink& link) {
 }
 
 bool StreamResetAcknowledged(PhoneLink& link) {
-  return StreamReset(link) && link.reply.code == kResetAcknowledge;
+  BeginStreamingRequest(link, kReset);
+  return link.Exchange(1, 20000) && link.reply.code == kResetAcknowledge;
 }
 
 }  // namespace orbek

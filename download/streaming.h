@@ -45,7 +45,8 @@ bool StreamWrite(PhoneLink& link, const uint8_t* data, uint32_t address, uint32_
 bool StreamClose(PhoneLink& link);  // 0x15, 3 x 20000 ms
 bool StreamNop(PhoneLink& link);    // 0x09 0x11, 1 x 5000 ms
 bool StreamReset(PhoneLink& link);  // 0x0B, 3 x 20000 ms
-// The same reset, passing only when the flash programmer acknowledges it (0x0C): a boot
+// The same reset at the end of a failed operation: one attempt of 20000 ms (its result is not
+// waited for again), passing only when the flash programmer acknowledges it (0x0C). A boot
 // loader answers the request too, with its negative acknowledge, and is not reset by it.
 bool StreamResetAcknowledged(PhoneLink& link);
 

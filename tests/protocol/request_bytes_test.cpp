@@ -150,6 +150,7 @@ TEST(RequestBytes, EveryOperationSendsItsBytesWithItsAttemptsAndTimeOut) {
       {"StreamClose", StreamClose, {0x15}, 3, 20000},
       {"StreamNop", StreamNop, {0x09, 0x11}, 1, 5000},
       {"StreamReset", StreamReset, {0x0B}, 3, 20000},
+      {"StreamResetAcknowledged", StreamResetAcknowledged, {0x0B}, 1, 20000},
   };
 
   for (const Operation& operation : operations) {

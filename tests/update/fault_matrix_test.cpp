@@ -9,8 +9,8 @@
 
 #include <atomic>
 #include <fstream>
-#include <limits>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -169,18 +169,22 @@ class Cell final : public testing::UpdateWorkflow {
       const End& end = *step.endsWithoutAnswer;
       EXPECT_FALSE(succeeded);
       EXPECT_EQ(form.Text(control::kStatus[0]), end.status);
+      if (!theEnd_) {
+        ADD_FAILURE() << "the end never showed on the line's state picture";
+        return "no end shown";
+      }
       const StickAfterTheEnd after = LetTheStickRun();
       if (end.resetsStick) {
         // (A stick plugged in again by the person during the update is in its firmware already.)
         EXPECT_TRUE(after.mode == sim::StickMode::Firmware &&
-                    (after.restarted || stickModeAtTheEnd_ == sim::StickMode::Firmware))
+                    (after.restarted || theEnd_->stickMode == sim::StickMode::Firmware))
             << "a failed download resets the stick into its firmware";
       } else {
         EXPECT_FALSE(after.restarted) << "this end leaves the stick as it is";
         // Left by a link that last spoke the boot loader's protocol, the stick is for the person
         // to restart.
         EXPECT_EQ(Count(BoxTexts(), "线路1任务失败，请手动重启相应手机"),
-                  linkModeAtTheEnd_ == LinkMode::Dload ? 1u : 0u);
+                  theEnd_->linkMode == LinkMode::Dload ? 1u : 0u);
       }
       if (after.restarted)
         stickAfter = "; stick reset";
@@ -208,15 +212,18 @@ class Cell final : public testing::UpdateWorkflow {
         [this](platform::SuspendableThread&) { ++searchResumed_; });
     form.WatchPictures([this](int controlId, int bitmapId) {
       if (controlId != control::kStatePicture[0] ||
-          (bitmapId != control::kBitmapFail && bitmapId != control::kBitmapPass) ||
-          modesAtTheEnd_ != kNotEnded)
+          (bitmapId != control::kBitmapFail && bitmapId != control::kBitmapPass) || theEnd_)
         return;  // the update may show its end state once more after the end
-      linkModeAtTheEnd_ = doc.lines[0].link.mode;
       std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
-      modesAtTheEnd_ = stick->ModeHistory().size();
-      stickModeAtTheEnd_ = stick->Mode();
+      theEnd_ = AtTheEnd{doc.lines[0].link.mode, stick->Mode(), stick->ModeHistory().size()};
     });
   }
+
+  struct AtTheEnd {
+    LinkMode linkMode;
+    sim::StickMode stickMode;
+    size_t modeChanges;
+  };
 
   struct StickAfterTheEnd {
     bool restarted;  // the stick's mode changed after the end was shown
@@ -228,14 +235,11 @@ class Cell final : public testing::UpdateWorkflow {
     for (int second = 0; second < 60; ++second)
       clock.SleepMs(1000);
     std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
-    return {stick->ModeHistory().size() > modesAtTheEnd_, stick->Mode()};
+    return {stick->ModeHistory().size() > theEnd_->modeChanges, stick->Mode()};
   }
 
   std::atomic<int> searchResumed_{0};
-  LinkMode linkModeAtTheEnd_ = LinkMode::Diag;
-  sim::StickMode stickModeAtTheEnd_ = sim::StickMode::Unplugged;
-  static constexpr size_t kNotEnded = std::numeric_limits<size_t>::max();
-  size_t modesAtTheEnd_ = kNotEnded;
+  std::optional<AtTheEnd> theEnd_;  // when the line's state picture first showed the end
 
   // The backup file, if the update made one, is whole and every item it read is the stick's.
   bool BackupIsTrue(const std::string& path) const {
