@@ -4,6 +4,7 @@
 #include "app/line/form_texts.h"
 #include "log/action_log.h"
 #include "nv/nv_backup.h"
+#include "nv/nv_backup_store.h"
 #include "package/image_package.h"
 #include "package/image_set.h"
 #include "platform/clock.h"
@@ -95,42 +96,46 @@ bool CVarnelApp::InitialiseForm() {
   return true;
 }
 
-void CVarnelApp::StartLineOperation(int line) {
+bool CVarnelApp::StartLineOperation(int line) {
   LineSession& session = view_->Line(line);
   doc_.selectedBoardTag = VersionSlot(session.versionRecord, 8);
   if (!CheckBoardTag(view_->Handle(line)))
-    return;
+    return false;
   view_->SetLineState(line, kLineReady);
 
   switch (session.operation) {
     case kOperationUpdate:
+      if (!NvBackupsWritable(session))
+        return false;
       if (!CheckImageSet(view_->Handle(line), true)) {
         form_.MessageBox(view_->Text("Download  fail, please check if   the config file is exist!",
                                      "Download fehlgeschlagen"),
                          kApplicationTitle, box::kOk);
-        return;
+        return false;
       }
       break;
     case kOperationNone:
       if (!CheckImageSet(view_->Handle(line), false))
-        return;
+        return false;
       break;
     case kOperationNvBackup:
     case kOperationNvRestore:
       if (session.stickState != kStickAnswers)
-        return;
+        return false;
       if (session.nvDirectory.empty()) {
         form_.MessageBox(Format("Line%d No NV directory!", line + 1), kApplicationTitle, box::kOk);
-        return;
+        return false;
       }
       if (session.operation == kOperationNvBackup && !platform::TouchFile(session.nvFilePath)) {
         form_.MessageBox(Format("Line%d can't create or open NV file!", line + 1),
                          kApplicationTitle, box::kOk);
-        return;
+        return false;
       }
+      if (session.operation == kOperationNvBackup && !NvBackupsWritable(session))
+        return false;
       break;
     default:
-      return;
+      return false;
   }
 
   EnableIdleLines(false);
@@ -150,6 +155,31 @@ void CVarnelApp::StartLineOperation(int line) {
   StartWorker(line);
   platform::SleepMs(kLaunchSpacingMs);
   EnableIdleLines(true);
+  return true;
+}
+
+// The update takes the stick out of normal operation at once: before it does, both places its
+// NV backup goes must take files.
+bool CVarnelApp::NvBackupsWritable(const LineSession& session) {
+  const int mode = doc_.nvMode;
+  if (session.operation == kOperationUpdate && mode != 1 && mode != 2)
+    return true;
+  const NvBackupStore store(doc_.nvBackupsDirectory);
+  std::string unwritable;
+  if (!platform::DirectoryWritable(session.nvDirectory))
+    unwritable = session.nvDirectory;
+  else if (!store.Writable())
+    unwritable = store.directory();
+  if (unwritable.empty())
+    return true;
+  form_.MessageBox(Format(view_->Text("The NV backup cannot be written to %s. Nothing was started: "
+                                      "the stick's calibration must be saved first.",
+                                      "Die NV-Sicherung kann nicht in %s geschrieben werden. Es "
+                                      "wurde nichts gestartet: die Kalibrierung des Geräts muss "
+                                      "zuerst gesichert werden."),
+                          unwritable.c_str()),
+                   kApplicationTitle, box::kOk | box::kIconError);
+  return false;
 }
 
 void CVarnelApp::EnableIdleLines(bool enable) {

@@ -31,8 +31,8 @@ class CVarnelApp {
   bool InitialiseForm();
 
   // A line's start button: checks, marks the line busy, parks its search thread and the re-plug
-  // thread, and starts the worker of the line's operation.
-  void StartLineOperation(int line);
+  // thread, and starts the worker of the line's operation. False when a check refused it.
+  bool StartLineOperation(int line);
   // A command of the form by its id: the start buttons 1008-1015 (UPDATE is 1008), the stop
   // buttons 1016-1023, stop-all 1100 and the factory start-all. False for any other id.
   bool OnCommand(int commandId);
@@ -59,6 +59,7 @@ class CVarnelApp {
 
  private:
   void StartWorker(int line);
+  bool NvBackupsWritable(const LineSession& session);
   void EnableIdleLines(bool enable);
 
   Form& form_;

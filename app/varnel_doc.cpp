@@ -1,5 +1,6 @@
 #include "app/varnel_doc.h"
 
+#include "nv/nv_backup_store.h"
 #include "platform/files.h"
 #include "platform/text_format.h"
 
@@ -9,7 +10,14 @@ CVarnelDoc::CVarnelDoc() {
   for (int i = 0; i < kLineCount; ++i)
     lines[static_cast<size_t>(i)].index = i;
   lines[0].diagPort = 1;
-  SetNvDirectory(platform::ExecutableDirectory());
+  // An installed program's folder belongs to the system: the backups then go to the user's own.
+  std::string nvHome = platform::ExecutableDirectory();
+  if (!platform::DirectoryWritable(nvHome)) {
+    nvHome = platform::UserDataDirectory();
+    platform::CreateDirectories(nvHome);
+  }
+  SetNvDirectory(nvHome);
+  nvBackupsDirectory = NvBackupStore::DefaultDirectory();
 }
 
 void CVarnelDoc::SetNvDirectory(const std::string& directory) {

@@ -1,10 +1,11 @@
 #include "nv/nv_backup.h"
 
-#include <fstream>
+#include <filesystem>
 
 #include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "diag/nv_status.h"
+#include "nv/nv_backup_store.h"
 #include "package/image_set.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -20,6 +21,9 @@ constexpr uint32_t kModeRetryWaitMs = 200;
 constexpr uint32_t kModeSettleMs = 1000;
 constexpr int kNvModeRadioOnly = 1;
 constexpr int kNvModeDefaultFile = 3;
+constexpr int kEsnAttempts = 3;
+constexpr uint32_t kEsnRetryWaitMs = 200;
+constexpr const char* kDamagedFile = "NVM file for backup NV doesn't exist or destroyed";
 
 // Up to three tries of a mode change, 200 ms after each failure, then a second to settle.
 void ChangeModeWithRetries(PhoneLink& link, bool (*change)(PhoneLink&)) {
@@ -51,42 +55,30 @@ bool WriteItemWithRetries(PhoneLink& link, NvRecord& slot) {
 
 bool WriteNvBackupFile(const LineHandle& line, const std::string& path, const NvTable& table) {
   const std::vector<uint8_t> bytes = EncodeNvTable(table);
-  const std::string staging = path + ".tmp";
   int cause = platform::kCauseNone;
-  // A staging file left by a killed run goes first (a link is removed, not followed); the new
-  // one is created only where nothing has the name.
-  platform::DeleteOneFile(staging);
-  bool written = platform::WriteNewFile(staging, bytes.data(), bytes.size(),
-                                        {.flush = true, .cause = &cause, .exclusive = true}) ==
-                 platform::WriteResult::Written;
-  if (written)
-    written = platform::ReplaceFileWith(path, staging, &cause);
-  if (written)
+  if (platform::WriteFileWhole(path, bytes.data(), bytes.size(), &cause))
     return true;
-  platform::DeleteOneFile(staging);
   line.SetStatus(Format("线路 %d 失败,保存数据到 %s (%d)", line.index() + 1, path.c_str(), cause),
                  true);
   return false;
 }
 
 bool ReadNvBackupFile(const LineHandle& line, const std::string& path, NvTable& table) {
-  std::ifstream file(platform::NativePath(path), std::ios::binary | std::ios::ate);
+  const std::optional<platform::RegularFileBytes> file =
+      platform::ReadRegularFile(path, kNvBackupFileSize);
   if (!file)
     return false;
-  const std::streamoff length = file.tellg();
-  std::vector<uint8_t> bytes;
-  if (length == static_cast<std::streamoff>(kNvBackupFileSize)) {
-    bytes.resize(kNvBackupFileSize);
-    file.seekg(0);
-    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!file)
-      bytes.clear();
-  }
-  if (DecodeNvTable(bytes.data(), bytes.size(), table))
+  const std::optional<std::string> fault = NvBackupFault(file->bytes.data(), file->size);
+  if (!fault && DecodeNvTable(file->bytes.data(), file->bytes.size(), table))
     return true;
-  const char* damaged = "NVM file for backup NV doesn't exist or destroyed";
-  line.SetStatus(damaged, true);
-  line.MessageBox(damaged, kApplicationTitle, box::kOk);
+  line.SetStatus(kDamagedFile, true);
+  if (fault) {
+    line.SetStatus(
+        Format(line.Text("%s is not an NV backup: %s.", "%s ist keine NV-Sicherung: %s."),
+               path.c_str(), fault->c_str()),
+        true);
+  }
+  line.MessageBox(kDamagedFile, kApplicationTitle, box::kOk);
   return false;
 }
 
@@ -103,7 +95,7 @@ bool NvDirectoryExists(UserMessages& messages, const std::string& path) {
   return false;
 }
 
-bool BackupNv(const LineHandle& line, const std::string& path) {
+bool BackupNv(const LineHandle& line, const std::string& path, NvTable* read) {
   SendVersionRecord(line, {kRetryWaitMs});
   PhoneLink& link = line.session().link;
   NvTable table = BuildNvItemList();
@@ -118,7 +110,25 @@ bool BackupNv(const LineHandle& line, const std::string& path) {
       platform::SleepMs(kRetryWaitMs);
     }
   }
-  return WriteNvBackupFile(line, path, table);
+  const size_t unanswered = UnansweredNvItems(table);
+  if (unanswered != 0) {
+    link.reason = Format(
+        "The NV backup is incomplete: the stick did not answer %zu of its items. "
+        "Nothing was saved over %s.",
+        unanswered, path.c_str());
+    line.SetStatus(line.UseGerman()
+                       ? Format("Die NV-Sicherung ist unvollständig: das Gerät hat %zu Einträge "
+                                "nicht beantwortet. %s wurde nicht überschrieben.",
+                                unanswered, path.c_str())
+                       : link.reason,
+                   true);
+    return false;
+  }
+  if (!WriteNvBackupFile(line, path, table))
+    return false;
+  if (read != nullptr)
+    *read = std::move(table);
+  return true;
 }
 
 bool RestoreNv(const LineHandle& line, const std::string& path) {
@@ -145,21 +155,114 @@ bool RestoreNv(const LineHandle& line, const std::string& path) {
   return true;
 }
 
+bool ReadStickEsn(PhoneLink& link, uint32_t& esn) {
+  for (int attempt = 1;; ++attempt) {
+    if (ReadEsn(link, esn))
+      return true;
+    if (attempt == kEsnAttempts)
+      return false;
+    platform::SleepMs(kEsnRetryWaitMs);
+  }
+}
+
+bool NvFileFitsStick(const LineHandle& line, const std::string& path,
+                     std::optional<uint32_t> stickEsn) {
+  NvTable table = BuildNvItemList();
+  if (!ReadNvBackupFile(line, path, table)) {
+    if (!platform::RegularFileSize(path)) {
+      line.SetStatus(Format(line.Text("%s is no NV backup file that can be read.",
+                                      "%s ist keine lesbare NV-Sicherungsdatei."),
+                            path.c_str()),
+                     true);
+    }
+    return false;
+  }
+  const std::optional<uint32_t> fileEsn = NvTableEsn(table);
+  if (!fileEsn || !stickEsn || *fileEsn == *stickEsn)
+    return true;
+  const std::string question = Format(
+      line.Text("The NV file %s belongs to another stick (ESN %08X); this stick's ESN is %08X. "
+                "Writing it gives this stick the other stick's IMEI and calibration. Write it "
+                "anyway?",
+                "Die NV-Datei %s gehört zu einem anderen Gerät (ESN %08X); dieses Gerät hat die "
+                "ESN %08X. Sie gäbe diesem Gerät die IMEI und Kalibrierung des anderen. Trotzdem "
+                "schreiben?"),
+      path.c_str(), *fileEsn, *stickEsn);
+  if (line.MessageBox(question, kApplicationTitle,
+                      box::kYesNo | box::kIconExclamation | box::kDefaultNo) == box::kAnswerYes) {
+    line.SetStatus(
+        Format("NV file of ESN %08X written into ESN %08X as asked.", *fileEsn, *stickEsn), true);
+    return true;
+  }
+  line.SetStatus(line.Text("The NV file was not written: it belongs to another stick.",
+                           "Die NV-Datei wurde nicht geschrieben: sie gehört zu einem anderen "
+                           "Gerät."),
+                 true);
+  return false;
+}
+
+namespace {
+
+// Ends a stand-alone NV operation that did not start its work, with the reason in the system's
+// language on the status line.
+void RefuseNvOperation(const LineHandle& line, const std::string& reason) {
+  line.EndOperation(reason, kOutcomeFailedLeaveStick);
+  line.SetState(kLineFail);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(platform::NativePath(a), platform::NativePath(b), error);
+}
+
+}  // namespace
+
 int BackupNvThread(const LineHandle& line) {
   LineSession& session = line.session();
   uint32_t esn = 0;
-  ReadEsn(session.link, esn);
+  if (!ReadStickEsn(session.link, esn)) {
+    RefuseNvOperation(line, line.Text("The stick's ESN cannot be read: its backup could not be "
+                                      "kept apart from other sticks'.",
+                                      "Die ESN des Geräts kann nicht gelesen werden: seine "
+                                      "Sicherung ließe sich keinem Gerät zuordnen."));
+    return 0;
+  }
   if (!NvDirectoryExists(line.report(), session.nvDirectory)) {
     line.EndOperation("不能建立NV区目录，请检查备份路径设置是否正确!", kOutcomeFailedLeaveStick);
     line.SetState(kLineFail);
     return 0;
   }
+  const NvBackupStore store(line.choices().nvBackupsDirectory);
+  if (const std::optional<KeptBackup> pending = store.Pending(esn)) {
+    RefuseNvOperation(
+        line, Format(line.Text("The last backup of this stick, %s, was never restored: the "
+                               "stick's NV may be incomplete, so no new backup is taken. Restore "
+                               "that file first.",
+                               "Die letzte Sicherung dieses Geräts, %s, wurde nie zurückgespielt: "
+                               "sein NV-Speicher kann unvollständig sein, daher wird keine neue "
+                               "Sicherung angelegt. Spielen Sie zuerst diese Datei zurück."),
+                     pending->path.c_str()));
+    return 0;
+  }
   line.SetStatus("NV区备份目录建立成功", true);
   line.SetStatus("现在开始备份NV区", true);
-  if (!BackupNv(line, session.nvFilePath)) {
+  NvTable table;
+  if (!BackupNv(line, session.nvFilePath, &table)) {
     line.EndOperation(session.link.reason, kOutcomeFailedLeaveStick);
     return 0;
   }
+  std::string reason;
+  const std::optional<KeptBackup> kept =
+      store.Keep(esn, table, LocalTimeNow(), KeptBackupState::Kept, reason);
+  if (!kept) {
+    RefuseNvOperation(line, line.Text("The backup could not be kept: ",
+                                      "Die Sicherung konnte "
+                                      "nicht aufbewahrt werden: ") +
+                                reason);
+    return 0;
+  }
+  line.SetStatus(Format(line.Text("Also kept as %s", "Auch aufbewahrt als %s"), kept->path.c_str()),
+                 true);
   line.EndOperation("备份NV区成功", kOutcomeBackedUp);
   line.SetState(kLinePass);
   line.SetProgress(100);
@@ -171,13 +274,22 @@ int RestoreNvThread(const LineHandle& line) {
   const int mode = line.choices().nvMode;
   if (mode != 0) {
     const bool defaultFile = mode == kNvModeDefaultFile;
+    const std::string& path = defaultFile ? line.choices().defaultNvFile : session.nvFilePath;
+    const char* failed = defaultFile ? "装载缺省NV区失败" : "重载NV区参数失败";
     line.SetStatus(defaultFile ? "装载缺省NV区" : "重载NV区参数", true);
-    if (!RestoreNv(line, defaultFile ? line.choices().defaultNvFile : session.nvFilePath)) {
-      line.EndOperation(defaultFile ? "装载缺省NV区失败" : "重载NV区参数失败",
-                        kOutcomeFailedLeaveStick);
+    uint32_t esn = 0;
+    const bool esnRead = ReadStickEsn(session.link, esn);
+    const std::optional<uint32_t> stickEsn = esnRead ? std::optional<uint32_t>(esn) : std::nullopt;
+    if (!NvFileFitsStick(line, path, stickEsn) || !RestoreNv(line, path)) {
+      line.EndOperation(failed, kOutcomeFailedLeaveStick);
       line.SetState(kLineFail);
       return 0;
     }
+    // The stick's own backup that waited for its restore has had it now.
+    const NvBackupStore store(line.choices().nvBackupsDirectory);
+    const std::optional<KeptBackup> pending = esnRead ? store.Pending(esn) : std::nullopt;
+    if (pending && SameFile(pending->path, path))
+      store.MarkRestored(esn, pending->name);
   }
   line.EndOperation("恢复NV区成功", kOutcomeRestored);
   line.SetState(kLinePass);

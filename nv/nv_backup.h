@@ -2,6 +2,8 @@
 // a flash rewrite, the restore after it, and the stand-alone backup and restore operations.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/line/line_handle.h"
@@ -10,22 +12,35 @@
 namespace orbek {
 
 // Writes the table as the line's backup file. The earlier backup is replaced only once every
-// byte of the new one is on the disk; on failure it is left as it was and the line's status
-// shows the path and the cause.
+// byte of the new one is on the disk; on failure (or when the path names a device, a pipe or a
+// directory) it is left as it was and the line's status shows the path and the cause.
 bool WriteNvBackupFile(const LineHandle& line, const std::string& path, const NvTable& table);
-// Reads a backup file over the table: false when it does not open (silently) or is not exactly
-// 153,000 bytes long (status and message box).
+// Reads a backup file over the table: false when it does not open as a regular file (silently)
+// or is no well-formed backup file (status with the reason, and a message box).
 bool ReadNvBackupFile(const LineHandle& line, const std::string& path, NvTable& table);
 
 // True when the directory exists (a drive root always does); otherwise a message box and false.
 bool NvDirectoryExists(UserMessages& messages, const std::string& path);
 
-// Reads every listed item (three tries each; a failed item is kept with its status) and writes
-// the backup file. False only when the file cannot be written.
-bool BackupNv(const LineHandle& line, const std::string& path);
+// Reads every listed item (three tries each; an item the stick refuses is kept with its status)
+// and writes the backup file. False when an item got no answer from the stick at all: a backup
+// with holes would wipe those items at the restore, so the earlier file is left untouched and
+// the line's status says how many were missed. False too when the file cannot be written.
+// `read` receives the table of a whole backup.
+bool BackupNv(const LineHandle& line, const std::string& path, NvTable* read = nullptr);
 // Writes back every item the backup read. False on a missing or damaged file or an item that
 // fails four writes.
 bool RestoreNv(const LineHandle& line, const std::string& path);
+
+// Before a restore from `path` into the stick whose ESN is `stickEsn` (when it could be read):
+// the file must be a backup, and one of this stick, or the person must say to write another
+// stick's (its IMEI and calibration) into this one; the question's default is No. False with the
+// reason on the status line.
+bool NvFileFitsStick(const LineHandle& line, const std::string& path,
+                     std::optional<uint32_t> stickEsn);
+
+// The stick's ESN (three tries, 200 ms apart).
+bool ReadStickEsn(PhoneLink& link, uint32_t& esn);
 
 // The stand-alone operations a line's worker runs; both return 0.
 int BackupNvThread(const LineHandle& line);

@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "platform/byte_order.h"
+#include "platform/text_format.h"
 
 namespace orbek {
 namespace {
@@ -59,6 +60,11 @@ constexpr std::array<uint16_t, kNvListedItemCount> kListedItems = ExpandRuns();
 
 constexpr size_t kDataOffset = 4;
 constexpr size_t kStatusOffset = 132;
+// The stick's NV status values run from 0 (done) to 10 (not allocated); 0xFFFF marks a read
+// that got no answer.
+constexpr uint16_t kHighestNvStatus = 10;
+constexpr uint16_t kNoAnswerStatus = 0xFFFF;
+constexpr uint16_t kEsnItem = 0;
 
 }  // namespace
 
@@ -96,6 +102,56 @@ bool DecodeNvTable(const uint8_t* bytes, size_t length, NvTable& table) {
     table[slot].status = Le16(record.subspan(kStatusOffset));
   }
   return true;
+}
+
+std::optional<std::string> NvBackupFault(const uint8_t* bytes, size_t length) {
+  if (length != kNvBackupFileSize)
+    return Format("it is %zu bytes long, not %zu", length, kNvBackupFileSize);
+  bool ended = false;
+  for (size_t slot = 0; slot < kNvSlotCount; ++slot) {
+    const std::span<const uint8_t> record(bytes + slot * kNvRecordSize, kNvRecordSize);
+    if (ended) {
+      if (std::any_of(record.begin(), record.end(), [](uint8_t b) { return b != 0; }))
+        return Format("slot %zu after the end marker is not empty", slot);
+      continue;
+    }
+    if (record[2] != 0 || record[3] != 0 || record[134] != 0 || record[135] != 0)
+      return Format("slot %zu has padding that is not zero", slot);
+    const uint16_t item = Le16(record);
+    if (item > kNvEndMarker)
+      return Format("slot %zu holds item %u, above the end marker", slot, unsigned{item});
+    if (item == kNvEndMarker) {
+      if (Le16(record.subspan(kStatusOffset)) != 0)
+        return Format("the end marker in slot %zu has a status", slot);
+      ended = true;
+      continue;
+    }
+    const uint16_t status = Le16(record.subspan(kStatusOffset));
+    if (status > kHighestNvStatus && status != kNoAnswerStatus)
+      return Format("slot %zu (item %u) has the unknown status 0x%04X", slot, unsigned{item},
+                    unsigned{status});
+  }
+  return std::nullopt;
+}
+
+std::optional<uint32_t> NvTableEsn(const NvTable& table) {
+  for (const NvRecord& record : table) {
+    if (record.itemId >= kNvEndMarker)
+      break;
+    if (record.itemId == kEsnItem && record.status == 0)
+      return Le32(record.data);
+  }
+  return std::nullopt;
+}
+
+size_t UnansweredNvItems(const NvTable& table) {
+  size_t unanswered = 0;
+  for (const NvRecord& record : table) {
+    if (record.itemId >= kNvEndMarker)
+      break;
+    unanswered += record.status == kNoAnswerStatus ? 1 : 0;
+  }
+  return unanswered;
 }
 
 }  // namespace orbek

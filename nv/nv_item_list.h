@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace orbek {
@@ -34,5 +36,18 @@ NvTable BuildNvItemList();
 // The table as the backup file holds it, and back. Decoding needs exactly 153,000 bytes.
 std::vector<uint8_t> EncodeNvTable(const NvTable& table);
 bool DecodeNvTable(const uint8_t* bytes, size_t length, NvTable& table);
+
+// Why the bytes are no backup file to write into a stick, in English; nothing when they are one.
+// A backup file is exactly 153,000 bytes; its padding is zero; before the end marker every
+// status is one the stick or the backup gives; no item number lies above the end marker, and
+// every slot after it is zero. (The built-in list is not in ascending order, so neither need a
+// file's items be.)
+std::optional<std::string> NvBackupFault(const uint8_t* bytes, size_t length);
+
+// The ESN that item 0 of the table holds, when the backup read it.
+std::optional<uint32_t> NvTableEsn(const NvTable& table);
+
+// The slots before the end marker whose read got no answer at all from the stick.
+size_t UnansweredNvItems(const NvTable& table);
 
 }  // namespace orbek

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orbek::platform {
 
@@ -26,6 +27,31 @@ std::optional<uint64_t> RegularFileSize(const std::string& path);
 
 // Creates one directory level (no parents); false when it cannot be created.
 bool CreateOneDirectory(const std::string& path);
+// Creates the directory and every missing parent; true when it exists afterwards.
+bool CreateDirectories(const std::string& path);
+
+// `name` inside `directory`, with the system's own separator.
+std::string JoinPath(const std::string& directory, const std::string& name);
+
+// The user's own folder for what the updater keeps: $ORBEK_ROOT on posix (by default
+// $XDG_DATA_HOME/orbek-updater), %LOCALAPPDATA%\orbek-updater on Windows. Not created here.
+std::string UserDataDirectory();
+
+// True when a new file can be created in the directory (tried with one made and removed again).
+bool DirectoryWritable(const std::string& path);
+
+// What a path names, links followed.
+enum class PathKind { Missing, RegularFile, Directory, Other };
+PathKind KindOfPath(const std::string& path);
+
+// A regular file as read: its length, and its bytes when it is no longer than the limit.
+struct RegularFileBytes {
+  uint64_t size = 0;
+  std::vector<uint8_t> bytes;
+};
+// Reads a regular file without ever blocking on a pipe or a device; nothing when `path` does not
+// open as a regular file (missing, a directory, a device, a pipe).
+std::optional<RegularFileBytes> ReadRegularFile(const std::string& path, uint64_t maxBytes);
 
 enum class WriteResult { Written, OpenFailed, WriteFailed };
 
@@ -59,8 +85,15 @@ WriteResult WriteNewFile(const std::string& path, const void* data, size_t size,
                          WriteOptions options = {});
 
 // Opens `path` for writing, creating it when missing and keeping what it holds, and closes it
-// again; false when it cannot be opened so.
+// again; false when it cannot be opened so or is not a regular file (a pipe never blocks it).
 bool TouchFile(const std::string& path);
+
+// Writes a whole file so that whoever opens `path` finds its old bytes or the new ones, never a
+// part: through a staging file "<path>.tmp", created only where nothing has that name (never
+// through a link), flushed, then put in place with its directory. A target that is not a
+// regular file (a device, a pipe, a directory) is left alone. False with `cause` set; the old
+// file is then as it was.
+bool WriteFileWhole(const std::string& path, const void* data, size_t size, int* cause = nullptr);
 
 // Deletes one file; false when it cannot be deleted.
 bool DeleteOneFile(const std::string& path);

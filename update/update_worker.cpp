@@ -1,6 +1,7 @@
 #include "update/update_worker.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
@@ -9,8 +10,10 @@
 #include "download/streaming.h"
 #include "host/connection_manager.h"
 #include "nv/nv_backup.h"
+#include "nv/nv_backup_store.h"
 #include "package/image_package.h"
 #include "platform/clock.h"
+#include "platform/text_format.h"
 #include "update/download_procedures.h"
 #include "update/port_search.h"
 #include "update/version_check.h"
@@ -33,6 +36,7 @@ constexpr const char* kReinsertTextGerman =
     "Bitte stecken Sie das Ger-t erneut ein und best-tigen Sie mit \"OK\" um das Update "
     "abzuschlie-en.";
 constexpr const char* kFailedGerman = "Download fehlgeschlagen";
+constexpr const char* kBackupFailed = "Backup NV fail!";
 constexpr const char* kFailedGermanBang = "Download fehlgeschlagen!";
 
 // Up to `attempts` tries, `waitMs` after each failure but the last.
@@ -66,6 +70,10 @@ class Update {
   void WaitForStickAfterReset();
   void ReadKeptItem();
   bool BackUpNvItems();
+  bool TakeOrReuseBackup();
+  bool DefaultFileFitsStick();
+  void FailBeforeTheFlash();
+  bool RestoreWithReplugs();
   void Handshake();
   bool SwitchToDownloadMode();
   bool StoppedBeforeDownload();
@@ -83,6 +91,11 @@ class Update {
   ConnectionManager& connectionManager_;
   bool keptItemRead_ = false;
   NvItemData keptItem_{};
+  const NvBackupStore store_{line_.choices().nvBackupsDirectory};
+  std::optional<uint32_t> esn_;
+  // The stick's kept backup that step 26 writes back: the one taken now, or the one an earlier
+  // update took and never restored.
+  std::optional<KeptBackup> restoreFrom_;
 };
 
 int Update::Run() {
@@ -146,6 +159,12 @@ void Update::ReadKeptItem() {
 
 bool Update::BackUpNvItems() {
   const int mode = line_.choices().nvMode;
+  if (mode == 3) {
+    if (DefaultFileFitsStick())
+      return true;
+    FailBeforeTheFlash();
+    return false;
+  }
   if (mode != 1 && mode != 2)
     return true;
   bool backedUp = NvDirectoryExists(line_.report(), session_.nvDirectory);
@@ -154,15 +173,77 @@ bool Update::BackUpNvItems() {
     backedUp = NvDirectoryExists(line_.report(), session_.nvDirectory);
   }
   if (backedUp)
-    backedUp = BackupNv(line_, session_.nvFilePath);
+    backedUp = TakeOrReuseBackup();
   if (backedUp)
     return true;
-  session_.busy = 0;
-  if (German())
-    line_.SetStatus(kFailedGerman, true);
-  else
-    ErrorBox(kDownloadFailureBox);
+  FailBeforeTheFlash();
   return false;
+}
+
+// The backup is kept per stick, by its ESN. A stick whose last backup was never restored has
+// lost its NV (or part of it) to an earlier update: a new backup would save the loss over the
+// good one, so that one is restored instead.
+bool Update::TakeOrReuseBackup() {
+  uint32_t esn = 0;
+  if (!ReadStickEsn(link_, esn)) {
+    line_.SetStatus(line_.Text("The stick's ESN cannot be read: its NV backup could not be kept.",
+                               "Die ESN des Geräts kann nicht gelesen werden: seine NV-Sicherung "
+                               "ließe sich nicht aufbewahren."),
+                    true);
+    return false;
+  }
+  esn_ = esn;
+  if (std::optional<KeptBackup> pending = store_.Pending(esn)) {
+    NvTable table;
+    if (!ReadNvBackupFile(line_, pending->path, table))
+      return false;
+    line_.SetStatus(
+        Format(line_.Text("The last backup of this stick, %s, was never restored: no new backup "
+                          "is taken, and that one is restored after the update.",
+                          "Die letzte Sicherung dieses Geräts, %s, wurde nie zurückgespielt: es "
+                          "wird keine neue angelegt, diese wird nach dem Update zurückgespielt."),
+               pending->path.c_str()),
+        true);
+    restoreFrom_ = std::move(pending);
+    return true;
+  }
+  NvTable table;
+  if (!BackupNv(line_, session_.nvFilePath, &table))
+    return false;
+  std::string reason;
+  restoreFrom_ = store_.Keep(esn, table, LocalTimeNow(), KeptBackupState::Pending, reason);
+  if (!restoreFrom_) {
+    line_.SetStatus(reason, true);
+    return false;
+  }
+  return true;
+}
+
+// Mode 3 writes the default file into the stick after the flash: whether it may is asked now,
+// while the stick still holds its own NV.
+bool Update::DefaultFileFitsStick() {
+  uint32_t esn = 0;
+  if (ReadStickEsn(link_, esn))
+    esn_ = esn;
+  return NvFileFitsStick(line_, line_.choices().defaultNvFile, esn_);
+}
+
+// Nothing has been flashed: the stick is left as it was, in normal operation, with what steps 3
+// and 5 changed undone, and the search takes it in again.
+void Update::FailBeforeTheFlash() {
+  const auto undo = [&] {
+    return Attempts(3, 1000, [&] { return SetFlagAA(link_, 0); }) &&
+           Attempts(3, 2000, [&] { return SetAutorun(link_, 1); });
+  };
+  if (!undo()) {
+    // The stick may have dropped off and come back on other ports.
+    Attempts(3, 2000, [&] {
+      return PortsPresent(line_) && ReopenPort(session_, LinePort::Diagnostic) && undo();
+    });
+  }
+  line_.EndOperation(line_.Text(kBackupFailed, kFailedGerman), kOutcomeFailedLeaveStick);
+  if (!German())
+    ErrorBox(kDownloadFailureBox);
 }
 
 void Update::Handshake() {
@@ -319,7 +400,9 @@ bool Update::RestoreNvItems() {
   const int mode = line_.choices().nvMode;
   bool restored = true;
   if (mode == 1 || mode == 2) {
-    restored = Attempts(3, 2000, [&] { return RestoreNv(line_, session_.nvFilePath); });
+    restored = NvFileFitsStick(line_, restoreFrom_->path, esn_) && RestoreWithReplugs();
+    if (restored)
+      store_.MarkRestored(*esn_, restoreFrom_->name);
   } else if (mode == 3) {
     restored = RestoreNv(line_, line_.choices().defaultNvFile);
   }
@@ -334,6 +417,20 @@ bool Update::RestoreNvItems() {
   }
   line_.SetState(kLineFail);
   return false;
+}
+
+// Three attempts, 2000 ms apart; a stick that dropped off meanwhile is waited for and its link
+// opened again, as after the reset, before the next.
+bool Update::RestoreWithReplugs() {
+  for (int attempt = 1;; ++attempt) {
+    if (RestoreNv(line_, restoreFrom_->path))
+      return true;
+    if (attempt == 3)
+      return false;
+    SleepMs(2000);
+    WaitForPorts(line_, 1000);
+    WaitForProbe(line_);
+  }
 }
 
 void Update::RestoreSettings() {

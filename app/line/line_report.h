@@ -18,6 +18,8 @@ inline constexpr uint32_t kIconError = 0x10;
 inline constexpr uint32_t kIconQuestion = 0x20;
 inline constexpr uint32_t kIconExclamation = 0x30;
 inline constexpr uint32_t kIconInformation = 0x40;
+// The second button (No) is the default: the answer that is safe when nobody is asked.
+inline constexpr uint32_t kDefaultNo = 0x100;
 inline constexpr int kAnswerOk = 1;
 inline constexpr int kAnswerYes = 6;
 inline constexpr int kAnswerNo = 7;

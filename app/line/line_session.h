@@ -78,6 +78,8 @@ struct UpdateChoices {
   int nvMode = 2;
   // The backup file chosen for mode 3.
   std::string defaultNvFile;
+  // Where every backup is also kept, per stick (by ESN), with whether it was restored.
+  std::string nvBackupsDirectory;
 };
 
 // How an operation ended: 0 and 1 pass, 2 to 5 fail (see EndLineOperation).

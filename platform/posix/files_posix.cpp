@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -60,6 +61,75 @@ bool CreateOneDirectory(const std::string& path) {
     mkdir(NativePath(path.substr(0, 2)).c_str(), 0777);
   }
   return mkdir(NativePath(path).c_str(), 0777) == 0;
+}
+
+bool CreateDirectories(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path native = NativePath(path);
+  std::filesystem::create_directories(native, error);
+  return std::filesystem::is_directory(native, error);
+}
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  if (directory.empty() || directory.back() == '/' || directory.back() == '\\')
+    return directory + name;
+  return directory + "/" + name;
+}
+
+std::string UserDataDirectory() {
+  return OrbekRoot();
+}
+
+bool DirectoryWritable(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  const std::string probe =
+      JoinPath(NativePath(path),
+               ".orbek-write-check-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+  const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0)
+    return false;
+  close(fd);
+  unlink(probe.c_str());
+  return true;
+}
+
+PathKind KindOfPath(const std::string& path) {
+  struct stat info {};
+  if (stat(NativePath(path).c_str(), &info) != 0)
+    return errno == ENOENT ? PathKind::Missing : PathKind::Other;
+  if (S_ISREG(info.st_mode))
+    return PathKind::RegularFile;
+  return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::Other;
+}
+
+std::optional<RegularFileBytes> ReadRegularFile(const std::string& path, uint64_t maxBytes) {
+  // Non-blocking, so that a pipe without a writer is refused instead of waited for.
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return std::nullopt;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return std::nullopt;
+  }
+  RegularFileBytes file;
+  file.size = static_cast<uint64_t>(info.st_size);
+  if (file.size <= maxBytes) {
+    file.bytes.resize(static_cast<size_t>(file.size));
+    size_t got = 0;
+    while (got < file.bytes.size()) {
+      const ssize_t read = ::read(fd, file.bytes.data() + got, file.bytes.size() - got);
+      if (read < 0 && errno == EINTR)
+        continue;
+      if (read <= 0)
+        break;
+      got += static_cast<size_t>(read);
+    }
+    file.bytes.resize(got);  // cut short meanwhile: what was read
+    file.size = got;
+  }
+  close(fd);
+  return file;
 }
 
 namespace {
@@ -134,8 +204,13 @@ WriteResult WriteNewFile(const std::string& path, const void* data, size_t size,
 }
 
 bool TouchFile(const std::string& path) {
-  const int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  return fd >= 0 && close(fd) == 0;
+  // Non-blocking: a pipe without a reader fails at once instead of waiting for one.
+  const int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return false;
+  struct stat info {};
+  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  return close(fd) == 0 && regular;
 }
 
 bool DeleteOneFile(const std::string& path) {

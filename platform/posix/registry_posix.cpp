@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/posix/sysfs_ports.h"
 #include "platform/regedit_text.h"
@@ -83,27 +84,11 @@ FileIdentity CurrentIdentity() {
 // The export's bytes, when it is a regular file of at most kMaxExportBytes: a pipe would block
 // the search for ever, and a device or a huge file would be read without end.
 bool ReadExport(const std::string& path, std::string& bytes) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
+  const std::optional<RegularFileBytes> file = ReadRegularFile(path, kMaxExportBytes);
+  if (!file || file->size > kMaxExportBytes)
     return false;
-  struct stat info {};
-  bool usable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                static_cast<uint64_t>(info.st_size) <= kMaxExportBytes;
-  if (usable) {
-    bytes.resize(static_cast<size_t>(info.st_size));
-    size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t read = ::read(fd, bytes.data() + got, bytes.size() - got);
-      if (read < 0 && errno == EINTR)
-        continue;
-      if (read <= 0)
-        break;
-      got += static_cast<size_t>(read);
-    }
-    bytes.resize(got);  // a file cut short meanwhile: its complete lines still count
-  }
-  close(fd);
-  return usable;
+  bytes.assign(file->bytes.begin(), file->bytes.end());  // cut short meanwhile: its lines count
+  return true;
 }
 
 class RegistryFileCache {

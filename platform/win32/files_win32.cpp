@@ -1,6 +1,8 @@
 #include <stdlib.h>
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/files.h"
 
 namespace orbek::platform {
@@ -46,6 +48,89 @@ bool PathExists(const std::string& path) {
 
 bool CreateOneDirectory(const std::string& path) {
   return CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+bool CreateDirectories(const std::string& path) {
+  std::string partial;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    // Each level in turn; one that exists already (or a drive, a server) just fails.
+    if ((i == path.size() || path[i] == '\\' || path[i] == '/') && !partial.empty())
+      CreateDirectoryA(partial.c_str(), nullptr);
+    if (i < path.size())
+      partial += path[i];
+  }
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  if (directory.empty() || directory.back() == '\\' || directory.back() == '/')
+    return directory + name;
+  return directory + "\\" + name;
+}
+
+std::string UserDataDirectory() {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD length = GetEnvironmentVariableA("LOCALAPPDATA", buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer)
+    return ExecutableDirectory() + "orbek-updater";
+  return JoinPath(std::string(buffer, length), "orbek-updater");
+}
+
+bool DirectoryWritable(const std::string& path) {
+  static LONG counter = 0;
+  const std::string probe =
+      JoinPath(path, ".orbek-write-check-" + std::to_string(GetCurrentProcessId()) + "-" +
+                         std::to_string(InterlockedIncrement(&counter)));
+  HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  CloseHandle(file);
+  return true;
+}
+
+PathKind KindOfPath(const std::string& path) {
+  if (path.rfind("\\\\.\\", 0) == 0)
+    return PathKind::Other;  // a device by its name
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                          : PathKind::Other;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return PathKind::Directory;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? PathKind::Other : PathKind::RegularFile;
+}
+
+std::optional<RegularFileBytes> ReadRegularFile(const std::string& path, uint64_t maxBytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return std::nullopt;
+  LARGE_INTEGER size{};
+  if (GetFileType(file) != FILE_TYPE_DISK || GetFileSizeEx(file, &size) == 0) {
+    CloseHandle(file);
+    return std::nullopt;
+  }
+  RegularFileBytes read;
+  read.size = static_cast<uint64_t>(size.QuadPart);
+  if (read.size <= maxBytes) {
+    read.bytes.resize(static_cast<size_t>(read.size));
+    size_t got = 0;
+    while (got < read.bytes.size()) {
+      DWORD chunk = 0;
+      const DWORD wanted = static_cast<DWORD>(std::min<size_t>(read.bytes.size() - got, 1 << 20));
+      if (ReadFile(file, read.bytes.data() + got, wanted, &chunk, nullptr) == 0 || chunk == 0)
+        break;
+      got += chunk;
+    }
+    read.bytes.resize(got);
+    read.size = got;
+  }
+  CloseHandle(file);
+  return read;
 }
 
 namespace {
@@ -112,7 +197,10 @@ WriteResult WriteNewFile(const std::string& path, const void* data, size_t size,
 bool TouchFile(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file != INVALID_HANDLE_VALUE && CloseHandle(file) != 0;
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  const bool regular = GetFileType(file) == FILE_TYPE_DISK;
+  return CloseHandle(file) != 0 && regular;
 }
 
 bool DeleteOneFile(const std::string& path) {

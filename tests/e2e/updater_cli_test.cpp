@@ -372,7 +372,9 @@ TEST_F(UpdaterProgram, NvRestoreOfAMissingFileFails) {
   StartStick();
   auto restore = StartUpdater({"--nv-restore", root.Path() + "/none.nvm", "--yes"});
   EXPECT_EQ(restore->Wait(kUpdateRealMs), 1) << restore->Output();
-  EXPECT_NE(restore->Output().find("重载NV区参数失败"), std::string::npos) << restore->Output();
+  EXPECT_NE(restore->Output().find("The NV file " + root.Path() + "/none.nvm does not exist."),
+            std::string::npos)
+      << restore->Output();
 }
 
 }  // namespace

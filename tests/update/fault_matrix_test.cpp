@@ -35,6 +35,9 @@ const End kResetFails{"reset modem fail!", false};
 const End kSkipFails{"skip fail!", true};
 const End kImagesFail{"Download fail, please check the log file to get fail information!", true};
 const End kRestoreFails{"Restore NV fail!", false};
+// A backup with items the stick never answered would wipe them at the restore: nothing is
+// flashed, and the stick is left in its firmware.
+const End kBackupFails{"Backup NV fail!", false};
 
 // An exchange of the update, by the command code it starts with in the stick's mode, and how
 // many attempts its operation makes (a fault tied to a code strikes at the first request with
@@ -46,12 +49,15 @@ struct Step {
   int attempts;       // of the operation, or of the caller's retries around it
   // How the update ends when the step never gets a good answer (nullptr: it passes without).
   const End* endsWithoutAnswer;
+  // The fault is given only once the stick has left its firmware: the code means another
+  // request there (0x01 reads the ESN in the firmware, and says hello to the programmer).
+  bool outsideFirmware = false;
 };
 
 const Step kSteps[] = {
     {"maker subsystem (flags, challenge, poll) 0x4B", 0x4B, 0x13, 3, &kSwitchFails},
     {"mode change (offline, reset) 0x29", 0x29, 0x13, 3, &kSwitchFails},
-    {"NV item read 0x26", 0x26, 0x13, 3, nullptr},  // the backup keeps the failures
+    {"NV item read 0x26", 0x26, 0x13, 3, &kBackupFails},
     {"version table 0x39", 0x39, 0x13, 1, nullptr},
     {"0x5C", 0x5C, 0x13, 3, &kSwitchFails},
     {"service programming code 0x41", 0x41, 0x13, 2, nullptr},
@@ -60,7 +66,7 @@ const Step kSteps[] = {
     {"DMSS parameters 0x07", 0x07, 6, 1, &kSwitchFails},
     {"DMSS write 0x0F", 0x0F, 6, 3, &kProgrammerFails},
     {"DMSS go 0x05", 0x05, 6, 3, &kSkipFails},
-    {"streaming hello 0x01", 0x01, 5, 3, &kSkipFails},
+    {"streaming hello 0x01", 0x01, 5, 3, &kSkipFails, true},
     {"streaming no-op 0x09", 0x09, 5, 1, &kSkipFails},
     {"security mode 0x17", 0x17, 5, 3, &kImagesFail},
     {"partition table 0x19", 0x19, 5, 1, &kImagesFail},
@@ -120,10 +126,18 @@ class Cell final : public testing::UpdateWorkflow {
     Start();
     if (::testing::Test::HasFatalFailure())
       return "no start";
-    EXPECT_TRUE(testing::AddFaultTo(*stick, fault.spec(step)));
+    std::atomic<bool> faultGiven{!step.outsideFirmware};
+    if (faultGiven) {
+      EXPECT_TRUE(testing::AddFaultTo(*stick, fault.spec(step)));
+    }
     WatchTheEnd();
     std::atomic<bool> pluggedBack{false};
     clock.onSleep = [&] {
+      if (!faultGiven && (stick->Mode() == sim::StickMode::DmssDownload ||
+                          stick->Mode() == sim::StickMode::StreamingDownload)) {
+        faultGiven = true;
+        EXPECT_TRUE(testing::AddFaultTo(*stick, fault.spec(step)));
+      }
       if (!pluggedBack && clock.TickCountMs() > kPersonPlugsBackAfterMs) {
         pluggedBack = true;
         std::lock_guard<std::recursive_mutex> hold(stick->Mutex());

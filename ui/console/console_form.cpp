@@ -210,8 +210,10 @@ int ConsoleForm::MessageBox(const std::string& text, const std::string& caption,
   Emit("== " + caption + " ==");
   Emit(text);
   if (answerYes_ || inputEnded_) {
-    // Answered at once: Yes and OK for automation; OK and No when nobody can type any more.
-    box->answer = box->yesNo ? (answerYes_ ? box::kAnswerYes : box::kAnswerNo) : box::kAnswerOk;
+    // Answered at once: Yes and OK for automation, but No to a question whose safe answer is No;
+    // OK and No when nobody can type any more.
+    const bool yes = answerYes_ && (style & box::kDefaultNo) == 0;
+    box->answer = box->yesNo ? (yes ? box::kAnswerYes : box::kAnswerNo) : box::kAnswerOk;
     Emit(box->prompt + (box->answer == box::kAnswerYes  ? "Yes"
                         : box->answer == box::kAnswerNo ? "No"
                                                         : "OK"));

@@ -25,8 +25,8 @@ namespace orbek::ui {
 
 class ConsoleForm final : public Form {
  public:
-  // `answerYes`: every box is answered OK or Yes at once. On a terminal the warnings are drawn
-  // in their red.
+  // `answerYes`: every box is answered OK or Yes at once (No where No is the default). On a
+  // terminal the warnings are drawn in their red.
   ConsoleForm(std::FILE* out, bool interactiveTerminal, bool answerYes);
 
   void SetText(int controlId, const std::string& utf8) override;

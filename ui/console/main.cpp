@@ -1,5 +1,6 @@
 // orbek-updater-cli: the updater for terminals and automation.
 //   orbek-updater-cli [--start] [--yes] [--once] [--nv-backup [FILE] | --nv-restore [FILE]]
+//   orbek-updater-cli --nv-backups
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -12,9 +13,14 @@
 #include <thread>
 
 #include "app/line/control_ids.h"
+#include "app/line/form_texts.h"
 #include "app/varnel_app.h"
+#include "nv/nv_backup_store.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/files.h"
+#include "platform/language.h"
+#include "platform/text_format.h"
 #include "ui/console/console_form.h"
 
 namespace {
@@ -44,14 +50,18 @@ void PrintUsage(std::FILE* out) {
   std::fprintf(
       out,
       "usage: orbek-updater-cli [--start] [--yes] [--once] [--nv-backup [FILE]]\n"
-      "                         [--nv-restore [FILE]] [--help]\n"
+      "                         [--nv-restore [FILE]] [--nv-backups] [--help]\n"
       "  Enter (or typing update) presses UPDATE once the stick is ready; quit asks to close.\n"
       "  --start           press UPDATE as soon as it is enabled, each time\n"
-      "  --yes             answer every message with OK or Yes without waiting\n"
+      "  --yes             answer every message with OK or Yes without waiting (No to a\n"
+      "                    question whose safe answer is No, such as writing another\n"
+      "                    stick's NV file)\n"
       "  --once            end when the first operation ends (status 0 on success, 1 on failure)\n"
       "  --nv-backup FILE  save the stick's NV items (calibration, settings) to FILE and end\n"
       "  --nv-restore FILE write the NV items of FILE back to the stick and end\n"
       "                    (FILE defaults to the line's own backup file, Channel1.nvm)\n"
+      "  --nv-backups      list every backup kept of every stick, newest first, and end\n"
+      "Every NV backup is also kept for good in the user's data folder, per stick.\n"
       "Ctrl-C asks to close, as the window's close button does.\n");
 }
 
@@ -61,6 +71,7 @@ struct Options {
   bool once = false;
   int nvOperation = 0;  // kOperationNvBackup or kOperationNvRestore
   std::string nvFile;
+  bool listBackups = false;
 };
 
 // False (with the reason on standard error) when the arguments make no sense.
@@ -81,6 +92,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.nvOperation = arg == "--nv-backup" ? kOperationNvBackup : kOperationNvRestore;
       if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0)
         options.nvFile = argv[++i];
+    } else if (arg == "--nv-backups") {
+      options.listBackups = true;
     } else if (arg == "--help") {
       PrintUsage(stdout);
       std::exit(0);
@@ -117,6 +130,58 @@ void ReadInput(ui::ConsoleForm& form) {
   form.InputEnded();
 }
 
+// Prints every backup the store keeps, by stick, newest first.
+int ListKeptBackups() {
+  const NvBackupStore store(NvBackupStore::DefaultDirectory());
+  const std::vector<uint32_t> sticks = store.Sticks();
+  if (sticks.empty())
+    std::printf("No NV backups are kept in %s.\n", store.directory().c_str());
+  for (uint32_t esn : sticks) {
+    std::printf("Stick ESN %08X (%s):\n", esn, store.StickDirectory(esn).c_str());
+    for (const KeptBackup& backup : store.List(esn))
+      std::printf("  %s  %s\n", backup.name.c_str(), KeptBackupStateText(backup.state));
+  }
+  return 0;
+}
+
+// The NV file an option names, checked before the stick is touched: a backup is written only
+// to a regular file or a new one in an existing folder; a restore reads only a backup file.
+// The reason, in the system's language, when it cannot be used.
+std::optional<std::string> NvFileRefusal(int operation, const std::string& path, bool german) {
+  namespace fs = std::filesystem;
+  const platform::PathKind kind = platform::KindOfPath(path);
+  if (operation == kOperationNvBackup) {
+    if (kind != platform::PathKind::Missing && kind != platform::PathKind::RegularFile) {
+      return Format(german ? "%s ist keine gewöhnliche Datei: dorthin wird keine NV-Sicherung "
+                             "geschrieben."
+                           : "%s is not a regular file: no NV backup is written there.",
+                    path.c_str());
+    }
+    const std::string folder = fs::path(path).parent_path().string();
+    if (platform::KindOfPath(folder) != platform::PathKind::Directory)
+      return Format(german ? "Der Ordner %s existiert nicht." : "The folder %s does not exist.",
+                    folder.c_str());
+    if (!platform::DirectoryWritable(folder))
+      return Format(german ? "In den Ordner %s kann nicht geschrieben werden."
+                           : "The folder %s cannot be written.",
+                    folder.c_str());
+    return std::nullopt;
+  }
+  if (kind == platform::PathKind::Missing)
+    return Format(german ? "Die NV-Datei %s gibt es nicht." : "The NV file %s does not exist.",
+                  path.c_str());
+  const std::optional<platform::RegularFileBytes> file =
+      platform::ReadRegularFile(path, kNvBackupFileSize);
+  if (!file)
+    return Format(german ? "%s ist keine lesbare gewöhnliche Datei."
+                         : "%s is not a regular file that can be read.",
+                  path.c_str());
+  if (const std::optional<std::string> fault = NvBackupFault(file->bytes.data(), file->size))
+    return Format(german ? "%s ist keine NV-Sicherung: %s." : "%s is not an NV backup: %s.",
+                  path.c_str(), fault->c_str());
+  return std::nullopt;
+}
+
 std::string LowerCase(std::string text) {
   for (char& c : text)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -131,6 +196,8 @@ int main(int argc, char** argv) {
     PrintUsage(stderr);
     return 2;
   }
+  if (options.listBackups)
+    return ListKeptBackups();
   std::signal(SIGINT, OnInterrupt);
 
   ui::ConsoleForm form(stdout, platform::OutputIsTerminal(), options.yes);
@@ -141,6 +208,13 @@ int main(int argc, char** argv) {
     line.operation = options.nvOperation;
     if (!options.nvFile.empty())
       UseNvFile(line, options.nvFile);
+    const std::string& file = line.nvFilePath;
+    const bool german = UseGermanFor(platform::SystemDefaultLanguageId());
+    if (const std::optional<std::string> refusal =
+            NvFileRefusal(options.nvOperation, platform::NativePath(file), german)) {
+      std::fprintf(stderr, "orbek-updater-cli: %s\n", refusal->c_str());
+      return 1;
+    }
   }
   if (!app.InitialiseForm())
     EndProcess(0);
@@ -153,6 +227,14 @@ int main(int argc, char** argv) {
   bool toldReady = false;
   const auto canPress = [&] {
     return form.Enabled(control::kUpdateButton) && !app.AnyLineBusy() && !app.WorkerRunning(0);
+  };
+  // UPDATE (line 0's start button). An NV operation that its checks refuse ends the program:
+  // the refusal's message box said why.
+  const auto press = [&] {
+    if (!app.StartLineOperation(0) && options.nvOperation != 0) {
+      app.DestroyWindow();
+      EndProcess(1);
+    }
   };
   const auto closeAsked = [&] {
     if (app.ConfirmClose()) {
@@ -173,7 +255,7 @@ int main(int argc, char** argv) {
       if (command.empty() || command == "update") {
         if (canPress()) {
           pressed = true;
-          app.OnCommand(control::kUpdateButton);
+          press();
         } else {
           form.Say(german ? "UPDATE ist gerade nicht verfügbar."
                           : "UPDATE is not available now: wait until the stick is ready.");
@@ -187,7 +269,7 @@ int main(int argc, char** argv) {
     }
     if (pressByItself && !(endAfterFirst && pressed) && canPress()) {
       pressed = true;
-      app.OnCommand(control::kUpdateButton);
+      press();
     }
     if (endAfterFirst && app.OperationEnded(0)) {
       // A successful update ends the process from the update itself; an NV operation passes

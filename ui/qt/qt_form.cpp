@@ -201,6 +201,8 @@ int QtForm::MessageBox(const std::string& text, const std::string& caption, uint
     QMessageBox message(IconOf(style), QString::fromStdString(caption),
                         QString::fromStdString(text),
                         yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, frame_);
+    if (yesNo)
+      message.setDefaultButton((style & box::kDefaultNo) != 0 ? QMessageBox::No : QMessageBox::Yes);
     const int pressed = message.exec();
     if (!yesNo)
       return box::kAnswerOk;
