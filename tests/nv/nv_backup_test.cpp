@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,9 @@
 #include "app/line/control_ids.h"
 #include "app/recording_form.h"
 #include "app/varnel_view.h"
+#include "nv/nv_backup_store.h"
+#include "platform/files.h"
+#include "platform/text_format.h"
 #include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/simulated_stick_test.h"
@@ -383,6 +387,212 @@ TEST_F(NvTest, StandAloneOperationsReportInTheirTexts) {
   EXPECT_EQ(BackupNvThread(view.Handle(0)), 0);
   EXPECT_EQ(form.Text(control::kStatus[0]), "不能建立NV区目录，请检查备份路径设置是否正确!");
   EXPECT_EQ(view.Line(0).state, kLineFail);
+}
+
+// What a restore takes: only a backup file as this program writes them. Each refused file gets
+// the damaged-file text with its reason, and nothing reaches the stick.
+struct RefusedFile {
+  const char* name;
+  void (*spoil)(std::vector<uint8_t>& bytes);  // applied to a good file
+  const char* reason;
+};
+
+const RefusedFile kRefusedFiles[] = {
+    {"random bytes",
+     [](std::vector<uint8_t>& bytes) {
+       std::mt19937 random(7);
+       for (uint8_t& byte : bytes)
+         byte = static_cast<uint8_t>(random());
+     },
+     "padding that is not zero"},
+    {"padding after the item number", [](std::vector<uint8_t>& bytes) { bytes[136 + 2] = 1; },
+     "slot 1 has padding that is not zero"},
+    {"padding after the status", [](std::vector<uint8_t>& bytes) { bytes[136 * 5 + 135] = 1; },
+     "slot 5 has padding that is not zero"},
+    {"unknown status",
+     [](std::vector<uint8_t>& bytes) {
+       bytes[136 * 3 + 132] = 11;  // 0x000B: no status the stick gives
+     },
+     "slot 3 (item 90) has the unknown status 0x000B"},
+    {"item above the end marker",
+     [](std::vector<uint8_t>& bytes) {
+       bytes[136 * 2] = 0x11;  // 10001
+       bytes[136 * 2 + 1] = 0x27;
+     },
+     "slot 2 holds item 10001, above the end marker"},
+    {"slot after the end marker not empty",
+     [](std::vector<uint8_t>& bytes) { bytes[136 * 700 + 9] = 1; },
+     "slot 700 after the end marker is not empty"},
+};
+
+TEST_F(NvTest, OnlyWellFormedBackupsAreRestored) {
+  const std::vector<uint8_t> good = EncodeNvTable(BuildNvItemList());
+  EXPECT_FALSE(NvBackupFault(good.data(), good.size()));
+  for (const RefusedFile& refused : kRefusedFiles) {
+    SCOPED_TRACE(refused.name);
+    std::vector<uint8_t> bytes = good;
+    refused.spoil(bytes);
+    const std::optional<std::string> fault = NvBackupFault(bytes.data(), bytes.size());
+    ASSERT_TRUE(fault);
+    EXPECT_NE(fault->find(refused.reason), std::string::npos) << *fault;
+    std::ofstream(platform::NativePath(path), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    EXPECT_FALSE(RestoreNv(view.Handle(0), path));
+    EXPECT_NE(view.Line(0).statusLog.find(path + " is not an NV backup: " + *fault),
+              std::string::npos);
+  }
+  EXPECT_EQ(Requests("firmware", kNvWriteCode), 0u);
+  EXPECT_EQ(BoxTexts(),
+            std::vector<std::string>(std::size(kRefusedFiles),
+                                     "NVM file for backup NV doesn't exist or destroyed"));
+}
+
+TEST_F(NvTest, FifoAndDirectoryAreNoBackupFilesAndNeverBlock) {
+  const std::string fifo = root.Path() + "/fifo.nvm";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  NvTable table;
+  EXPECT_FALSE(ReadNvBackupFile(view.Handle(0), fifo, table));  // returns: no writer needed
+  EXPECT_FALSE(ReadNvBackupFile(view.Handle(0), root.Path(), table));
+  // Nor is a backup written through them: the FIFO and the directory stay what they were.
+  ASSERT_TRUE(AddFault("nvrefuse:22:3"));
+  EXPECT_FALSE(WriteNvBackupFile(view.Handle(0), fifo, BuildNvItemList()));
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_FALSE(platform::TouchFile(fifo));
+  EXPECT_FALSE(platform::TouchFile(root.Path()));
+}
+
+// A backup file of another stick gives this one its IMEI and calibration: asked first, with No
+// as the default, and nothing written unless the person says Yes.
+TEST_F(NvTest, AnotherSticksBackupIsWrittenOnlyWhenThePersonSaysSo) {
+  ASSERT_TRUE(BackupNv(view.Handle(0), path));
+  NvTable other = ReadFile();
+  other[0].data[0] ^= 0xFF;  // item 0: the ESN it was taken from
+  WriteFile(other);
+  const uint32_t stickEsn = stick->State().esn;
+  const uint32_t fileEsn = stickEsn ^ 0xFF;
+
+  EXPECT_TRUE(NvFileFitsStick(view.Handle(0), path, fileEsn));  // its own stick: no question
+  EXPECT_TRUE(form.Boxes().empty());
+  EXPECT_TRUE(NvFileFitsStick(view.Handle(0), path, std::nullopt));  // ESN unknown: no question
+
+  EXPECT_FALSE(NvFileFitsStick(view.Handle(0), path, stickEsn));  // the box answered OK: not Yes
+  ASSERT_EQ(form.Boxes().size(), 1u);
+  EXPECT_EQ(form.Boxes()[0].style, box::kYesNo | box::kIconExclamation | box::kDefaultNo);
+  EXPECT_NE(form.Boxes()[0].text.find(Format("belongs to another stick (ESN %08X); this stick's "
+                                             "ESN is %08X",
+                                             fileEsn, stickEsn)),
+            std::string::npos)
+      << form.Boxes()[0].text;
+  EXPECT_EQ(form.Text(control::kStatus[0]),
+            "The NV file was not written: it belongs to another stick.");
+
+  form.AnswerNextBox(box::kAnswerYes);
+  EXPECT_TRUE(NvFileFitsStick(view.Handle(0), path, stickEsn));
+
+  // The stand-alone restore asks the same and writes nothing on No.
+  Reconnect();
+  doc.SetNvDirectory(root.Path());
+  ASSERT_EQ(platform::NativePath(view.Line(0).nvFilePath), path);
+  form.AnswerNextBox(box::kAnswerNo);
+  EXPECT_EQ(RestoreNvThread(view.Handle(0)), 0);
+  EXPECT_EQ(form.Text(control::kStatus[0]), "重载NV区参数失败");
+  EXPECT_EQ(view.Line(0).state, kLineFail);
+  EXPECT_EQ(Requests("firmware", kNvWriteCode), 0u);
+}
+
+// A backup whose reads the stick did not all answer is no backup: the earlier file stays.
+TEST_F(NvTest, BackupWithUnansweredItemsFailsAndLeavesTheEarlierFile) {
+  ASSERT_TRUE(BackupNv(view.Handle(0), path));
+  const std::vector<uint8_t> earlier = testing::ReadFileBytes(path);
+  ASSERT_TRUE(AddFault("noreply:0x26:9"));  // one item: three reads of three attempts each
+  EXPECT_FALSE(BackupNv(view.Handle(0), path));
+  EXPECT_EQ(testing::ReadFileBytes(path), earlier);
+  EXPECT_EQ(form.Text(control::kStatus[0]),
+            "The NV backup is incomplete: the stick did not answer 1 of its items. Nothing was "
+            "saved over " +
+                path + ".");
+  // Items the stick answers with its own status are fine.
+  ASSERT_TRUE(AddFault("nvrefuse:22:3"));
+  EXPECT_TRUE(BackupNv(view.Handle(0), path));
+  EXPECT_EQ(ReadFile()[1].status, 4);
+}
+
+// The stand-alone backup keeps every backup per stick, and refuses to back up over one that was
+// taken before an update and never restored.
+TEST_F(NvTest, StandAloneBackupIsKeptAndNeverTakenOverAPendingOne) {
+  doc.SetNvDirectory(root.Path());
+  const uint32_t esn = stick->State().esn;
+  const NvBackupStore store(doc.nvBackupsDirectory);
+  EXPECT_EQ(BackupNvThread(view.Handle(0)), 0);
+  EXPECT_EQ(view.Line(0).state, kLinePass);
+  std::vector<KeptBackup> kept = store.List(esn);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].state, KeptBackupState::Kept);
+  EXPECT_EQ(testing::ReadFileBytes(kept[0].path),
+            testing::ReadFileBytes(platform::NativePath(view.Line(0).nvFilePath)));
+
+  std::string reason;
+  const std::optional<KeptBackup> pending =
+      store.Keep(esn, ReadFile(), {2030, 1, 1, 0, 0, 0}, KeptBackupState::Pending, reason);
+  ASSERT_TRUE(pending) << reason;
+  Reconnect();
+  const uint32_t readsBefore = Requests("firmware", kNvReadCode);
+  EXPECT_EQ(BackupNvThread(view.Handle(0)), 0);
+  EXPECT_EQ(view.Line(0).state, kLineFail);
+  EXPECT_NE(form.Text(control::kStatus[0])
+                .find("The last backup of this stick, " + pending->path + ", was never restored"),
+            std::string::npos);
+  EXPECT_EQ(Requests("firmware", kNvReadCode), readsBefore);
+  EXPECT_EQ(store.List(esn).size(), 2u);
+
+  // Restoring that very file settles it.
+  Reconnect();
+  doc.nvMode = 2;
+  view.Line(0).nvFilePath = pending->path;
+  EXPECT_EQ(RestoreNvThread(view.Handle(0)), 0);
+  EXPECT_EQ(view.Line(0).state, kLinePass);
+  EXPECT_FALSE(store.Pending(esn));
+  EXPECT_EQ(store.List(esn)[0].state, KeptBackupState::Restored);
+}
+
+TEST(NvBackupStore, NamesStatesAndUntrustedRecords) {
+  testing::RegistryRoot root;
+  const NvBackupStore store(root.Path() + "/nv-backups");
+  EXPECT_TRUE(store.Sticks().empty());
+  EXPECT_TRUE(store.Writable());
+  const NvTable table = BuildNvItemList();
+  std::string reason;
+  const LocalTime noon{2026, 12, 9, 12, 0, 5};
+  const auto first = store.Keep(0x1234ABCD, table, noon, KeptBackupState::Restored, reason);
+  const auto second = store.Keep(0x1234ABCD, table, noon, KeptBackupState::Pending, reason);
+  const auto other = store.Keep(0x00000042, table, noon, KeptBackupState::Kept, reason);
+  ASSERT_TRUE(first && second && other) << reason;
+  EXPECT_EQ(first->name, "20261209-120005.nvm");
+  EXPECT_EQ(second->name, "20261209-120005-2.nvm");  // the same second: never over the first
+  EXPECT_EQ(first->path, root.Path() + "/nv-backups/1234ABCD/20261209-120005.nvm");
+  EXPECT_EQ(store.Sticks(), (std::vector<uint32_t>{0x42, 0x1234ABCD}));
+  std::vector<KeptBackup> list = store.List(0x1234ABCD);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].name, second->name);  // newest first
+  EXPECT_EQ(list[0].state, KeptBackupState::Pending);
+  EXPECT_EQ(store.Pending(0x1234ABCD)->name, second->name);
+  EXPECT_TRUE(store.MarkRestored(0x1234ABCD, second->name));
+  EXPECT_FALSE(store.Pending(0x1234ABCD));
+  EXPECT_FALSE(store.MarkRestored(0x1234ABCD, "19990101-000000.nvm"));
+  EXPECT_EQ(testing::ReadFileBytes(first->path), EncodeNvTable(table));
+
+  // The states file is data from the disk: names that are not the store's own never become
+  // paths, and a backup it does not name is listed as kept.
+  const std::string folder = root.Path() + "/nv-backups/1234ABCD";
+  std::ofstream(folder + "/states.txt", std::ios::app)
+      << "../../etc/passwd pending\n20261209-120005.nvm bogus\n";
+  std::ofstream(folder + "/20200101-000000.nvm") << "x";
+  EXPECT_FALSE(store.Pending(0x1234ABCD));
+  list = store.List(0x1234ABCD);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].name, "20200101-000000.nvm");
+  EXPECT_EQ(list[0].state, KeptBackupState::Kept);
 }
 
 TEST(NvPaths, DefaultsFromTheProgramAndTheDialogChoices) {
