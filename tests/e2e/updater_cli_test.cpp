@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -366,6 +367,84 @@ TEST_F(UpdaterProgram, NvBackupFromOneStickRestoredOntoAWipedOne) {
     ++back;
   }
   EXPECT_GT(back, 600u);
+
+  // The backup was also kept for good, under the stick's ESN.
+  auto list = StartUpdater({"--nv-backups"});
+  EXPECT_EQ(list->Wait(30000), 0) << list->Output();
+  EXPECT_NE(list->Output().find("Stick ESN 80A1B2C3 (" + root.Path() + "/nv-backups/80A1B2C3):"),
+            std::string::npos)
+      << list->Output();
+  EXPECT_NE(list->Output().find(".nvm  kept"), std::string::npos) << list->Output();
+}
+
+// NV files the options name are checked before the stick is touched: a backup goes only into a
+// regular or new file, a restore reads only a backup file. Each refusal says why and ends with
+// status 1, in the system's language.
+struct NvOptionRefusal {
+  const char* option;
+  const char* file;  // under the test's root; "/dev/null" as it is
+  const char* text;
+  const char* language = "C";
+};
+
+TEST_F(UpdaterProgram, NvOptionsRefuseWhatIsNoBackupFile) {
+  const std::string dir = root.Path();
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  fs::create_directories(dir + "/folder");
+  std::vector<uint8_t> random(kNvBackupFileSize);
+  for (size_t i = 0; i < random.size(); ++i)
+    random[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+  std::ofstream(dir + "/random.nvm", std::ios::binary)
+      .write(reinterpret_cast<const char*>(random.data()),
+             static_cast<std::streamsize>(random.size()));
+  const NvOptionRefusal refusals[] = {
+      {"--nv-backup", "/dev/null",
+       "/dev/null is not a regular file: no NV backup is written there."},
+      {"--nv-backup", "/folder", "/folder is not a regular file: no NV backup is written there."},
+      {"--nv-backup", "/fifo", "/fifo is not a regular file: no NV backup is written there."},
+      {"--nv-backup", "/missing/x.nvm", "The folder "},
+      {"--nv-restore", "/random.nvm", "/random.nvm is not an NV backup: slot 0 has padding"},
+      {"--nv-restore", "/fifo", "/fifo is not a regular file that can be read."},
+      {"--nv-restore", "/folder", "/folder is not a regular file that can be read."},
+      {"--nv-restore", "/none.nvm", "/none.nvm gibt es nicht.", "de_DE.UTF-8"},
+  };
+  for (const NvOptionRefusal& refusal : refusals) {
+    const std::string file =
+        std::string(refusal.file).rfind("/dev/", 0) == 0 ? refusal.file : dir + refusal.file;
+    SCOPED_TRACE(std::string(refusal.option) + " " + file);
+    auto updater = StartUpdater({refusal.option, file, "--yes"}, {{"LC_ALL", refusal.language}});
+    EXPECT_EQ(updater->Wait(30000), 1) << updater->Output();
+    EXPECT_NE(updater->Output().find(refusal.text), std::string::npos) << updater->Output();
+  }
+  EXPECT_TRUE(fs::is_fifo(dir + "/fifo"));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_TRUE(fs::is_directory(dir + "/folder"));
+  EXPECT_EQ(ReadAll(dir + "/random.nvm"), random);
+  EXPECT_FALSE(fs::exists(install / "amss.mbn"));  // none of them even started up
+}
+
+// Another stick's backup would give this stick that one's IMEI: with --yes the question is
+// answered with its safe No, and nothing is written.
+TEST_F(UpdaterProgram, NvRestoreOfAnotherSticksBackupIsRefusedWithYes) {
+  NvTable table = BuildNvItemList();
+  const uint32_t otherEsn = 0x11223344;
+  for (int i = 0; i < 4; ++i)
+    table[0].data[static_cast<size_t>(i)] = static_cast<uint8_t>(otherEsn >> (8 * i));
+  const std::vector<uint8_t> bytes = EncodeNvTable(table);
+  const std::string file = root.Path() + "/other.nvm";
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  StartStick();
+  auto restore = StartUpdater({"--nv-restore", file, "--yes"});
+  EXPECT_EQ(restore->Wait(kUpdateRealMs), 1) << restore->Output();
+  EXPECT_NE(restore->Output().find("belongs to another stick (ESN 11223344); this stick's ESN is "
+                                   "80A1B2C3"),
+            std::string::npos)
+      << restore->Output();
+  EXPECT_NE(restore->Output().find("[Yes/No] No"), std::string::npos) << restore->Output();
+  const json report = StopStick();
+  EXPECT_FALSE(report["counts"]["firmware"].contains("0x27")) << report["counts"].dump();
 }
 
 TEST_F(UpdaterProgram, NvRestoreOfAMissingFileFails) {
