@@ -225,6 +225,36 @@ TEST_F(AppTest, LaunchGateAndPreChecks) {
   app->DestroyWindow();
 }
 
+// The update takes the stick out of normal operation at once: a launch whose NV backup could not
+// be written starts nothing. (A path below a regular file cannot be written, even by root.)
+TEST_F(AppTest, UpdateNeedsBothNvFoldersWritableBeforeItStarts) {
+  ScopedLanguage english("C");
+  ASSERT_TRUE(app->InitialiseForm());
+  LineSession& line = app->doc().lines[0];
+  const std::string tag = "R415C1_B01";
+  std::copy(tag.begin(), tag.end(), line.versionRecord.begin() + 8 * 31);
+  const std::string file = root.Path() + "/a-file";
+  std::ofstream(file) << "not a folder";
+  const std::string refused = ". Nothing was started: the stick's calibration must be saved first.";
+
+  line.nvDirectory = file;
+  EXPECT_FALSE(app->StartLineOperation(0));
+  EXPECT_EQ(BoxTexts().back(), "The NV backup cannot be written to " + file + refused);
+  line.nvDirectory = root.Path();
+  app->doc().nvBackupsDirectory = file + "/nv-backups";
+  EXPECT_FALSE(app->StartLineOperation(0));
+  EXPECT_EQ(BoxTexts().back(),
+            "The NV backup cannot be written to " + file + "/nv-backups" + refused);
+  EXPECT_EQ(line.busy, 0);
+  EXPECT_FALSE(app->OperationEnded(0));
+
+  // Without a backup (mode 0) the folders do not matter; the next check is the image set's.
+  app->doc().nvMode = 0;
+  EXPECT_FALSE(app->StartLineOperation(0));
+  EXPECT_EQ(BoxTexts().back(), "Download  fail, please check if   the config file is exist!");
+  app->DestroyWindow();
+}
+
 TEST_F(AppTest, NvBackupNeedsItsDirectoryAndFile) {
   ScopedLanguage english("C");
   ASSERT_TRUE(app->InitialiseForm());
