@@ -49,5 +49,55 @@ HOME="$work/home" ORBEK_ROOT="$work/home/orbek" XDG_RUNTIME_DIR="$work/runtime" 
     [[ -n $window ]]' _ "$work/root/usr/bin/$program" || status=$?
 check "the installed window comes up" test "$status" -eq 0
 
+# The installed program updates a stick as a user who cannot write where it is installed: the
+# NV backup goes to the user's data folder. Where even that cannot take the backup, the update
+# starts nothing and the stick is left untouched.
+if [[ $(id -u) -eq 0 ]] && id nobody >/dev/null 2>&1 && command -v setpriv >/dev/null; then
+  chmod 755 "$work"
+  user="$work/user"
+  mkdir -p "$user"
+  chown nobody "$user"
+  data="$user/data/orbek-updater"
+  # Each program runs as the user in place of this shell's child, so that its pid is the child's.
+  as_user=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups
+           env HOME="$user" XDG_DATA_HOME="$user/data" ORBEK_TIME_SCALE=20 LC_ALL=C)
+  as_user() { "${as_user[@]}" "$@"; }
+  start_stick() {
+    "${as_user[@]}" "$build/sim/orbek-stick-sim" --root "$data" --report "$user/report.json" \
+      >"$user/stick.out" 2>&1 &
+    stick_pid=$!
+    for _ in $(seq 100); do grep -q '^ready' "$user/stick.out" && break; sleep 0.1; done
+  }
+  stop_stick() { kill -TERM "$stick_pid"; wait "$stick_pid" || true; }
+  as_user mkdir -p "$data"
+
+  start_stick
+  status=0
+  as_user timeout 300 "$work/prefix/bin/orbek-updater-cli" --start --yes --once \
+    >"$user/update.out" 2>&1 </dev/null || status=$?
+  stop_stick
+  check "the installed program updates a stick as a normal user" test "$status" -eq 0
+  check "its backup lies in the user's data folder" test -s "$data/Channel1.nvm"
+  check "and is kept there under the stick's ESN" \
+    bash -c 'ls "$1"/nv-backups/80A1B2C3/*.nvm >/dev/null' _ "$data"
+  check "nothing was written where the program is installed" \
+    test -z "$(find "$work/prefix" -newer "$work/prefix/bin/orbek-updater-cli" -type f)"
+  [[ $status -eq 0 ]] || tail -n 30 "$user/update.out"
+
+  # The data folder's backup store cannot be made: nothing may touch the stick.
+  rm -rf "$data/nv-backups"
+  touch "$data/nv-backups"
+  start_stick
+  status=0
+  as_user timeout 120 "$work/prefix/bin/orbek-updater-cli" --start --yes --once \
+    >"$user/refused.out" 2>&1 </dev/null || status=$?
+  stop_stick
+  check "a launch that cannot keep the backup ends with status 1" test "$status" -eq 1
+  check "and says where it cannot write" grep -q "The NV backup cannot be written to" "$user/refused.out"
+  check "and the stick was not touched" \
+    bash -c '! grep -q "Downloading..." "$1" && grep -q "\"autorun\": *\[\]" "$2"' _ \
+    "$user/refused.out" "$user/report.json"
+fi
+
 [[ $failures -eq 0 ]] || exit 1
 echo "Installed and packaged: all checks passed"

@@ -228,10 +228,10 @@ int main(int argc, char** argv) {
   const auto canPress = [&] {
     return form.Enabled(control::kUpdateButton) && !app.AnyLineBusy() && !app.WorkerRunning(0);
   };
-  // UPDATE (line 0's start button). An NV operation that its checks refuse ends the program:
-  // the refusal's message box said why.
+  // UPDATE (line 0's start button). An operation that its checks refuse ends the program when
+  // it was the only one to run: the refusal's message box said why.
   const auto press = [&] {
-    if (!app.StartLineOperation(0) && options.nvOperation != 0) {
+    if (!app.StartLineOperation(0) && endAfterFirst) {
       app.DestroyWindow();
       EndProcess(1);
     }
