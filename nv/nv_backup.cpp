@@ -113,13 +113,13 @@ bool BackupNv(const LineHandle& line, const std::string& path, NvTable* read) {
   const size_t unanswered = UnansweredNvItems(table);
   if (unanswered != 0) {
     link.reason = Format(
-        "The NV backup is incomplete: the stick did not answer %zu of its items. "
+        "The NV backup is incomplete: the stick did not answer %u of its items. "
         "Nothing was saved over %s.",
-        unanswered, path.c_str());
+        static_cast<unsigned>(unanswered), path.c_str());
     line.SetStatus(line.UseGerman()
-                       ? Format("Die NV-Sicherung ist unvollständig: das Gerät hat %zu Einträge "
+                       ? Format("Die NV-Sicherung ist unvollständig: das Gerät hat %u Einträge "
                                 "nicht beantwortet. %s wurde nicht überschrieben.",
-                                unanswered, path.c_str())
+                                static_cast<unsigned>(unanswered), path.c_str())
                        : link.reason,
                    true);
     return false;

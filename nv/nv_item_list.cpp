@@ -106,30 +106,32 @@ bool DecodeNvTable(const uint8_t* bytes, size_t length, NvTable& table) {
 
 std::optional<std::string> NvBackupFault(const uint8_t* bytes, size_t length) {
   if (length != kNvBackupFileSize)
-    return Format("it is %zu bytes long, not %zu", length, kNvBackupFileSize);
+    return "it is " + std::to_string(length) + " bytes long, not " +
+           std::to_string(kNvBackupFileSize);
   bool ended = false;
   for (size_t slot = 0; slot < kNvSlotCount; ++slot) {
     const std::span<const uint8_t> record(bytes + slot * kNvRecordSize, kNvRecordSize);
     if (ended) {
       if (std::any_of(record.begin(), record.end(), [](uint8_t b) { return b != 0; }))
-        return Format("slot %zu after the end marker is not empty", slot);
+        return Format("slot %u after the end marker is not empty", static_cast<unsigned>(slot));
       continue;
     }
     if (record[2] != 0 || record[3] != 0 || record[134] != 0 || record[135] != 0)
-      return Format("slot %zu has padding that is not zero", slot);
+      return Format("slot %u has padding that is not zero", static_cast<unsigned>(slot));
     const uint16_t item = Le16(record);
     if (item > kNvEndMarker)
-      return Format("slot %zu holds item %u, above the end marker", slot, unsigned{item});
+      return Format("slot %u holds item %u, above the end marker", static_cast<unsigned>(slot),
+                    unsigned{item});
     if (item == kNvEndMarker) {
       if (Le16(record.subspan(kStatusOffset)) != 0)
-        return Format("the end marker in slot %zu has a status", slot);
+        return Format("the end marker in slot %u has a status", static_cast<unsigned>(slot));
       ended = true;
       continue;
     }
     const uint16_t status = Le16(record.subspan(kStatusOffset));
     if (status > kHighestNvStatus && status != kNoAnswerStatus)
-      return Format("slot %zu (item %u) has the unknown status 0x%04X", slot, unsigned{item},
-                    unsigned{status});
+      return Format("slot %u (item %u) has the unknown status 0x%04X", static_cast<unsigned>(slot),
+                    unsigned{item}, unsigned{status});
   }
   return std::nullopt;
 }

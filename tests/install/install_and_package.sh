@@ -62,36 +62,35 @@ if [[ $(id -u) -eq 0 ]] && id nobody >/dev/null 2>&1 && command -v setpriv >/dev
   as_user=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups
            env HOME="$user" XDG_DATA_HOME="$user/data" ORBEK_TIME_SCALE=20 LC_ALL=C)
   as_user() { "${as_user[@]}" "$@"; }
-  start_stick() {
+  # update_with_stick OUTPUT: one update with --once against a simulated stick of its own;
+  # sets status and leaves the stick's report in $user/report.json.
+  update_with_stick() {
     "${as_user[@]}" "$build/sim/orbek-stick-sim" --root "$data" --report "$user/report.json" \
       >"$user/stick.out" 2>&1 &
-    stick_pid=$!
+    local stick_pid=$!
     for _ in $(seq 100); do grep -q '^ready' "$user/stick.out" && break; sleep 0.1; done
+    status=0
+    as_user timeout 300 "$work/prefix/bin/orbek-updater-cli" --start --yes --once \
+      >"$1" 2>&1 </dev/null || status=$?
+    kill -TERM "$stick_pid"
+    wait "$stick_pid" || true
   }
-  stop_stick() { kill -TERM "$stick_pid"; wait "$stick_pid" || true; }
   as_user mkdir -p "$data"
 
-  start_stick
-  status=0
-  as_user timeout 300 "$work/prefix/bin/orbek-updater-cli" --start --yes --once \
-    >"$user/update.out" 2>&1 </dev/null || status=$?
-  stop_stick
+  touch "$work/before-update"
+  update_with_stick "$user/update.out"
   check "the installed program updates a stick as a normal user" test "$status" -eq 0
   check "its backup lies in the user's data folder" test -s "$data/Channel1.nvm"
   check "and is kept there under the stick's ESN" \
     bash -c 'ls "$1"/nv-backups/80A1B2C3/*.nvm >/dev/null' _ "$data"
   check "nothing was written where the program is installed" \
-    test -z "$(find "$work/prefix" -newer "$work/prefix/bin/orbek-updater-cli" -type f)"
+    test -z "$(find "$work/prefix" -newer "$work/before-update")"
   [[ $status -eq 0 ]] || tail -n 30 "$user/update.out"
 
   # The data folder's backup store cannot be made: nothing may touch the stick.
   rm -rf "$data/nv-backups"
   touch "$data/nv-backups"
-  start_stick
-  status=0
-  as_user timeout 120 "$work/prefix/bin/orbek-updater-cli" --start --yes --once \
-    >"$user/refused.out" 2>&1 </dev/null || status=$?
-  stop_stick
+  update_with_stick "$user/refused.out"
   check "a launch that cannot keep the backup ends with status 1" test "$status" -eq 1
   check "and says where it cannot write" grep -q "The NV backup cannot be written to" "$user/refused.out"
   check "and the stick was not touched" \
