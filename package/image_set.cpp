@@ -23,6 +23,10 @@ std::streamoff FileLength(const std::string& path) {
   return size ? static_cast<std::streamoff>(*size) : -1;
 }
 
+bool Readable(const std::string& path) {
+  return static_cast<bool>(std::ifstream(platform::NativePath(path), std::ios::binary));
+}
+
 }  // namespace
 
 RecordLookup FindVersionRecordInFile(const std::string& nativePath, FirmwareRecord& record) {
@@ -93,9 +97,11 @@ bool CheckImageSet(const LineHandle& line, bool requireStick) {
                     box::kOk);
     return false;
   }
-  for (const char* name : {"qcsblhd_cfgdata.mbn", "qcsbl.mbn", "oemsblhd.mbn", "oemsbl.mbn",
-                           "amsshd.mbn", "amss.mbn"}) {
-    if (FileLength(Format("%s\\%s", directory.c_str(), name)) < kMinimumImageLength)
+  // Every other file the update opens once the stick has left normal operation: one that cannot
+  // be read then would leave the stick in download mode.
+  for (const char* name : kCheckedImages) {
+    const std::string path = Format("%s\\%s", directory.c_str(), name);
+    if (FileLength(path) < kMinimumImageLength || !Readable(path))
       return false;
   }
   return true;

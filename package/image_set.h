@@ -32,8 +32,14 @@ bool FindVersionRecord(const LineHandle& line, FirmwareRecord& record);
 // it; callers go on either way.
 bool SendVersionRecord(const LineHandle& line, std::initializer_list<uint32_t> retryWaitsMs);
 
-// True when the line's image files are there and not empty (and, with `requireStick`, the stick
-// answers). Only partition.mbn's failures show a message box.
+// The files the image-set check looks at besides partition.mbn: every one the update opens.
+inline constexpr const char* kCheckedImages[] = {
+    "qcsblhd_cfgdata.mbn", "qcsbl.mbn", "oemsblhd.mbn", "oemsbl.mbn",
+    "amsshd.mbn",          "amss.mbn",  "armprg.bin",   "nandprghd.mbn",
+    "nandprgcombined.mbn", "efs.mbn"};
+
+// True when the line's image files are there, readable regular files and not empty (and, with
+// `requireStick`, the stick answers). Only partition.mbn's failures show a message box.
 bool CheckImageSet(const LineHandle& line, bool requireStick);
 
 }  // namespace orbek

@@ -167,6 +167,28 @@ TEST_F(Package, ImageSetCheck) {
   EXPECT_EQ(form.Boxes().size(), 3u);
 }
 
+// Every file the update opens after the stick has left normal operation is checked before it
+// starts, the flash programmer's included: a directory, an empty file or a missing one in its
+// place stops the update before it begins.
+TEST_F(Package, EveryFileTheUpdateOpensIsChecked) {
+  for (const char* name :
+       {"qcsblhd_cfgdata.mbn", "qcsbl.mbn", "oemsblhd.mbn", "oemsbl.mbn", "amsshd.mbn", "amss.mbn",
+        "armprg.bin", "nandprghd.mbn", "nandprgcombined.mbn", "efs.mbn"}) {
+    SCOPED_TRACE(name);
+    const Bytes original = testing::ReadFileBytes((dir / name).string());
+    fs::remove(dir / name);
+    fs::create_directory(dir / name);
+    EXPECT_FALSE(CheckImageSet(view.Handle(0), false));
+    fs::remove(dir / name);
+    EXPECT_FALSE(CheckImageSet(view.Handle(0), false));
+    WriteFile(name, {});
+    EXPECT_FALSE(CheckImageSet(view.Handle(0), false));
+    WriteFile(name, original);
+    EXPECT_TRUE(CheckImageSet(view.Handle(0), false));
+  }
+  EXPECT_TRUE(form.Boxes().empty());
+}
+
 TEST_F(Package, ImageThatIsADirectoryIsNoImage) {
   fs::remove(dir / "amss.mbn");
   fs::create_directory(dir / "amss.mbn");
