@@ -49,6 +49,8 @@ constexpr char kHostMagic[] = "QCOM fast download protocol host";
 constexpr char kTargetMagic[] = "QCOM fast download protocol targ";
 
 constexpr uint32_t kErrorIncompatibleFeatures = 17;
+constexpr uint8_t kFirstBootImage = 2;
+constexpr uint8_t kLastBootImage = 5;
 constexpr uint8_t kStreamNopPayload = 0x11;
 
 // A known command whose fixed bytes are wrong: listed, and refused with `reply`.
@@ -108,6 +110,8 @@ Bytes OpenImage(StickState& state, const Bytes& packet) {
                       StreamingError(kErrorEndOfPacket));
   }
   // An image still open is dropped: the host opens again when it did not see the answer.
+  if (type >= kFirstBootImage && type <= kLastBootImage)
+    state.unfinishedImages.insert(ImageName(type));
   state.openImage =
       StickState::OpenImage{ImageName(packet[1]), Bytes(packet.begin() + 2, packet.end()), {}};
   return Bytes{static_cast<uint8_t>(kOpenMultiImage + 1), 0x00};
@@ -168,6 +172,7 @@ Bytes CloseImage(const StickConfig& config, StickState& state) {
   if (state.openImage->name == "efs" && config.efsWipesNv)
     LoseNvItems(state);
   state.openImage->data.shrink_to_fit();  // the image as written, not the buffer it grew in
+  state.unfinishedImages.erase(state.openImage->name);
   state.flash[state.openImage->name] = std::move(state.openImage->data);
   state.imageHeaders[state.openImage->name] = std::move(state.openImage->header);
   state.openImage.reset();
@@ -193,6 +198,13 @@ std::string ImageName(uint8_t type) {
     default:
       return "type" + std::to_string(type);
   }
+}
+
+std::set<std::string> BootImageNames() {
+  std::set<std::string> names;
+  for (uint8_t type = kFirstBootImage; type <= kLastBootImage; ++type)
+    names.insert(ImageName(type));
+  return names;
 }
 
 Bytes DmssNak(uint16_t code) {
@@ -274,6 +286,7 @@ std::optional<Bytes> FlashProgrammer::Handle(Stick& stick, const Bytes& packet) 
                           StreamingError(kErrorInvalidCommand));
       }
       state.partitionTable.assign(packet.begin() + 2, packet.end());
+      state.unfinishedImages = BootImageNames();  // a new layout: every boot image again
       return Bytes{static_cast<uint8_t>(kPartitionTable + 1), 0x00};
     case kOpenMultiImage:
       return OpenImage(state, packet);

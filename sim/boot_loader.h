@@ -2,6 +2,8 @@
 // it starts (streaming download protocol).
 #pragma once
 
+#include <set>
+
 #include "sim/stick.h"
 
 namespace orbek::sim {
@@ -18,6 +20,8 @@ class FlashProgrammer final : public PacketHandler {
 
 // The name under which an image type is kept and reported.
 std::string ImageName(uint8_t type);
+// The boot images, types 2 to 5, without which the stick starts only its boot loader.
+std::set<std::string> BootImageNames();
 
 // Error replies of each protocol, for a refused request or a fault.
 Bytes DmssNak(uint16_t code);

@@ -53,6 +53,10 @@ Stick::Stick(StickConfig config) : config_(std::move(config)), nextCom_(config_.
   state_.inactiveNvItems = config_.inactiveNvItems;
   state_.readOnlyNvItems = config_.readOnlyNvItems;
   state_.diagAtMode = config_.diagPortStartsInAtMode;
+  if (config_.flashIncomplete) {
+    state_.unfinishedImages = BootImageNames();
+    state_.bootLoaderBecause = "configured with an incomplete flash";
+  }
   random_.seed(config_.challengeSeed ? *config_.challengeSeed : std::random_device{}());
   handlers_[StickMode::Firmware] = std::make_unique<FirmwareDiag>();
   handlers_[StickMode::DmssDownload] = std::make_unique<DmssBootLoader>();
@@ -230,6 +234,15 @@ void Stick::SetMode(StickMode mode) {
 
 void Stick::PlugIn(StickMode mode) {
   ++plugGeneration_;
+  // A stick whose flash lacks a boot image cannot start its firmware: after a reset, a re-plug
+  // or a loss of power it comes back in its boot loader's download mode.
+  if (mode == StickMode::Firmware && !state_.unfinishedImages.empty()) {
+    mode = StickMode::DmssDownload;
+    std::string missing;
+    for (const std::string& name : state_.unfinishedImages)
+      missing += (missing.empty() ? "" : ", ") + name;
+    state_.bootLoaderBecause = "the flash lacks " + missing;
+  }
   if (config_.renumber && !modeHistory_.empty())
     nextCom_ += 2;
   mode_ = mode;

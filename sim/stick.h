@@ -95,6 +95,13 @@ struct StickState {
   int diagPortMode = 6;
   std::vector<std::string> cdromModes;  // the values of "AT+YCDRUN=" received
 
+  // The boot images (types 2 to 5) the flash lacks: all four once the partition table has been
+  // rewritten, and each one opened since, until it is written and closed. While any is missing,
+  // the stick can only start its boot loader.
+  std::set<std::string> unfinishedImages;
+  // Why the stick last came up in its boot loader's download mode instead of its firmware.
+  std::string bootLoaderBecause;
+
   // Boot loader: RAM from 0x00800000, and the programmer image started from it.
   Bytes ram;
   Bytes programmerImage;

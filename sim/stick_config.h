@@ -74,6 +74,10 @@ struct StickConfig {
   uint8_t flashSizeCode = 5;
   // Writing the EFS image loses every NV item but the write-protected ones, as on the stick.
   bool efsWipesNv = true;
+  // The flash lacks a whole image set, as an update that stopped part-way leaves it: the stick
+  // can start only its boot loader (start it with `initialMode` DMSS download, or streaming for
+  // a programmer still running).
+  bool flashIncomplete = false;
 };
 
 // Built-in items of a stick fresh from the factory: item 0 (ESN), 22 and a few calibration

@@ -130,10 +130,10 @@ bool ParseStickConfig(const json& root, StickConfig& config, std::string& error)
     } else if (key == "firstCom") {
       ok = NumberOf(value, 250, number) && number >= 1;
       config.firstComNumber = static_cast<int>(number);
-    } else if (key == "efsWipesNv") {
+    } else if (key == "efsWipesNv" || key == "flashIncomplete") {
       ok = value.is_boolean();
       if (ok)
-        config.efsWipesNv = value.get<bool>();
+        (key == "efsWipesNv" ? config.efsWipesNv : config.flashIncomplete) = value.get<bool>();
     } else if (key == "renumber" || key == "atEcho" || key == "versionSeparators" ||
                key == "diagPortInAtMode") {
       ok = value.is_boolean();
@@ -269,6 +269,12 @@ json StickReport(const Stick& stick) {
     modes.push_back({{"atMs", change.atMs}, {"mode", StickModeName(change.mode)}});
   }
   report["modes"] = modes;
+  json unfinished = json::array();
+  for (const std::string& name : state.unfinishedImages)
+    unfinished.push_back(name);
+  report["boot"] = {{"mode", StickModeName(stick.Mode())},
+                    {"unfinishedImages", unfinished},
+                    {"bootLoaderBecause", state.bootLoaderBecause}};
 
   json counts = json::object();
   for (const auto& [mode, perCode] : stick.Counts()) {

@@ -16,7 +16,8 @@ namespace orbek::sim {
 //    "resetLatencyMs": 100, "firstCom": 5, "renumber": true, "atEcho": true, "splitGapMs": 40,
 //    "versionLayout": "nine|eight|four|short", "versionSeparators": true,
 //    "subsystemBusyPolls": 2, "firmwareRecord": "hex of 128 bytes", "downloadCheckStatus": 2,
-//    "challengeSeed": 7, "diagPortInAtMode": false}
+//    "challengeSeed": 7, "diagPortInAtMode": false, "flashSizeCode": 5, "efsWipesNv": true,
+//    "flashIncomplete": false}
 bool ParseStickConfig(const nlohmann::json& json, StickConfig& config, std::string& error);
 bool LoadStickConfig(const std::string& path, StickConfig& config, std::string& error);
 

@@ -243,6 +243,95 @@ TEST_F(StickInProcess, ClosedImageKeepsOnlyWhatWasWritten) {
   EXPECT_EQ(efs.capacity(), 7000u);
 }
 
+// A stick whose flash lacks a boot image (types 2 to 5) comes back in its boot loader after a
+// reset or a re-plug: only its diagnostic port, DMSS answered, DIAG silent.
+struct BrickCase {
+  const char* name;
+  // Streaming requests sent to the programmer before it is reset: {code, payload}.
+  std::vector<std::pair<uint8_t, Bytes>> requests;
+  bool comesBackInBootLoader;
+};
+
+const BrickCase kBrickCases[] = {
+    {"nothing written", {}, false},
+    {"partition table rewritten", {{0x19, {0x01, 0xAA, 0xBB}}}, true},
+    {"amss opened, not closed", {{0x1B, {0x05, 0x01, 0x02}}}, true},
+    {"amss opened and closed", {{0x1B, {0x05, 0x01, 0x02}}, {0x15, {}}}, false},
+    {"efs opened, not closed (no boot image)", {{0x1B, {0x09}}}, false},
+    {"partition table, then all four boot images",
+     {{0x19, {0x01, 0xAA}},
+      {0x1B, {0x02}},
+      {0x15, {}},
+      {0x1B, {0x03}},
+      {0x15, {}},
+      {0x1B, {0x04, 0x01}},
+      {0x15, {}},
+      {0x1B, {0x05, 0x01}},
+      {0x15, {}}},
+     false},
+    {"partition table, then three boot images",
+     {{0x19, {0x01, 0xAA}},
+      {0x1B, {0x02}},
+      {0x15, {}},
+      {0x1B, {0x03}},
+      {0x15, {}},
+      {0x1B, {0x05, 0x01}},
+      {0x15, {}}},
+     true},
+};
+
+TEST_F(StickInProcess, IncompleteFlashStartsOnlyTheBootLoader) {
+  for (const BrickCase& row : kBrickCases) {
+    SCOPED_TRACE(row.name);
+    config.initialMode = sim::StickMode::StreamingDownload;
+    PlugIn();
+    for (const auto& [code, payload] : row.requests) {
+      link.BeginRequest(LinkMode::Streaming, code);
+      link.AppendBytes(payload.data(), payload.size());
+      ASSERT_TRUE(link.Exchange(1, 300));
+    }
+    link.BeginRequest(LinkMode::Streaming, 0x0B);  // the programmer's reset
+    ASSERT_TRUE(link.Exchange(1, 300));
+    Wait(60000);
+    const sim::StickMode expected =
+        row.comesBackInBootLoader ? sim::StickMode::DmssDownload : sim::StickMode::Firmware;
+    EXPECT_EQ(stick->Mode(), expected);
+    EXPECT_EQ(stick->Ports().size(), row.comesBackInBootLoader ? 1u : 2u);
+    EXPECT_EQ(stick->State().bootLoaderBecause.rfind("the flash lacks ", 0) == 0,
+              row.comesBackInBootLoader);
+    // A re-plug by the person changes nothing: the flash is what it is.
+    stick->Reenumerate(sim::StickMode::Firmware, 0, false, true);
+    Wait(1000);
+    EXPECT_EQ(stick->Mode(), expected);
+  }
+  // The bricked stick is silent to DIAG and answers the boot loader's no-op.
+  link.port.Close();
+  ASSERT_TRUE(link.port.Open(stick->Ports()[0].com));
+  EXPECT_FALSE(Ask(0x00));
+  link.BeginRequest(LinkMode::Dload, 0x06);
+  ASSERT_TRUE(link.Exchange(1, 300));
+  EXPECT_EQ(link.ReplyBytes()[0], 0x02);
+}
+
+TEST_F(StickInProcess, ConfiguredIncompleteFlashStartsInTheBootLoader) {
+  config.flashIncomplete = true;
+  PlugIn();
+  EXPECT_EQ(stick->Mode(), sim::StickMode::DmssDownload);
+  EXPECT_EQ(stick->State().bootLoaderBecause, "the flash lacks amss, oemsbl, qcsbl, qcsblhd");
+  config.initialMode = sim::StickMode::StreamingDownload;  // a programmer still running
+  PlugIn();
+  EXPECT_EQ(stick->Mode(), sim::StickMode::StreamingDownload);
+  const nlohmann::json report = sim::StickReport(*stick);
+  EXPECT_EQ(report["boot"]["mode"], "streaming");
+  EXPECT_EQ(report["boot"]["unfinishedImages"].size(), 4u);
+  sim::StickConfig parsed;
+  std::string error;
+  ASSERT_TRUE(
+      sim::ParseStickConfig(nlohmann::json::parse(R"({"flashIncomplete": true})"), parsed, error))
+      << error;
+  EXPECT_TRUE(parsed.flashIncomplete);
+}
+
 TEST_F(StickInProcess, FrameWithBadCheckGetsNoAnswer) {
   const uint8_t corrupted[] = {0x01, 0xF1, 0xE2, 0x7E};
   ASSERT_EQ(link.port.Write(corrupted, sizeof corrupted), sizeof corrupted);

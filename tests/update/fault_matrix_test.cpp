@@ -190,9 +190,12 @@ class Cell final : public testing::UpdateWorkflow {
       const StickAfterTheEnd after = LetTheStickRun();
       if (end.resetsStick) {
         // (A stick plugged in again by the person during the update is in its firmware already.)
-        EXPECT_TRUE(after.mode == sim::StickMode::Firmware &&
-                    (after.restarted || theEnd_->stickMode == sim::StickMode::Firmware))
-            << "a failed download resets the stick into its firmware";
+        // A flash that lacks a boot image can start only the boot loader.
+        const sim::StickMode restartsInto =
+            after.flashIncomplete ? sim::StickMode::DmssDownload : sim::StickMode::Firmware;
+        EXPECT_TRUE(after.mode == restartsInto &&
+                    (after.restarted || theEnd_->stickMode == restartsInto))
+            << "a failed download resets the stick into its firmware, or its boot loader";
       } else {
         EXPECT_FALSE(after.restarted) << "this end leaves the stick as it is";
         // Left by a link that last spoke the boot loader's protocol, the stick is for the person
@@ -200,8 +203,12 @@ class Cell final : public testing::UpdateWorkflow {
         EXPECT_EQ(Count(BoxTexts(), "线路1任务失败，请手动重启相应手机"),
                   theEnd_->linkMode == LinkMode::Dload ? 1u : 0u);
       }
-      if (after.restarted)
+      if (after.restarted && after.flashIncomplete)
+        stickAfter = "; stick reset, into download mode (flash incomplete)";
+      else if (after.restarted)
         stickAfter = "; stick reset";
+      else if (end.resetsStick && after.flashIncomplete)
+        stickAfter = "; stick already in download mode (flash incomplete)";
       else if (end.resetsStick)
         stickAfter = "; stick already in its firmware";
       else
@@ -242,6 +249,7 @@ class Cell final : public testing::UpdateWorkflow {
   struct StickAfterTheEnd {
     bool restarted;  // the stick's mode changed after the end was shown
     sim::StickMode mode;
+    bool flashIncomplete;  // a boot image was not written whole
   };
 
   // A minute of the stick's time after the end, with nobody talking to it.
@@ -249,7 +257,8 @@ class Cell final : public testing::UpdateWorkflow {
     for (int second = 0; second < 60; ++second)
       clock.SleepMs(1000);
     std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
-    return {stick->ModeHistory().size() > theEnd_->modeChanges, stick->Mode()};
+    return {stick->ModeHistory().size() > theEnd_->modeChanges, stick->Mode(),
+            !stick->State().unfinishedImages.empty()};
   }
 
   std::atomic<int> searchResumed_{0};
