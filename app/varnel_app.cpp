@@ -98,8 +98,12 @@ bool CVarnelApp::InitialiseForm() {
 
 bool CVarnelApp::StartLineOperation(int line) {
   LineSession& session = view_->Line(line);
+  // A stick in download mode has no version table to read the board tag from: the rescue
+  // writes the package's firmware, the only one it can start again.
+  const bool rescue =
+      session.operation == kOperationUpdate && session.stickState == kStickInDownloadMode;
   doc_.selectedBoardTag = VersionSlot(session.versionRecord, 8);
-  if (!CheckBoardTag(view_->Handle(line)))
+  if (!rescue && !CheckBoardTag(view_->Handle(line)))
     return false;
   view_->SetLineState(line, kLineReady);
 

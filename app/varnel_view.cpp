@@ -80,8 +80,10 @@ void CVarnelView::ShowLineVersions(int line, const LineVersions& versions) {
   form_.SetText(control::kFirmwareVersion, versions.firmware);
   form_.SetText(control::kWindowsVersion, versions.windows);
   form_.SetText(control::kMacVersion, versions.mac);
-  if (versions.ready) {
-    form_.SetText(control::kStatus[0], Text(kReadyText, kReadyTextGerman));
+  if (versions.ready || versions.inDownloadMode) {
+    form_.SetText(control::kStatus[0], versions.ready
+                                           ? Text(kReadyText, kReadyTextGerman)
+                                           : Text(kDownloadModeText, kDownloadModeTextGerman));
     form_.Enable(control::kUpdateButton, Line(0).busy == 0);
   } else {
     form_.SetText(control::kStatus[0], Text(kSearchingText, kSearchingTextGerman));
@@ -161,6 +163,10 @@ void CVarnelView::EnableLineControls(int line, bool enable) {
     form_.Enable(id, !anyBusy);
   form_.Enable(control::kStopAll, anyBusy);
   form_.Enable(control::kStartAll, !allBusy);
+}
+
+void CVarnelView::WriteLineLog(int line) {
+  WriteActionLog(logDirectory_, line, Line(line).statusLog, now());
 }
 
 void CVarnelView::EndLineOperation(int line, const std::string& text, int outcome) {

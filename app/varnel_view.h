@@ -77,6 +77,7 @@ class CVarnelView : public LineReport {
   void ShowLinePort(int line) override;
   void ShowLineVersions(int line, const LineVersions& versions) override;
   void EndLineOperation(int line, const std::string& text, int outcome) override;
+  void WriteLineLog(int line) override;
   void KeepFoundPorts(std::optional<int32_t> diagPort, std::optional<int32_t> dataPort) override;
   void RequestClose() override { form_.RequestClose(); }
   void ExitProgram(int status) override { exitProgram(status); }

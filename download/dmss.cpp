@@ -102,10 +102,14 @@ bool ParseDmssReply(PhoneLink& link) {
   }
 }
 
-bool DloadNop(PhoneLink& link) {
+bool BootLoaderAnswersNop(PhoneLink& link, uint32_t timeoutMs) {
   BeginDmssRequest(link, kNop);
   // A reply that decodes but is no acknowledge fails with whatever reason the link held.
-  if (link.Exchange(1, 20000) && link.reply.code == kAcknowledge)
+  return link.Exchange(1, timeoutMs) && link.reply.code == kAcknowledge;
+}
+
+bool DloadNop(PhoneLink& link) {
+  if (BootLoaderAnswersNop(link, 20000))
     return true;
   link.ComposeReason("Cannot Do No Operation, Since %s");
   return false;

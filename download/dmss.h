@@ -44,6 +44,9 @@ inline constexpr uint16_t kProgrammerBlockSize = 1017;
 
 // 0x06, 1 x 20000 ms: true when the boot loader acknowledges.
 bool DloadNop(PhoneLink& link);
+// The same no-op as a question to a port that gave no other answer: one attempt of `timeoutMs`,
+// no reason composed.
+bool BootLoaderAnswersNop(PhoneLink& link, uint32_t timeoutMs);
 // 0x07, 1 x 20000 ms (the record is zeroed on failure).
 bool DloadGetParams(PhoneLink& link, FlashInfo& info);
 // 0x0F, 3 x 5000 ms: `length` bytes of `data` to RAM at `address`.

@@ -11,6 +11,7 @@ constexpr uint8_t kHello = 0x01;
 constexpr uint8_t kHelloReply = 0x02;
 constexpr uint8_t kStreamWrite = 0x07;
 constexpr uint8_t kNop = 0x09;
+constexpr uint8_t kNopReply = 0x0A;
 constexpr uint8_t kReset = 0x0B;
 constexpr uint8_t kResetAcknowledge = 0x0C;
 constexpr uint8_t kError = 0x0D;
@@ -170,6 +171,12 @@ bool StreamNop(PhoneLink& link) {
   BeginStreamingRequest(link, kNop);
   link.AppendByte(0x11);
   return link.Exchange(1, 5000);
+}
+
+bool ProgrammerAnswersNop(PhoneLink& link, uint32_t timeoutMs) {
+  BeginStreamingRequest(link, kNop);
+  link.AppendByte(0x11);
+  return link.Exchange(1, timeoutMs) && link.reply.code == kNopReply;
 }
 
 bool StreamReset(PhoneLink& link) {

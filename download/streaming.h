@@ -44,6 +44,9 @@ bool StreamOpenMultiImage(PhoneLink& link, uint8_t type, const uint8_t* header, 
 bool StreamWrite(PhoneLink& link, const uint8_t* data, uint32_t address, uint32_t length);
 bool StreamClose(PhoneLink& link);  // 0x15, 3 x 20000 ms
 bool StreamNop(PhoneLink& link);    // 0x09 0x11, 1 x 5000 ms
+// The same no-op as a question to a port that gave no other answer: one attempt of `timeoutMs`,
+// passing only on the flash programmer's no-op reply (0x0A).
+bool ProgrammerAnswersNop(PhoneLink& link, uint32_t timeoutMs);
 bool StreamReset(PhoneLink& link);  // 0x0B, 3 x 20000 ms
 // The same reset at the end of a failed operation: one attempt of 20000 ms (its result is not
 // waited for again), passing only when the flash programmer acknowledges it (0x0C). A boot

@@ -85,7 +85,9 @@ bool CheckImageSet(const LineHandle& line, bool requireStick) {
   const std::string& directory = session.imageDirectory;
   if (directory.empty())
     return false;
-  if (requireStick && session.stickState != kStickAnswers)
+  // A stick in download mode gives no answer but its boot loader's: UPDATE rescues it.
+  if (requireStick && session.stickState != kStickAnswers &&
+      session.stickState != kStickInDownloadMode)
     return false;
 
   const std::streamoff partition = FileLength(Format("%s\\partition.mbn", directory.c_str()));

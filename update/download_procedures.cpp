@@ -194,6 +194,12 @@ bool EnterDownloadMode(const LineHandle& line) {
   while (!PortsPresent(line)) {
   }
   ReopenPort(session, LinePort::Diagnostic);
+  return GreetBootLoader(line);
+}
+
+bool GreetBootLoader(const LineHandle& line) {
+  LineSession& session = line.session();
+  PhoneLink& link = session.link;
   if (!TryWithRetries(session,
                       {{2000}, {3000}, {5000, Reopen::Link, 0}, {8000}, {0, Reopen::Link, 10000}},
                       [&] { return DloadNop(link); })) {

@@ -29,6 +29,9 @@ template <typename Attempt>
 bool TryWithRetries(LineSession& line, std::initializer_list<Retry> retries, Attempt attempt);
 
 bool EnterDownloadMode(const LineHandle& line);
+// The last two steps of the switch, with the boot loader already answering: its no-op and its
+// flash parameters, each with their retries.
+bool GreetBootLoader(const LineHandle& line);
 bool UploadProgrammer(const LineHandle& line);
 bool StartProgrammer(const LineHandle& line);
 bool WritePartitionTable(const LineHandle& line);

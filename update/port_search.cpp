@@ -2,6 +2,8 @@
 
 #include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
+#include "download/dmss.h"
+#include "download/streaming.h"
 #include "platform/serial_channel.h"
 #include "platform/text_format.h"
 #include "ports/port_scanner.h"
@@ -13,6 +15,8 @@ constexpr int kChecksBetweenClears = 5;
 constexpr size_t kWindowsSlot = 2;  // the third string
 constexpr size_t kMacSlot = 4;      // the fifth string
 constexpr size_t kSlotSize = 31;
+// How long the search waits for a boot loader's or a programmer's answer to its no-op.
+constexpr uint32_t kDownloadProbeMs = 1000;
 
 void ClearSlot(VersionRecord& record, size_t slot) {
   std::fill_n(record.begin() + static_cast<ptrdiff_t>(slot * kSlotSize), kSlotSize, 0);
@@ -64,11 +68,29 @@ LineVersions VersionsOf(const LineSession& line) {
   // version table still stand (its text is then "NULL (Firmware)").
   versions.ready = versions.firmware != "NULL" && versions.firmware != "No Phone" &&
                    line.currentVersion != "NULL";
+  versions.inDownloadMode = line.stickState == kStickInDownloadMode;
+  if (versions.inDownloadMode)
+    versions.firmware = versions.windows = versions.mac = "NULL";
   return versions;
 }
 
 void ShowLineVersions(const LineHandle& line) {
   line.ShowVersions(VersionsOf(line.session()));
+}
+
+bool ProbeDownloadMode(LineSession& line) {
+  PhoneLink& link = line.link;
+  if (BootLoaderAnswersNop(link, kDownloadProbeMs)) {
+    line.stickState = kStickInDownloadMode;
+    line.currentVersion = "NULL";
+    line.versionRecord = {};
+    return true;
+  }
+  // A programmer still running: its reset starts the stick again, in its boot loader when the
+  // flash lacks an image, and the next round of the search finds it there.
+  if (ProgrammerAnswersNop(link, kDownloadProbeMs))
+    StreamResetAcknowledged(link);
+  return false;
 }
 
 bool FindLinePorts(const LineHandle& line, PortScanner& scanner) {
@@ -138,6 +160,8 @@ void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& lin
     // A port that is found but cannot be opened says why, once, instead of searching silently.
     const std::string problem =
         session.stickState == kStickSilent ? OpenProblemText(line) : std::string();
+    if (session.stickState == kStickSilent && problem.empty())
+      ProbeDownloadMode(session);
     if (!problem.empty()) {
       if (problem != shownProblem)
         line.SetStatus(problem, true);

@@ -11,6 +11,11 @@ namespace orbek {
 // stickState (and versionRecord when the stick has a version table).
 bool ProbeStick(LineSession& line);
 
+// Asked of a port whose stick gave no DIAG answer at all: the boot loader's no-op, then the
+// flash programmer's. True when the boot loader acknowledged (stickState becomes download
+// mode); a programmer that answers is reset, to be found in its boot loader or its firmware.
+bool ProbeDownloadMode(LineSession& line);
+
 // The firmware, Windows and Mac versions, and whether the stick is ready for an update.
 LineVersions VersionsOf(const LineSession& line);
 // Shows them on the line (the ready or searching text with the UPDATE button to match).

@@ -62,6 +62,8 @@ class Update {
   int Run();
 
  private:
+  int Rescue();
+  bool ChooseBackupForTheRescue();
   bool German() const { return line_.UseGerman(); }
   void ErrorBox(const char* text) { line_.MessageBox(text, "Error", box::kOk | box::kIconError); }
   void Progress(int percent) { line_.SetProgress(percent); }
@@ -99,6 +101,8 @@ class Update {
 };
 
 int Update::Run() {
+  if (session_.stickState == kStickInDownloadMode)
+    return Rescue();
   Progress(1);
   line_.SetStatus(line_.Text("Downloading...", "Gerät wird aktualisiert..."), true);
   LeaveNormalOperation();
@@ -119,6 +123,81 @@ int Update::Run() {
   RestoreSettings();
   Succeed();
   return 0;
+}
+
+// A stick that an earlier update left in its boot loader: the sequence from the programmer
+// upload on, then its NV from its own newest backup.
+int Update::Rescue() {
+  Progress(1);
+  line_.SetStatus(line_.Text("Downloading...", "Gerät wird aktualisiert..."), true);
+  session_.statusLog =
+      "Current Version : NULL\nDownload Version : " + std::string(kInstallDirectory) +
+      "\nArmprg path : " + session_.armprgPath + "\n\n";
+  line_.SetStatus(line_.Text("Rescue: the stick was in download mode, left there by an update "
+                             "that did not finish. Its firmware is written again.",
+                             "Rettung: das Gerät war im Download-Modus, da ein Update nicht "
+                             "beendet wurde. Seine Firmware wird neu geschrieben."),
+                  true);
+  if (!GreetBootLoader(line_)) {
+    session_.busy = 0;
+    if (German()) {
+      line_.EndOperation(kFailedGerman, kOutcomeFailedLeaveStick);
+    } else {
+      line_.EndOperation("switch to DownLoad mode fail!", kOutcomeFailedLeaveStick);
+      ErrorBox(kDownloadFailureBox);
+    }
+    return 0;
+  }
+  line_.ShowPort();
+  Progress(21);
+  if (StoppedBeforeDownload() || !LoadProgrammer() || !WriteImages() || !BackToNormalOperation())
+    return 0;
+  if (ChooseBackupForTheRescue() && !RestoreNvItems())
+    return 0;
+  RestoreSettings();
+  line_.WriteLog();
+  Succeed();
+  return 0;
+}
+
+// The stick's own newest backup: the one its interrupted update took and never restored, else
+// the newest kept. False (after a box) when there is none to restore, in modes 1 and 2.
+bool Update::ChooseBackupForTheRescue() {
+  const int mode = line_.choices().nvMode;
+  if (mode == 3)
+    return DefaultFileFitsStick();
+  if (mode != 1 && mode != 2)
+    return true;
+  uint32_t esn = 0;
+  if (ReadStickEsn(link_, esn)) {
+    esn_ = esn;
+    restoreFrom_ = store_.Pending(esn);
+    for (const KeptBackup& backup : store_.List(esn)) {
+      if (!restoreFrom_)
+        restoreFrom_ = backup;
+    }
+  }
+  if (restoreFrom_) {
+    line_.SetStatus(Format(line_.Text("The NV is restored from %s",
+                                      "Der NV-Speicher wird zurückgespielt aus %s"),
+                           restoreFrom_->path.c_str()),
+                    true);
+    return true;
+  }
+  const std::string text =
+      esn_ ? Format(line_.Text("No NV backup of this stick (ESN %08X) was found: its calibration "
+                               "and settings could not be restored.",
+                               "Keine NV-Sicherung dieses Geräts (ESN %08X) gefunden: seine "
+                               "Kalibrierung und Einstellungen konnten nicht zurückgespielt "
+                               "werden."),
+                    *esn_)
+           : std::string(line_.Text("The stick's ESN cannot be read: no NV backup could be "
+                                    "chosen for it.",
+                                    "Die ESN des Geräts kann nicht gelesen werden: keine "
+                                    "NV-Sicherung konnte gewählt werden."));
+  line_.SetStatus(text, true);
+  line_.MessageBox(text, kApplicationTitle, box::kOk | box::kIconExclamation);
+  return false;
 }
 
 void Update::LeaveNormalOperation() {

@@ -41,6 +41,12 @@ inline constexpr const char* kPortInUseText =
 inline constexpr const char* kPortInUseTextGerman =
     "%s wird von einem anderen Programm verwendet (ModemManager oder brltty?): beenden Sie es und "
     "stecken Sie den Stick neu ein.";
+inline constexpr const char* kDownloadModeText =
+    "The stick is in download mode: an earlier update did not finish. UPDATE writes the "
+    "firmware again.";
+inline constexpr const char* kDownloadModeTextGerman =
+    "Das Gerät ist im Download-Modus: ein früheres Update wurde nicht beendet. UPDATE schreibt "
+    "die Firmware neu.";
 inline constexpr const char* kReadyText = "Ready to start update.";
 inline constexpr const char* kReadyTextGerman =
     "Fertig, bitte UPDATE drücken um den Prozess zu starten";

@@ -40,6 +40,7 @@ class LineHandle {
   void EndOperation(const std::string& text, int outcome) const {
     report_.EndLineOperation(index(), text, outcome);
   }
+  void WriteLog() const { report_.WriteLineLog(index()); }
 
  private:
   LineSession& session_;

@@ -45,6 +45,8 @@ struct LineVersions {
   std::string windows;
   std::string mac;
   bool ready = false;
+  // The stick is in its boot loader's download mode: no versions, but UPDATE rescues it.
+  bool inDownloadMode = false;
 };
 
 // The window operations of a line, addressed by the line's index.
@@ -57,6 +59,8 @@ class LineReport : public UserMessages {
   virtual void ShowLineVersions(int line, const LineVersions& versions) = 0;
   // Log file, state, reset of the stick, release of the line and resume of its search.
   virtual void EndLineOperation(int line, const std::string& text, int outcome) = 0;
+  // The line's action log of what it did so far, written now.
+  virtual void WriteLineLog(int line) = 0;
   // What the port discovery found: a diagnostic port (0 when it found none) and a modem port,
   // each absent when its number could not be read. The window keeps them where discovery
   // results always go, in the first line's ports.

@@ -28,8 +28,9 @@ enum LineOperation : int {
   kOperationNvRestore = 4
 };
 
-// The probe's verdict on the stick.
-enum StickState : int { kStickSilent = 1, kStickAnswers = 2 };
+// The probe's verdict on the stick. In download mode it gives no DIAG answer but its boot
+// loader acknowledges: an earlier update did not finish, and the stick can be updated only.
+enum StickState : int { kStickSilent = 1, kStickAnswers = 2, kStickInDownloadMode = 3 };
 
 struct LineSession {
   int index = 0;

@@ -17,6 +17,7 @@
 #include "app/recording_form.h"
 #include "app/varnel_view.h"
 #include "host/connection_manager.h"
+#include "nv/nv_item_list.h"
 #include "package/image_package.h"
 #include "platform/clock.h"
 #include "ports/port_scanner.h"
@@ -88,17 +89,62 @@ class UpdateWorkflow : public ::testing::Test {
     LineSession& line = doc.lines[0];
     SetImagePaths(line);
     doc.SetNvDirectory(root.Path());
-    // What the port search leaves behind when the stick is ready.
-    PortScanner scanner;
-    const FoundPorts found = scanner.FindPorts();
-    found.ApplyTo(line.diagPort, line.dataPort);
-    ASSERT_TRUE(found.found);
-    ASSERT_TRUE(ReopenPort(line, LinePort::Diagnostic));
-    ASSERT_TRUE(line.atPort.port.Open(line.dataPort));
-    ASSERT_TRUE(ProbeStick(line));
+    ASSERT_TRUE(FindStickAsTheSearchDoes());
     doc.selectedBoardTag = VersionSlot(line.versionRecord, 8);
     line.busy = 1;
     nvBefore = stick->State().nvItems;
+  }
+
+  // What the port search leaves behind when the stick is ready, or in download mode (a
+  // programmer still running is reset, and the stick looked for again).
+  bool FindStickAsTheSearchDoes() {
+    LineSession& line = doc.lines[0];
+    for (int round = 0; round < 30; ++round) {
+      PortScanner scanner;
+      const FoundPorts found = scanner.FindPorts();
+      found.ApplyTo(line.diagPort, line.dataPort);
+      if (found.found && ReopenPort(line, LinePort::Diagnostic)) {
+        if (ProbeStick(line)) {
+          line.atPort.port.Close();
+          return line.atPort.port.Open(line.dataPort);
+        }
+        if (ProbeDownloadMode(line))
+          return true;
+      }
+      clock.SleepMs(1000);
+    }
+    return false;
+  }
+
+  // Preserved items whose value differs from the one the stick held when the test started.
+  size_t ItemsLost() const {
+    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+    size_t lost = 0;
+    for (uint16_t item : NvListedItems()) {
+      auto before = nvBefore.find(item);
+      if (before == nvBefore.end() || config.inactiveNvItems.count(item) != 0)
+        continue;
+      auto now = stick->State().nvItems.find(item);
+      lost += now == stick->State().nvItems.end() || now->second != before->second ? 1 : 0;
+    }
+    return lost;
+  }
+
+  // Every image in the stick's flash is the package's own, byte for byte.
+  void ExpectFlashHoldsThePackage() const {
+    const fs::path made = ORBEK_PACKAGE_FILE_DIR;
+    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+    const sim::StickState& state = stick->State();
+    EXPECT_TRUE(state.partitionTable == ReadAll(made / "partition.mbn"));
+    const std::pair<const char*, const char*> images[] = {
+        {"qcsblhd", "qcsblhd_cfgdata.mbn"}, {"qcsbl", "qcsbl.mbn"},
+        {"oemsbl", "oemsbl.mbn"},           {"amss", "amss.mbn"},
+        {"nandprg", "nandprgcombined.mbn"}, {"efs", "efs.mbn"}};
+    for (const auto& [type, file] : images) {
+      ASSERT_EQ(state.flash.count(type), 1u) << type;
+      EXPECT_TRUE(state.flash.at(type) == ReadAll(made / file)) << type;
+    }
+    EXPECT_TRUE(state.unfinishedImages.empty());
   }
 
   int Run() { return UpdateWorker(view->Handle(0), connectionManager); }

@@ -84,20 +84,6 @@ class NvSafety : public testing::UpdateWorkflow {
     exitStatus = -1;
   }
 
-  // Preserved items whose value differs from the one the stick held before the first run.
-  size_t ItemsLost() const {
-    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
-    size_t lost = 0;
-    for (uint16_t item : NvListedItems()) {
-      auto before = nvBefore.find(item);
-      if (before == nvBefore.end() || config.inactiveNvItems.count(item) != 0)
-        continue;
-      auto now = stick->State().nvItems.find(item);
-      lost += now == stick->State().nvItems.end() || now->second != before->second ? 1 : 0;
-    }
-    return lost;
-  }
-
   uint32_t FirmwareRequests(uint8_t command) const {
     std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
     auto perMode = stick->Counts().find("firmware");

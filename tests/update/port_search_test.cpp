@@ -194,6 +194,74 @@ TEST_F(PortSearch, VanishedPortsFallBackToNull) {
   EXPECT_FALSE(form.Enabled(control::kUpdateButton));
 }
 
+// A stick that an update left in its boot loader or its programmer gives no DIAG answer; the
+// search asks the boot loader's no-op, then the programmer's, and shows the stick as in download
+// mode, with UPDATE enabled to rescue it. A programmer still running is reset first.
+struct LeftBehind {
+  const char* name;
+  sim::StickMode mode;
+  const char* language;
+  const char* status;
+};
+
+void PrintTo(const LeftBehind& row, std::ostream* out) {
+  *out << row.name;
+}
+
+const LeftBehind kLeftBehind[] = {
+    {"BootLoader", sim::StickMode::DmssDownload, "C",
+     "The stick is in download mode: an earlier update did not finish. UPDATE writes the "
+     "firmware again."},
+    {"ProgrammerStillRunning", sim::StickMode::StreamingDownload, "C",
+     "The stick is in download mode: an earlier update did not finish. UPDATE writes the "
+     "firmware again."},
+    {"BootLoaderGerman", sim::StickMode::DmssDownload, "de",
+     "Das Gerät ist im Download-Modus: ein früheres Update wurde nicht beendet. UPDATE "
+     "schreibt die Firmware neu."},
+};
+
+class SearchFindsStickLeftBehind : public PortSearch,
+                                   public ::testing::WithParamInterface<LeftBehind> {};
+
+TEST_P(SearchFindsStickLeftBehind, ShownInDownloadModeWithUpdateEnabled) {
+  const LeftBehind& row = GetParam();
+  config.flashIncomplete = true;
+  config.initialMode = row.mode;
+  Start(std::string(row.language) == "de");
+  EXPECT_TRUE(Shows(1168, row.status));
+  EXPECT_TRUE(WaitUntil([&] { return form.Enabled(control::kUpdateButton); }, 10000));
+  EXPECT_EQ(form.Text(1167), "NULL");
+  EXPECT_EQ(form.Text(1192), "NULL");
+  EXPECT_NE(form.Text(1166), "NULL");  // the port is shown
+  doc.lines[0].searchThread->Suspend();
+  ASSERT_TRUE(doc.lines[0].searchThread->WaitUntilParked(60000));
+  EXPECT_EQ(doc.lines[0].stickState, kStickInDownloadMode);
+  std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+  EXPECT_EQ(stick->Mode(), sim::StickMode::DmssDownload);  // a programmer was reset
+  EXPECT_GE(stick->Counts().at("dmss").at(0x06), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SearchFindsStickLeftBehind, ::testing::ValuesIn(kLeftBehind),
+                         [](const ::testing::TestParamInfo<LeftBehind>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// A firmware that answers DIAG never receives a boot-loader or programmer request.
+TEST_F(PortSearch, FirmwareThatAnswersGetsNoDownloadRequest) {
+  Start();
+  ASSERT_TRUE(Shows(1168, "Ready to start update."));
+  for (int round = 0; round < 3; ++round)
+    platform::SleepMs(1000);  // a few rounds of the search
+  doc.lines[0].searchThread->Suspend();
+  ASSERT_TRUE(doc.lines[0].searchThread->WaitUntilParked(60000));
+  std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+  for (const auto& [mode, perCode] : stick->Counts()) {
+    EXPECT_EQ(mode, "firmware");
+    for (uint8_t code : {0x06, 0x09, 0x0B})
+      EXPECT_EQ(perCode.count(code), 0u) << mode << " " << int{code};
+  }
+}
+
 TEST_F(PortSearch, WorkerTakesTheLinkOnlyOnceTheSearchHasParked) {
   sim::FaultRule rule;
   std::string error;
