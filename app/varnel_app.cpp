@@ -288,13 +288,26 @@ bool CVarnelApp::ConfirmClose() {
   return answer == box::kAnswerYes;
 }
 
-void CVarnelApp::DestroyWindow() {
+void CVarnelApp::DestroyWindow(bool askNothing) {
   RemovePackage(replugThread_.get(), connectionManager_);
   bool workerRunning = false;
-  for (int line = 0; line < kLineCount; ++line)
+  bool updateRunning = false;
+  for (int line = 0; line < kLineCount; ++line) {
     workerRunning = workerRunning || WorkerRunning(line);
-  if (workerRunning)
-    exitProgram_(0);  // the worker still uses the window: the process ends first
+    updateRunning =
+        updateRunning || (WorkerRunning(line) && doc_.lines[line].operation == kOperationUpdate);
+  }
+  if (!workerRunning)
+    return;
+  // The stick is left part-way, in its firmware, its boot loader or its flash programmer: the
+  // person is told what to do before the process ends (the worker still uses the window).
+  if (updateRunning) {
+    const char* text = view_->Text(kInterruptedText, kInterruptedTextGerman);
+    form_.SetText(control::kStatus[0], text);
+    if (!askNothing)
+      form_.MessageBox(text, kApplicationTitle, box::kOk | box::kIconExclamation);
+  }
+  exitProgram_(1);
 }
 
 }  // namespace orbek

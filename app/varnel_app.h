@@ -44,9 +44,11 @@ class CVarnelApp {
   // The close request: true when the window is to close (no line busy, or the user said Yes).
   bool ConfirmClose();
   // The window's end: the package removed (the re-plug thread stopped before its library is
-  // unloaded). When a worker still runs, the process ends here with status 0, before anything
-  // the worker uses is released.
-  void DestroyWindow();
+  // unloaded). When a worker still runs, the process ends here with status 1, before anything
+  // the worker uses is released; an interrupted update first says that the stick must be
+  // updated again and how (in a message box too, unless `askNothing`: the process was told to
+  // end and nobody may be there to answer).
+  void DestroyWindow(bool askNothing = false);
 
   bool AnyLineBusy() const;
   // True once a worker has been started and has ended.

@@ -47,6 +47,13 @@ inline constexpr const char* kDownloadModeText =
 inline constexpr const char* kDownloadModeTextGerman =
     "Das Gerät ist im Download-Modus: ein früheres Update wurde nicht beendet. UPDATE schreibt "
     "die Firmware neu.";
+inline constexpr const char* kInterruptedText =
+    "The update was interrupted: the stick must be updated again. Run this program again and "
+    "press UPDATE; if the stick is not found, unplug it and plug it in again.";
+inline constexpr const char* kInterruptedTextGerman =
+    "Das Update wurde unterbrochen: das Gerät muss erneut aktualisiert werden. Starten Sie das "
+    "Programm erneut und drücken Sie UPDATE; wird das Gerät nicht gefunden, stecken Sie es aus "
+    "und wieder ein.";
 inline constexpr const char* kReadyText = "Ready to start update.";
 inline constexpr const char* kReadyTextGerman =
     "Fertig, bitte UPDATE drücken um den Prozess zu starten";

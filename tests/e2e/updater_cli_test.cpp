@@ -240,8 +240,30 @@ TEST_F(UpdaterProgram, InterruptAnsweredYesEndsAndCleansUp) {
   updater->Signal(SIGINT);
   ASSERT_TRUE(updater->WaitForOutput("[Yes/No]", 30000)) << updater->Output();
   updater->Input("y\n");
-  EXPECT_EQ(updater->Wait(30000), 0) << updater->Output();
+  // The stick is left part-way: the person is told what to do, and the status says it failed.
+  ASSERT_TRUE(
+      updater->WaitForOutput("The update was interrupted: the stick must be updated again. "
+                             "Run this program again and press UPDATE; if the stick is "
+                             "not found, unplug it and plug it in again.",
+                             30000))
+      << updater->Output();
+  updater->Input("\n", /*close=*/true);
+  EXPECT_EQ(updater->Wait(30000), 1) << updater->Output();
   EXPECT_EQ(updater->Output().find("The update was successful."), std::string::npos);
+  for (const char* gone : {"amss.mbn", "efs.mbn", "partition.mbn", "ResetUSB.dll"})
+    EXPECT_FALSE(fs::exists(install / gone)) << gone;
+}
+
+TEST_F(UpdaterProgram, TerminatedDuringAnUpdateSaysWhatToDoAndCleansUp) {
+  StartStick();
+  auto updater = StartUpdater({"--start"}, {{"LC_ALL", "de_DE.UTF-8"}});
+  ASSERT_TRUE(updater->WaitForOutput("Gerät wird aktualisiert...", 60000)) << updater->Output();
+  updater->Signal(SIGTERM);
+  EXPECT_EQ(updater->Wait(30000), 1) << updater->Output();
+  EXPECT_NE(updater->Output().find("Das Update wurde unterbrochen: das Gerät muss erneut "
+                                   "aktualisiert werden."),
+            std::string::npos)
+      << updater->Output();
   for (const char* gone : {"amss.mbn", "efs.mbn", "partition.mbn", "ResetUSB.dll"})
     EXPECT_FALSE(fs::exists(install / gone)) << gone;
 }

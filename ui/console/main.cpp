@@ -30,11 +30,16 @@ using namespace orbek;
 constexpr uint32_t kLoopStepMs = 20;
 
 std::atomic<bool> interrupted{false};
+std::atomic<bool> terminated{false};
 ui::ConsoleForm* shownForm = nullptr;
 
 void OnInterrupt(int) {
   interrupted = true;
   std::signal(SIGINT, OnInterrupt);  // where the handler is reset after each signal
+}
+
+void OnTerminate(int) {
+  terminated = true;
 }
 
 // The process ends at once: workers may still run, and nothing they use is released first.
@@ -199,6 +204,8 @@ int main(int argc, char** argv) {
   if (options.listBackups)
     return ListKeptBackups();
   std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnTerminate);
+  std::signal(SIGHUP, OnTerminate);
 
   ui::ConsoleForm form(stdout, platform::OutputIsTerminal(), options.yes);
   shownForm = &form;
@@ -280,5 +287,9 @@ int main(int argc, char** argv) {
     }
     if (interrupted.exchange(false) || form.TakeCloseRequest())
       closeAsked();
+    if (terminated) {
+      app.DestroyWindow(/*askNothing=*/true);  // ends with status 1 when an update runs
+      EndProcess(0);
+    }
   }
 }

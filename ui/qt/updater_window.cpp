@@ -41,4 +41,8 @@ void UpdaterWindow::Destroy() {
   app_.DestroyWindow();
 }
 
+void UpdaterWindow::Terminate() {
+  app_.DestroyWindow(/*askNothing=*/true);
+}
+
 }  // namespace orbek::ui

@@ -34,6 +34,8 @@ class UpdaterWindow {
   bool Start();
   // After the frame has closed: the window's end (the package removed).
   void Destroy();
+  // Told to end from outside: the same end, without asking anyone.
+  void Terminate();
 
   CMainFrame& frame() { return frame_; }
   QtForm& form() { return *form_; }
