@@ -72,9 +72,7 @@ class UpdaterProgram : public ::testing::Test {
 
 // What a whole update leaves: every image on the stick as in the package, the NV items back,
 // and only the flash programmer's files, the NV list, the script and the library installed.
-void ExpectWholeUpdate(const json& report, const fs::path& install) {
-  // Every request's fixed bytes as the protocols define them.
-  EXPECT_TRUE(report["badRequests"].empty()) << report["badRequests"].dump();
+void ExpectImagesAndNvOfAWholeUpdate(const json& report, const fs::path& install) {
   const fs::path made = ORBEK_PACKAGE_FILE_DIR;
   const std::pair<const char*, const char*> images[] = {{"qcsblhd", "qcsblhd_cfgdata.mbn"},
                                                         {"qcsbl", "qcsbl.mbn"},
@@ -102,6 +100,20 @@ void ExpectWholeUpdate(const json& report, const fs::path& install) {
   EXPECT_GT(restored, 600u);
   EXPECT_EQ(FilesIn(install), (std::set<std::string>{"nandprghd.mbn", "nandprgcombined.mbn",
                                                      "NVApp.ini", "killsvr.bat", "ResetUSB.dll"}));
+}
+
+void ExpectWholeUpdate(const json& report, const fs::path& install) {
+  // Every request's fixed bytes as the protocols define them.
+  EXPECT_TRUE(report["badRequests"].empty()) << report["badRequests"].dump();
+  ExpectImagesAndNvOfAWholeUpdate(report, install);
+}
+
+// A stick rescued after its programmer was left running was first asked DIAG by the search,
+// which the programmer reads as its hello without the host's magic: that is all it may list.
+void ExpectRescue(const json& report, const fs::path& install) {
+  for (const json& bad : report["badRequests"])
+    EXPECT_EQ(bad["why"], "hello without the host's magic") << bad.dump();
+  ExpectImagesAndNvOfAWholeUpdate(report, install);
 }
 
 TEST_F(UpdaterProgram, WholeUpdateOfTheSimulatedStick) {
@@ -288,12 +300,15 @@ class PersonAtTheTerminal : public UpdaterProgram {
   std::unique_ptr<testing::ProgramProcess> StartAtTerminal(const char* locale = "C") {
     return StartUpdater({}, {{"LC_ALL", locale}}, /*terminal=*/true);
   }
-  // Ends the program as a person would during an update: Ctrl-C, then Yes.
+  // Ends the program as a person would during an update: Ctrl-C, then Yes, then OK to what the
+  // program says about the stick left part-way.
   static void CloseDuringTheUpdate(testing::ProgramProcess& updater) {
     updater.Signal(SIGINT);
     ASSERT_TRUE(updater.WaitForOutput("[Yes/No]", 30000)) << updater.Output();
     updater.Input("y\n");
-    EXPECT_EQ(updater.Wait(30000), 0) << updater.Output();
+    ASSERT_TRUE(updater.WaitForOutput("The update was interrupted", 30000)) << updater.Output();
+    updater.Input("\n");
+    EXPECT_EQ(updater.Wait(30000), 1) << updater.Output();
   }
 };
 
@@ -477,6 +492,39 @@ TEST_F(UpdaterProgram, NvRestoreOfAMissingFileFails) {
             std::string::npos)
       << restore->Output();
 }
+
+// The updater killed mid-AMSS leaves the stick in its programmer with half a flash. The next
+// run finds it in download mode (after a re-plug) or its programmer still running (without
+// one), the person presses Enter, and the rescue writes every image and restores the NV.
+class KilledMidUpdate : public PersonAtTheTerminal, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(KilledMidUpdate, NextRunRescuesTheStick) {
+  const bool replugged = GetParam();
+  StartStick();
+  auto first = StartUpdater({"--start"});
+  ASSERT_TRUE(first->WaitForOutput("] 40%", kUpdateRealMs)) << first->Output();
+  first->Signal(SIGKILL);
+  first->Wait(30000);
+  if (replugged)
+    stick->Replug();
+
+  auto second = StartAtTerminal();
+  ASSERT_TRUE(
+      second->WaitForOutput("The stick is in download mode: an earlier update did not "
+                            "finish. UPDATE writes the firmware again.",
+                            60000))
+      << second->Output();
+  ASSERT_TRUE(second->WaitForOutput("UPDATE is ready", 30000)) << second->Output();
+  second->Input("\n", /*close=*/true);
+  EXPECT_EQ(second->Wait(kUpdateRealMs), 0) << second->Output();
+  EXPECT_NE(second->Output().find("The update was successful."), std::string::npos);
+  ExpectRescue(StopStick(), install);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replugged, KilledMidUpdate, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Replugged" : "ProgrammerStillRunning");
+                         });
 
 }  // namespace
 }  // namespace orbek
