@@ -4,9 +4,12 @@
 # once enabled, Enter on the final message. Then the exit status, the simulator's report (every
 # image identical to the package, the NV items back) and the install directory after success.
 # A picture of the window is kept in the build folder when it fails.
-#   window_under_xvfb.sh SIM UPDATER SUMMARY PACKAGE_DIR BUILD_DIR
+# With `rescue CLI`, the stick's NV is first backed up with the terminal program, then the stick
+# starts with half a flash, as an interrupted update leaves it: the window must show it in
+# download mode (pictured in BUILD_DIR/window-in-download-mode.png) and UPDATE must rescue it.
+#   window_under_xvfb.sh SIM UPDATER SUMMARY PACKAGE_DIR BUILD_DIR [rescue CLI]
 set -uo pipefail
-sim_program=$1 updater=$2 summary=$3 package=$4 build=$5
+sim_program=$1 updater=$2 summary=$3 package=$4 build=$5 mode=${6:-update} cli=${7:-}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(mktemp -d /tmp/orbek-window-XXXXXX)
 shot="$build/window-under-xvfb-failed.png"
@@ -15,18 +18,29 @@ mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 
 source "$here/../../tools/stick_session.sh"
 trap 'stop_stick; rm -rf "$root"' EXIT
-start_stick "$sim_program" "$root" || exit 1
-
 fail() {
   echo "FAILED: $1" >&2
   exit 1
 }
 
+found_shot=()
+if [[ $mode == rescue ]]; then
+  start_stick "$sim_program" "$root" || exit 1
+  (cd "$root" && timeout 120 "$cli" --nv-backup "$root/before.nvm" --yes </dev/null >"$root/backup.out" 2>&1) ||
+    fail "the NV backup before the rescue: $(tail -n 5 "$root/backup.out")"
+  stop_stick
+  echo '{"flashIncomplete": true}' >"$root/half-flashed.json"
+  start_stick "$sim_program" "$root" --config "$root/half-flashed.json" || exit 1
+  found_shot=(--found-shot "$build/window-in-download-mode.png")
+else
+  start_stick "$sim_program" "$root" || exit 1
+fi
+
 rm -f "$shot"
 status=0
 (cd "$root" && timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" \
   bash "$here/../../tools/window_session.sh" "$updater" --press --shot "$root/window.png" \
-  --timeout 180) || status=$?
+  --timeout 180 "${found_shot[@]}") || status=$?
 stop_stick
 if [[ $status -ne 0 ]]; then
   cp "$root/window.png" "$shot" 2>/dev/null && echo "picture of the window: $shot" >&2
@@ -38,4 +52,11 @@ install="$root/drive_c/Program Files/Windows Service/Tazlonewversion"
 left=$(ls "$install" | sort | tr '\n' ' ')
 [[ $left == "NVApp.ini ResetUSB.dll killsvr.bat nandprgcombined.mbn nandprghd.mbn " ]] ||
   fail "the install directory holds: $left"
-echo "the window updated the stick"
+if [[ $mode == rescue ]]; then
+  [[ -s $build/window-in-download-mode.png ]] || fail "no picture of the stick in download mode"
+  grep -q '"flashIncomplete"\|"unfinishedImages": \[\]' "$root/report.json" ||
+    fail "the report says nothing of the stick's flash"
+  echo "the window rescued the stick"
+else
+  echo "the window updated the stick"
+fi
