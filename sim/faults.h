@@ -61,6 +61,7 @@ struct FaultDecision {
 class FaultPlan {
  public:
   void Add(const FaultRule& rule) { rules_.push_back(rule); }
+  void Clear() { rules_.clear(); }
   // Consumes the rules that strike the request with this command code.
   FaultDecision Decide(uint8_t command);
   // Consumes a refusal of this NV item: the status to answer with.

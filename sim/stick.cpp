@@ -70,6 +70,11 @@ void Stick::AddFault(const FaultRule& rule) {
   faults_.Add(rule);
 }
 
+void Stick::ClearFaults() {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  faults_.Clear();
+}
+
 std::optional<uint16_t> Stick::RefuseNvItem(uint16_t item) {
   std::lock_guard<std::recursive_mutex> hold(mutex_);
   return faults_.RefuseNvItem(item);

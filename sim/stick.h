@@ -132,6 +132,8 @@ class Stick {
 
   std::recursive_mutex& Mutex() { return mutex_; }
   void AddFault(const FaultRule& rule);
+  // The stick is well again: no fault strikes any more.
+  void ClearFaults();
   void SetHandler(StickMode mode, std::unique_ptr<PacketHandler> handler);
   void AddListener(PortListener* listener);
   void RemoveListener(PortListener* listener);

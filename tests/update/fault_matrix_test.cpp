@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -52,6 +53,8 @@ struct Step {
   // The fault is given only once the stick has left its firmware: the code means another
   // request there (0x01 reads the ESN in the firmware, and says hello to the programmer).
   bool outsideFirmware = false;
+  // From the flash programmer's upload on, a failure is followed by a next run.
+  bool fromTheProgrammerUpload = false;
 };
 
 const Step kSteps[] = {
@@ -64,16 +67,16 @@ const Step kSteps[] = {
     {"switch to downloader 0x3A", 0x3A, 0x13, 1, &kSwitchFails},
     {"DMSS no-op 0x06", 0x06, 6, 1, &kSwitchFails},
     {"DMSS parameters 0x07", 0x07, 6, 1, &kSwitchFails},
-    {"DMSS write 0x0F", 0x0F, 6, 3, &kProgrammerFails},
-    {"DMSS go 0x05", 0x05, 6, 3, &kSkipFails},
-    {"streaming hello 0x01", 0x01, 5, 3, &kSkipFails, true},
-    {"streaming no-op 0x09", 0x09, 5, 1, &kSkipFails},
-    {"security mode 0x17", 0x17, 5, 3, &kImagesFail},
-    {"partition table 0x19", 0x19, 5, 1, &kImagesFail},
-    {"open image 0x1B", 0x1B, 5, 2, &kImagesFail},
-    {"close image 0x15", 0x15, 5, 3, &kImagesFail},
-    {"streaming reset 0x0B", 0x0B, 5, 3, &kResetFails},
-    {"NV item write 0x27", 0x27, 0x13, 3, &kRestoreFails},
+    {"DMSS write 0x0F", 0x0F, 6, 3, &kProgrammerFails, false, true},
+    {"DMSS go 0x05", 0x05, 6, 3, &kSkipFails, false, true},
+    {"streaming hello 0x01", 0x01, 5, 3, &kSkipFails, true, true},
+    {"streaming no-op 0x09", 0x09, 5, 1, &kSkipFails, false, true},
+    {"security mode 0x17", 0x17, 5, 3, &kImagesFail, false, true},
+    {"partition table 0x19", 0x19, 5, 1, &kImagesFail, false, true},
+    {"open image 0x1B", 0x1B, 5, 2, &kImagesFail, false, true},
+    {"close image 0x15", 0x15, 5, 3, &kImagesFail, false, true},
+    {"streaming reset 0x0B", 0x0B, 5, 3, &kResetFails, false, true},
+    {"NV item write 0x27", 0x27, 0x13, 3, &kRestoreFails, false, true},
 };
 
 struct Fault {
@@ -222,7 +225,45 @@ class Cell final : public testing::UpdateWorkflow {
     const std::vector<std::string> boxes = BoxTexts();
     if (!boxes.empty() && !succeeded)
       cell += " [box: " + boxes.back() + "]";
+    if (!succeeded && step.fromTheProgrammerUpload)
+      nextRun = RunAgain();
     return cell;
+  }
+
+  // How the next run went after a failure, "" when there was none.
+  std::string nextRun;
+
+ private:
+  // After a failure from the programmer upload on, the cause goes away and the person plugs the
+  // stick in again: the next search finds it in download mode (a rescue) or ready (its firmware
+  // was whole), and the next run writes every image and gives back every preserved item.
+  std::string RunAgain() {
+    {
+      std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+      stick->ClearFaults();
+      if (stick->Mode() == sim::StickMode::Unplugged)
+        stick->Reenumerate(sim::StickMode::Firmware, 0, false, true);
+    }
+    LineSession& line = doc.lines[0];
+    if (!FindStickAsTheSearchDoes()) {
+      ADD_FAILURE() << "the next search does not find the stick";
+      return "not found";
+    }
+    const bool inDownloadMode = line.stickState == kStickInDownloadMode;
+    EXPECT_EQ(inDownloadMode, stick->Mode() == sim::StickMode::DmssDownload)
+        << "the search reports download mode exactly for a stick in its boot loader";
+    if (!stick->State().unfinishedImages.empty()) {
+      EXPECT_TRUE(inDownloadMode) << "a stick whose flash lacks an image can only be rescued";
+    }
+    line.busy = 1;
+    exitStatus = -1;
+    UpdateWorkflow::Run();
+    EXPECT_EQ(exitStatus, 0) << "the next run fails: " << form.Text(control::kStatus[0]);
+    ExpectFlashHoldsThePackage();
+    EXPECT_EQ(ItemsLost(), 0u) << "the next run did not give back every preserved item";
+    const bool whole = exitStatus == 0 && ItemsLost() == 0;
+    return std::string(inDownloadMode ? "download mode" : "ready") +
+           (whole ? (inDownloadMode ? " → rescued" : " → updated") : " → FAILED");
   }
 
  private:
@@ -289,18 +330,24 @@ TEST(FaultMatrix, EveryExchangeTimesEveryFaultEndsAsTheSequenceDefines) {
   table << "| exchange |";
   for (const Fault& fault : kFaults)
     table << " " << fault.name << " |";
-  table << "\n|---|";
-  for (size_t i = 0; i < std::size(kFaults); ++i)
+  table << " next run after a failure |\n|---|";
+  for (size_t i = 0; i <= std::size(kFaults); ++i)
     table << "---|";
   table << "\n";
   for (const Step& step : kSteps) {
     table << "| " << step.name << " |";
+    std::set<std::string> nextRuns;
     for (const Fault& fault : kFaults) {
       SCOPED_TRACE(std::string(step.name) + " × " + fault.name);
       Cell cell;
       table << " " << cell.Run(step, fault) << " |";
+      if (!cell.nextRun.empty())
+        nextRuns.insert(cell.nextRun);
     }
-    table << "\n";
+    std::string next;
+    for (const std::string& run : nextRuns)
+      next += (next.empty() ? "" : "; ") + run;
+    table << " " << (next.empty() ? "—" : next) << " |\n";
   }
   std::printf("%s", table.str().c_str());
   std::ofstream("fault-matrix.md") << table.str();
