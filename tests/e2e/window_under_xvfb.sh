@@ -12,7 +12,7 @@ set -uo pipefail
 sim_program=$1 updater=$2 summary=$3 package=$4 build=$5 mode=${6:-update} cli=${7:-}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(mktemp -d /tmp/orbek-window-XXXXXX)
-shot="$build/window-under-xvfb-failed.png"
+shot="$build/window-under-xvfb-${6:-update}-failed.png"
 export ORBEK_ROOT="$root" ORBEK_TIME_SCALE=20 LC_ALL=C XDG_RUNTIME_DIR="$root/runtime"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 

@@ -205,7 +205,9 @@ int main(int argc, char** argv) {
     return ListKeptBackups();
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnTerminate);
+#ifdef SIGHUP
   std::signal(SIGHUP, OnTerminate);
+#endif
 
   ui::ConsoleForm form(stdout, platform::OutputIsTerminal(), options.yes);
   shownForm = &form;
