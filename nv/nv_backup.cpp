@@ -97,29 +97,45 @@ bool NvDirectoryExists(UserMessages& messages, const std::string& path) {
 
 bool BackupNv(const LineHandle& line, const std::string& path, NvTable* read) {
   SendVersionRecord(line, {kRetryWaitMs});
-  PhoneLink& link = line.session().link;
+  LineSession& session = line.session();
+  PhoneLink& link = session.link;
   NvTable table = BuildNvItemList();
+  const auto readItem = [&](NvRecord& record) {
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+      if (ReadNvItem(link, record.itemId, record.data, record.status))
+        return;
+      platform::SleepMs(kRetryWaitMs);
+    }
+  };
   for (size_t slot = 0; slot < table.size(); ++slot) {
     line.SetProgress(10 + static_cast<int>(slot * 10 / kNvSlotCount));
     NvRecord& record = table[slot];
     if (record.itemId >= kNvEndMarker)
       break;
-    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-      if (ReadNvItem(link, record.itemId, record.data, record.status))
-        break;
-      platform::SleepMs(kRetryWaitMs);
-    }
+    readItem(record);
+    if (record.status != kNvExchangeFailed)
+      continue;
+    // No answer at all: the item is asked once more on a link opened again. Still none, and the
+    // backup has failed: the items after it are not read (a stick that is gone would hold the
+    // line for hours, and the backup cannot be whole any more).
+    ReopenPort(session, LinePort::Diagnostic);
+    readItem(record);
+    if (record.status == kNvExchangeFailed)
+      break;
   }
-  const size_t unanswered = UnansweredNvItems(table);
-  if (unanswered != 0) {
+  if (UnansweredNvItems(table) != 0) {
+    const NvRecord* silent = &table[0];
+    while (silent->status != kNvExchangeFailed)
+      ++silent;
+    const unsigned item = silent->itemId;
     link.reason = Format(
-        "The NV backup is incomplete: the stick did not answer %u of its items. "
+        "The NV backup is incomplete: the stick stopped answering at item %u. "
         "Nothing was saved over %s.",
-        static_cast<unsigned>(unanswered), path.c_str());
+        item, path.c_str());
     line.SetStatus(line.UseGerman()
-                       ? Format("Die NV-Sicherung ist unvollständig: das Gerät hat %u Einträge "
-                                "nicht beantwortet. %s wurde nicht überschrieben.",
-                                static_cast<unsigned>(unanswered), path.c_str())
+                       ? Format("Die NV-Sicherung ist unvollständig: das Gerät antwortet ab "
+                                "Eintrag %u nicht mehr. %s wurde nicht überschrieben.",
+                                item, path.c_str())
                        : link.reason,
                    true);
     return false;

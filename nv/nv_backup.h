@@ -23,9 +23,10 @@ bool ReadNvBackupFile(const LineHandle& line, const std::string& path, NvTable& 
 bool NvDirectoryExists(UserMessages& messages, const std::string& path);
 
 // Reads every listed item (three tries each; an item the stick refuses is kept with its status)
-// and writes the backup file. False when an item got no answer from the stick at all: a backup
-// with holes would wipe those items at the restore, so the earlier file is left untouched and
-// the line's status says how many were missed. False too when the file cannot be written.
+// and writes the backup file. False when an item got no answer from the stick at all, even after
+// the link was opened again: a backup with holes would wipe those items at the restore, so the
+// earlier file is left untouched and the line's status says where the stick went silent. False
+// too when the file cannot be written.
 // `read` receives the table of a whole backup.
 bool BackupNv(const LineHandle& line, const std::string& path, NvTable* read = nullptr);
 // Writes back every item the backup read. False on a missing or damaged file or an item that
