@@ -30,6 +30,14 @@ double ParseTimeScale(const char* text, std::string& complaint) {
                 " is not a number of at least 1: the clock runs at its real pace";
     return 1.0;
   }
+  // Faster than this, the waits of a millisecond or more shrink below what the system can sleep,
+  // and an idle search spins instead of waiting.
+  if (value > kMaxTimeScale) {
+    complaint = std::string("ORBEK_TIME_SCALE=") + text + " is above " +
+                std::to_string(static_cast<int>(kMaxTimeScale)) + ": the clock runs " +
+                std::to_string(static_cast<int>(kMaxTimeScale)) + " times faster";
+    return kMaxTimeScale;
+  }
   return value;
 }
 

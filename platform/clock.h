@@ -31,9 +31,11 @@ Clock* InstallClock(Clock* clock);
 // positive number, else 1.
 double TimeScale();
 void SetTimeScale(double scale);
+// The fastest clock ORBEK_TIME_SCALE can ask for.
+inline constexpr double kMaxTimeScale = 1000;
 // The scale an ORBEK_TIME_SCALE text asks for: a finite number of at least 1 (a slower clock
 // would stretch every wait, the close included, past use). Anything else gives 1 and a line in
-// `complaint` that says why.
+// `complaint` that says why; a number above kMaxTimeScale gives kMaxTimeScale and a line.
 double ParseTimeScale(const char* text, std::string& complaint);
 
 // Real milliseconds that `ms` of clock time take at the current scale (at least 1 when ms > 0),

@@ -157,6 +157,11 @@ class PosixSerialBus final : public SerialBus {
       return nullptr;
     }
     auto channel = std::make_unique<PosixSerialChannel>(fd);
+    // Whatever the COM link points to: only a character device is a port (a file, a pipe or a
+    // directory is never read or written as one), checked on what was opened.
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode))
+      return nullptr;
     // A COM port is opened without sharing; the advisory lock gives other updaters the same
     // refusal on posix, and the tty's exclusive mode keeps other programs (a modem manager
     // probing new ports) out while the updater holds it.

@@ -22,6 +22,7 @@ done
 rule="$work/prefix/lib/udev/rules.d/60-orbek-updater.rules"
 check "the udev rule keeps ModemManager away" grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$rule"
 check "and gives the ports to dialout" grep -q 'SUBSYSTEM=="tty", ATTRS{idVendor}=="[0-9a-f]\{4\}", GROUP="dialout"' "$rule"
+check "on every event but the removal" bash -c '! grep -q "ACTION==" "$1" && grep -c "ACTION!=\"remove\"" "$1" | grep -qx 2' _ "$rule"
 
 (cd "$work" && cpack -G DEB -B "$work/package" --config "$build/CPackConfig.cmake" >/dev/null 2>&1)
 deb=$(ls "$work"/package/orbek-updater_*.deb)

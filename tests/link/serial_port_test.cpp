@@ -2,9 +2,14 @@
 #include "link/serial_port.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <termios.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "tests/support/pty_peer.h"
 
 namespace orbek {
@@ -90,6 +95,29 @@ TEST_F(SerialPortOverPty, UnknownComNumberFailsAndLaterOpenWorks) {
   port.Close();
   EXPECT_TRUE(other.Open(kCom));
   EXPECT_TRUE(other.IsOpen());
+}
+
+// A COM link that points to something other than a character device is no port: it is not
+// opened as one, and what it points to is left as it was.
+TEST_F(SerialPortOverPty, OnlyACharacterDeviceIsAPort) {
+  const std::string root = platform::OrbekRoot();
+  const std::string file = root + "/not-a-port.txt";
+  std::ofstream(file) << "keep me";
+  const std::string fifo = root + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::pair<int, std::string> links[] = {{8, file}, {9, fifo}, {10, root}};
+  for (const auto& [com, target] : links) {
+    std::filesystem::create_symlink(target, root + "/dosdevices/com" + std::to_string(com));
+    SerialPort other;
+    EXPECT_FALSE(other.Open(com)) << target;
+    const uint8_t bytes[] = {'x'};
+    EXPECT_EQ(other.Write(bytes, 1), 0u) << target;
+  }
+  std::ifstream kept(file);
+  std::string text;
+  std::getline(kept, text);
+  EXPECT_EQ(text, "keep me");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 TEST_F(SerialPortOverPty, PortIsNotShared) {

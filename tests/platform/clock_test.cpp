@@ -43,9 +43,10 @@ TEST(Clock, ScaleFromItsTextAtLeastOneOrSaidWhy) {
     double scale;
     bool complaint;
   } kTexts[] = {
-      {nullptr, 1, false}, {"", 1, false},   {"20", 20, false}, {"1", 1, false},
-      {"2.5", 2.5, false}, {"0.5", 1, true}, {"0", 1, true},    {"-3", 1, true},
-      {"fast", 1, true},   {"20x", 1, true}, {"inf", 1, true},  {"nan", 1, true},
+      {nullptr, 1, false},   {"", 1, false},       {"20", 20, false},   {"1", 1, false},
+      {"2.5", 2.5, false},   {"0.5", 1, true},     {"0", 1, true},      {"-3", 1, true},
+      {"fast", 1, true},     {"20x", 1, true},     {"inf", 1, true},    {"nan", 1, true},
+      {"1000", 1000, false}, {"1001", 1000, true}, {"1e9", 1000, true},
   };
   for (const auto& entry : kTexts) {
     std::string complaint = "left over";
