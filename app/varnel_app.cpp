@@ -124,6 +124,13 @@ bool CVarnelApp::StartLineOperation(int line) {
       break;
     case kOperationNvBackup:
     case kOperationNvRestore:
+      if (session.stickState == kStickInDownloadMode) {
+        form_.MessageBox(view_->Text("The stick is in download mode: its NV can be read or "
+                                     "written only once it has been updated.",
+                                     "Das Gerät ist im Download-Modus: sein NV-Speicher kann erst "
+                                     "nach einem Update gelesen oder geschrieben werden."),
+                         kApplicationTitle, box::kOk | box::kIconExclamation);
+      }
       if (session.stickState != kStickAnswers)
         return false;
       if (session.nvDirectory.empty()) {

@@ -1,5 +1,6 @@
 // Files the updater reads that anyone can put in its place: the registry export, the NV backup
-// file and the modem image searched for its version record; the first byte picks which.
+// file, the modem image searched for its version record and the kept backups' states file; the
+// first byte picks which.
 #include <unistd.h>
 
 #include <cstddef>
@@ -8,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "nv/nv_backup_store.h"
 #include "nv/nv_item_list.h"
 #include "package/image_set.h"
+#include "platform/files.h"
 #include "platform/regedit_text.h"
 
 namespace {
@@ -29,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     return 0;
   const uint8_t* bytes = input + 1;
   const size_t length = size - 1;
-  switch (input[0] % 3) {
+  switch (input[0] % 4) {
     case 0: {
       const std::string text(reinterpret_cast<const char*>(bytes), length);
       platform::ParseRegedit(platform::RegeditBytesToUtf8(text));
@@ -41,8 +44,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
       for (size_t i = 0; i < file.size() && length > 0; ++i)
         file[i] = bytes[i % length];
       NvTable table;
+      NvBackupFault(file.data(), file.size());
+      NvBackupFault(bytes, length);
       DecodeNvTable(file.data(), file.size(), table);
+      NvTableEsn(table);
+      UnansweredNvItems(table);
       DecodeNvTable(bytes, length, table);
+      break;
+    }
+    case 3: {
+      // The states file of a stick's kept backups.
+      const std::string store = ScratchPath() + "-store";
+      platform::CreateDirectories(store + "/00000001");
+      std::FILE* out = std::fopen((store + "/00000001/states.txt").c_str(), "wb");
+      if (out == nullptr)
+        return 0;
+      std::fwrite(bytes, 1, length, out);
+      std::fclose(out);
+      const NvBackupStore kept(store);
+      kept.List(1);
+      kept.Pending(1);
       break;
     }
     default: {

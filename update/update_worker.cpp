@@ -172,10 +172,9 @@ bool Update::ChooseBackupForTheRescue() {
   if (ReadStickEsn(link_, esn)) {
     esn_ = esn;
     restoreFrom_ = store_.Pending(esn);
-    for (const KeptBackup& backup : store_.List(esn)) {
-      if (!restoreFrom_)
-        restoreFrom_ = backup;
-    }
+    const std::vector<KeptBackup> newestFirst = store_.List(esn);
+    if (!restoreFrom_ && !newestFirst.empty())
+      restoreFrom_ = newestFirst.front();
   }
   if (restoreFrom_) {
     line_.SetStatus(Format(line_.Text("The NV is restored from %s",

@@ -261,8 +261,13 @@ TEST_F(AppTest, NvBackupNeedsItsDirectoryAndFile) {
   LineSession& line = app->doc().lines[0];
   const std::string tag = "R415C1_B01";
   std::copy(tag.begin(), tag.end(), line.versionRecord.begin() + 8 * 31);
-  line.stickState = kStickAnswers;
   line.operation = kOperationNvBackup;
+  line.stickState = kStickInDownloadMode;  // its boot loader reads no NV
+  EXPECT_FALSE(app->StartLineOperation(0));
+  EXPECT_EQ(BoxTexts().back(),
+            "The stick is in download mode: its NV can be read or written only once it has been "
+            "updated.");
+  line.stickState = kStickAnswers;
   line.nvDirectory.clear();
   app->StartLineOperation(0);
   EXPECT_EQ(BoxTexts().back(), "Line1 No NV directory!");
