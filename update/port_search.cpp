@@ -149,7 +149,13 @@ void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& lin
       return;
 
     uint32_t pause = 1000;
-    if (!ProbeStick(session)) {
+    // A stick already found in download mode is asked its boot loader's no-op first: probing it
+    // with DIAG again would show it as silent meanwhile, and a press of UPDATE then would not
+    // see the stick it shows.
+    if (session.stickState == kStickInDownloadMode &&
+        BootLoaderAnswersNop(session.link, kDownloadProbeMs)) {
+      // still in download mode
+    } else if (!ProbeStick(session)) {
       ReopenPort(session, LinePort::Diagnostic);
       if (ProbeStick(session)) {
         pause = 2000;

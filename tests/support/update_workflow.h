@@ -116,6 +116,21 @@ class UpdateWorkflow : public ::testing::Test {
     return false;
   }
 
+  // A whole backup of the stick as it was when the test started (items it did not hold read as
+  // "not active").
+  NvTable BackupOfTheStickAsItWas() const {
+    NvTable table = BuildNvItemList();
+    for (size_t slot = 0; slot < kNvListedItemCount; ++slot) {
+      auto held = nvBefore.find(table[slot].itemId);
+      if (held == nvBefore.end() || config.inactiveNvItems.count(table[slot].itemId) != 0) {
+        table[slot].status = 5;
+        continue;
+      }
+      std::copy(held->second.begin(), held->second.end(), table[slot].data.begin());
+    }
+    return table;
+  }
+
   // Preserved items whose value differs from the one the stick held when the test started.
   size_t ItemsLost() const {
     std::lock_guard<std::recursive_mutex> hold(stick->Mutex());

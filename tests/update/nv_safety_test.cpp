@@ -197,15 +197,7 @@ using NvSafetyWorkflow = NvSafety;
 // backed up again, even where the line's own file went missing meanwhile.
 TEST_F(NvSafetyWorkflow, PendingBackupIsRestoredInsteadOfANewOne) {
   Start();
-  NvTable table = BuildNvItemList();
-  for (size_t slot = 0; slot < kNvListedItemCount; ++slot) {
-    auto held = nvBefore.find(table[slot].itemId);
-    if (held == nvBefore.end() || config.inactiveNvItems.count(table[slot].itemId) != 0) {
-      table[slot].status = 5;
-      continue;
-    }
-    std::copy(held->second.begin(), held->second.end(), table[slot].data.begin());
-  }
+  const NvTable table = BackupOfTheStickAsItWas();
   const NvBackupStore store(doc.nvBackupsDirectory);
   std::string reason;
   const std::optional<KeptBackup> pending =

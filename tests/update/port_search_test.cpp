@@ -233,6 +233,17 @@ TEST_P(SearchFindsStickLeftBehind, ShownInDownloadModeWithUpdateEnabled) {
   EXPECT_EQ(form.Text(1167), "NULL");
   EXPECT_EQ(form.Text(1192), "NULL");
   EXPECT_NE(form.Text(1166), "NULL");  // the port is shown
+  // From then on the search asks the boot loader only: a DIAG probe would show the stick as
+  // silent meanwhile, and a press of UPDATE would miss the rescue.
+  const auto diagEsnRequests = [&] {
+    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+    const auto& counts = stick->Counts().at("dmss");
+    return counts.count(0x01) != 0 ? counts.at(0x01) : 0u;
+  };
+  const uint32_t asked = diagEsnRequests();
+  for (int round = 0; round < 5; ++round)
+    platform::SleepMs(1000);
+  EXPECT_EQ(diagEsnRequests(), asked);
   doc.lines[0].searchThread->Suspend();
   ASSERT_TRUE(doc.lines[0].searchThread->WaitUntilParked(60000));
   EXPECT_EQ(doc.lines[0].stickState, kStickInDownloadMode);

@@ -23,15 +23,7 @@ class Rescue : public testing::UpdateWorkflow {
   // What the interrupted update left: the stick's store wiped by the file-system image, and
   // the backup it took before, kept and not yet restored.
   void LoseNvWithItsBackupKept() {
-    NvTable table = BuildNvItemList();
-    for (size_t slot = 0; slot < kNvListedItemCount; ++slot) {
-      auto held = nvBefore.find(table[slot].itemId);
-      if (held == nvBefore.end() || config.inactiveNvItems.count(table[slot].itemId) != 0) {
-        table[slot].status = 5;
-        continue;
-      }
-      std::copy(held->second.begin(), held->second.end(), table[slot].data.begin());
-    }
+    const NvTable table = BackupOfTheStickAsItWas();
     std::string reason;
     ASSERT_TRUE(
         NvBackupStore(doc.nvBackupsDirectory)
