@@ -73,14 +73,21 @@ Bytes NvWrite(StickState& state, const Bytes& request) {
   return NvReply(kNvWrite, item, data, status);
 }
 
+// The firmware's operating modes: 0 offline analog, 1 offline digital, 2 reset, 3 factory test,
+// 4 online, 5 low power, 6 power off. The updater asks for 1, 2 and 4 only.
 std::optional<Bytes> ChangeMode(Stick& stick, const Bytes& request) {
   if (request.size() != 3)
-    return RefuseBadRequest(stick.State(), request, kBadLength,
-                            "mode change of another length than 3");
+    return RefuseMalformed(stick.State(), request, kBadLength,
+                           "mode change of another length than 3");
   const uint16_t mode = Le16(request, 1);
   StickState& state = stick.State();
+  if (mode != 1 && mode != 2 && mode != 4)
+    state.NoteDeviation("firmware", request, "mode change to another mode than 1, 2, 4");
   switch (mode) {
+    case 0:
     case 1:
+    case 3:
+    case 5:
       state.offline = true;
       break;
     case 2:
@@ -88,9 +95,11 @@ std::optional<Bytes> ChangeMode(Stick& stick, const Bytes& request) {
       break;
     case 4:
       break;
+    case 6:
+      stick.Reenumerate(StickMode::Firmware, std::nullopt, /*forever=*/true);
+      break;
     default:
-      return RefuseBadRequest(state, request, kBadParameters,
-                              "mode change to another mode than 1, 2, 4");
+      return DiagRefusal(kBadParameters, request);
   }
   state.lastModeChange = mode;
   return request;  // the mode is echoed
@@ -98,8 +107,8 @@ std::optional<Bytes> ChangeMode(Stick& stick, const Bytes& request) {
 
 }  // namespace
 
-Bytes RefuseBadRequest(StickState& state, const Bytes& request, uint8_t code, const char* why) {
-  state.badRequests.push_back({"firmware", request, why});
+Bytes RefuseMalformed(StickState& state, const Bytes& request, uint8_t code, const char* reason) {
+  state.NoteDeviation("firmware", request, reason);
   return DiagRefusal(code, request);
 }
 
@@ -115,14 +124,14 @@ std::optional<Bytes> FirmwareDiag::Handle(Stick& stick, const Bytes& packet) {
   switch (packet[0]) {
     case kEsn: {
       if (packet.size() != 1)
-        return RefuseBadRequest(state, packet, kBadLength, "ESN request with payload");
+        return RefuseMalformed(state, packet, kBadLength, "ESN request with payload");
       Bytes reply{kEsn};
       AppendLe32(reply, state.esn);
       return reply;
     }
     case kExtendedBuildId: {
       if (packet.size() != 1)
-        return RefuseBadRequest(state, packet, kBadLength, "build id request with payload");
+        return RefuseMalformed(state, packet, kBadLength, "build id request with payload");
       Bytes reply{kExtendedBuildId, 0, 0, 0};
       AppendLe32(reply, kMsmHardwareVersion);
       AppendLe32(reply, kMobileModel);
@@ -134,23 +143,22 @@ std::optional<Bytes> FirmwareDiag::Handle(Stick& stick, const Bytes& packet) {
       return ChangeMode(stick, packet);
     case kVersionTable:
       if (packet.size() != 1)
-        return RefuseBadRequest(state, packet, kBadLength, "version table request with payload");
+        return RefuseMalformed(state, packet, kBadLength, "version table request with payload");
       ++state.versionTableRequests;
       return VersionTableReply(stick.Config(), state);
     case kDownloader:
       if (packet.size() != 1)
-        return RefuseBadRequest(state, packet, kBadLength, "downloader request with payload");
+        return RefuseMalformed(state, packet, kBadLength, "downloader request with payload");
       stick.Reenumerate(StickMode::DmssDownload);
       return packet;
     case kSpc:
       if (packet.size() != kSpcLength)
-        return RefuseBadRequest(state, packet, kBadLength, "SPC of another length than six digits");
+        return RefuseMalformed(state, packet, kBadLength, "SPC of another length than six digits");
       state.spcReceived.emplace_back(packet.begin() + 1, packet.end());
       return Bytes{kSpc, 0x01};
     case kCommand5C:
       if (packet != kCommand5CRequest)
-        return RefuseBadRequest(state, packet, kBadParameters,
-                                "0x5C request not 5C 01 00 C2 01 00");
+        state.NoteDeviation("firmware", packet, "0x5C request not 5C 01 00 C2 01 00");
       return packet;
     case kSubsystem:
       return HandleSubsystemRequest(stick, packet);
@@ -164,8 +172,8 @@ std::optional<Bytes> FirmwareDiag::Handle(Stick& stick, const Bytes& packet) {
         return Handle(stick, whole);
       }
       if (packet.size() != kNvPacketLength)
-        return RefuseBadRequest(state, packet, kBadLength,
-                                "NV item request of another length than 133");
+        return RefuseMalformed(state, packet, kBadLength,
+                               "NV item request of another length than 133");
       if (std::optional<uint16_t> refusal = stick.RefuseNvItem(Le16(packet, 1))) {
         static const NvData kZero{};
         const uint8_t* data = packet[0] == kNvRead ? kZero.data() : packet.data() + 3;

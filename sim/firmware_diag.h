@@ -11,9 +11,9 @@ class FirmwareDiag final : public PacketHandler {
 };
 
 // The DIAG answer to a request the firmware cannot take: `code` followed by the request.
-// A request of a known command whose fixed bytes are wrong: listed in the stick's bad requests
-// and refused like DiagRefusal.
-Bytes RefuseBadRequest(StickState& state, const Bytes& request, uint8_t code, const char* why);
 Bytes DiagRefusal(uint8_t code, const Bytes& request);
+// A request of the updater's whose length the firmware does not take: listed among the stick's
+// deviations and refused like DiagRefusal.
+Bytes RefuseMalformed(StickState& state, const Bytes& request, uint8_t code, const char* reason);
 
 }  // namespace orbek::sim

@@ -11,6 +11,7 @@
 // "ready diag=COMn modem=COMm" once they are published and a line on every re-enumeration, and
 // runs until SIGINT or SIGTERM. ORBEK_TIME_SCALE speeds up its clock.
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -91,9 +92,7 @@ bool WriteReport(const std::string& path, const Stick& stick) {
   return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunSimulator(int argc, char** argv) {
   std::string root, reportPath, configPath, winePrefix;
   const char* helperFromEnvironment = std::getenv("ORBEK_WINE_REGISTRY_HELPER");
   std::string wineHelper = helperFromEnvironment != nullptr ? helperFromEnvironment : "";
@@ -149,6 +148,15 @@ int main(int argc, char** argv) {
   if (!std::filesystem::is_directory(root, rootError)) {
     std::fprintf(stderr, "orbek-stick-sim: the root %s is not a directory that can be made\n",
                  root.c_str());
+    return 1;
+  }
+  if (access(root.c_str(), W_OK) != 0) {
+    std::fprintf(stderr, "orbek-stick-sim: the root %s is not writable\n", root.c_str());
+    return 1;
+  }
+  std::string refusal = sysfs ? SysfsPublisher::RootRefusal(root) : PtyTransport::RootRefusal(root);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "orbek-stick-sim: %s\n", refusal.c_str());
     return 1;
   }
 
@@ -216,4 +224,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return RunSimulator(argc, argv);
+  } catch (const std::exception& error) {
+    // The root changed under the stick (made read-only, say): it stops with the reason.
+    std::fprintf(stderr, "orbek-stick-sim: %s\n", error.what());
+    return 1;
+  }
 }

@@ -42,7 +42,7 @@ Bytes WithStatusByte(const Bytes& request, uint8_t status) {
 Bytes SetFlag(StickState& state, uint8_t& flag, std::vector<uint8_t>& history,
               const Bytes& request) {
   if (request.size() != kHeaderLength + 1)
-    return RefuseBadRequest(state, request, kBadLength, "flag request of another length than 5");
+    return RefuseMalformed(state, request, kBadLength, "flag request of another length than 5");
   flag = request[kHeaderLength];
   history.push_back(flag);
   return WithStatusByte(request, 0);
@@ -50,8 +50,8 @@ Bytes SetFlag(StickState& state, uint8_t& flag, std::vector<uint8_t>& history,
 
 Bytes DownloadCheck(Stick& stick, const Bytes& request) {
   if (request.size() != kHeaderLength + kBlockLength) {
-    return RefuseBadRequest(stick.State(), request, kBadLength,
-                            "download check of another length than 132");
+    return RefuseMalformed(stick.State(), request, kBadLength,
+                           "download check of another length than 132");
   }
   Bytes block(request.begin() + kHeaderLength, request.end());
   const StickConfig& config = stick.Config();
@@ -67,7 +67,7 @@ Bytes DownloadCheck(Stick& stick, const Bytes& request) {
 
 Bytes GetChallenge(Stick& stick, const Bytes& request) {
   if (request.size() != kHeaderLength)
-    return RefuseBadRequest(stick.State(), request, kBadLength, "challenge request with payload");
+    return RefuseMalformed(stick.State(), request, kBadLength, "challenge request with payload");
   Bytes challenge(kChallengeLength);
   for (uint8_t& byte : challenge)
     byte = static_cast<uint8_t>(stick.Random()());
@@ -79,7 +79,7 @@ Bytes GetChallenge(Stick& stick, const Bytes& request) {
 
 Bytes PutAnswer(Stick& stick, const Bytes& request) {
   if (request.size() != kHeaderLength + kAnswerLength)
-    return RefuseBadRequest(stick.State(), request, kBadLength, "answer of another length than 20");
+    return RefuseMalformed(stick.State(), request, kBadLength, "answer of another length than 20");
   StickState& state = stick.State();
   Bytes answer(request.begin() + kHeaderLength, request.end());
   bool accepted = false;
@@ -110,7 +110,7 @@ std::optional<Bytes> HandleSubsystemRequest(Stick& stick, const Bytes& request) 
   StickState& state = stick.State();
   if (subsystem == kPollSubsystem && command == kPollCommand) {
     if (request.size() != kHeaderLength)
-      return RefuseBadRequest(state, request, kBadLength, "status poll with payload");
+      return RefuseMalformed(state, request, kBadLength, "status poll with payload");
     ++state.subsystemPolls;
     return WithStatusByte(request,
                           state.subsystemPolls > stick.Config().subsystemBusyPolls ? 0 : 1);

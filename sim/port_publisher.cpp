@@ -78,7 +78,8 @@ void RegistryPublisher::Withdraw() {
 }
 
 void RegistryPublisher::Write(const std::vector<PublishedPort>& ports, bool withdraw) {
-  std::filesystem::create_directories(root_);
+  std::error_code error;
+  std::filesystem::create_directories(root_, error);
   const std::string path = root_ + "/registry.reg";
   const std::string diagKey = kServices + names_.diagService + "\\Enum";
   const std::string modemKey = kServices + names_.modemService + "\\Enum";
@@ -117,7 +118,12 @@ void RegistryPublisher::Write(const std::vector<PublishedPort>& ports, bool with
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
   }
-  std::filesystem::rename(temporary, path);
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    std::filesystem::remove(temporary, error);
+    std::fprintf(stderr, "orbek-stick-sim: cannot write %s\n", path.c_str());
+    return;
+  }
   if (onWritten)
     onWritten(text);
 }
@@ -145,6 +151,21 @@ SysfsPublisher::SysfsPublisher(std::string root, const Stick& stick, const PtyTr
   std::filesystem::create_directories(root_ + "/dev");
 }
 
+std::string SysfsPublisher::RootRefusal(const std::string& root) {
+  std::error_code ignored;
+  for (const char* folder : {"/dev", "/sys", "/sys/bus", "/sys/bus/usb", "/sys/bus/usb/devices"}) {
+    if (std::filesystem::is_symlink(root + folder, ignored)) {
+      return root + folder +
+             " is a link to another folder; the stick publishes only into its own root";
+    }
+  }
+  const std::string device = root + "/sys/bus/usb/devices/" + kUsbDevice;
+  if (std::filesystem::exists(std::filesystem::symlink_status(device, ignored))) {
+    return device + " is there already: another stick's, or one left by a stick that was killed";
+  }
+  return {};
+}
+
 std::string SysfsPublisher::TtyOf(uint64_t portId) const {
   auto found = ttys_.find(portId);
   return found != ttys_.end() ? "ttyUSB" + std::to_string(found->second - 1) : "";
@@ -159,12 +180,17 @@ void SysfsPublisher::PortsChanged(const std::vector<PublishedPort>& ports) {
   const std::filesystem::path dev = root_ + "/dev";
   std::error_code ignored;
   // The device goes away with its interfaces and nodes (a re-enumeration is a new device).
-  for (const auto& [id, tty] : ttys_)
-    std::filesystem::remove(dev / TtyOf(id), ignored);
-  for (const auto& entry : std::filesystem::directory_iterator(devices, ignored)) {
-    const std::string name = entry.path().filename().string();
-    if (name == kUsbDevice || name.rfind(std::string(kUsbDevice) + ":", 0) == 0)
-      std::filesystem::remove_all(entry.path(), ignored);
+  for (const auto& [id, tty] : ttys_) {
+    if (std::filesystem::is_symlink(dev / TtyOf(id), ignored))
+      std::filesystem::remove(dev / TtyOf(id), ignored);
+  }
+  if (published_) {
+    for (const auto& entry : std::filesystem::directory_iterator(devices, ignored)) {
+      const std::string name = entry.path().filename().string();
+      if (name == kUsbDevice || name.rfind(std::string(kUsbDevice) + ":", 0) == 0)
+        std::filesystem::remove_all(entry.path(), ignored);
+    }
+    published_ = false;
   }
   std::map<uint64_t, int> kept;
   for (const PublishedPort& port : ports) {
@@ -179,6 +205,7 @@ void SysfsPublisher::PortsChanged(const std::vector<PublishedPort>& ports) {
   const bool download = stick_.Mode() != StickMode::Firmware;
   const std::filesystem::path device = devices / kUsbDevice;
   std::filesystem::create_directories(device, ignored);
+  published_ = true;
   WriteAttribute(device / "idVendor", Hex4(ORBEK_USB_VENDOR_ID));
   WriteAttribute(device / "idProduct", Hex4(download ? kDownloadProduct : kFirmwareProduct));
   WriteAttribute(device / "busnum", "1");
@@ -191,8 +218,13 @@ void SysfsPublisher::PortsChanged(const std::vector<PublishedPort>& ports) {
         if (id != port.id)
           used.insert(taken);
       }
-      tty = 1;  // one higher than k: 0 is "none yet"
-      while (used.count(tty) != 0)
+      // One higher than k: 0 is "none yet". A node there that is not the stick's is taken.
+      auto taken = [&](int k) {
+        return used.count(k) != 0 || std::filesystem::exists(std::filesystem::symlink_status(
+                                         dev / ("ttyUSB" + std::to_string(k - 1)), ignored));
+      };
+      tty = 1;
+      while (taken(tty))
         ++tty;
     }
     const std::string name = TtyOf(port.id);
@@ -202,7 +234,6 @@ void SysfsPublisher::PortsChanged(const std::vector<PublishedPort>& ports) {
     std::filesystem::create_directories(interface / name, ignored);
     WriteAttribute(interface / "bInterfaceNumber", number == 0 ? "00" : "01");
     const std::string slave = ptys_.SlavePath(port.id);
-    std::filesystem::remove(dev / name, ignored);
     if (!slave.empty())
       std::filesystem::create_symlink(slave, dev / name, ignored);
   }

@@ -38,6 +38,7 @@ class RegistryPublisher final : public PortListener {
 // and ROOT/dev/ttyUSB<k> linked to the port's pty. A re-enumeration removes the device and
 // makes it anew with the next device number; the download-mode stick has a product id of its own
 // and only its diagnostic interface. Each tty takes the lowest free number, as the kernel gives.
+// It removes only what it made: a tty node already there keeps its number taken.
 class PtyTransport;
 class SysfsPublisher final : public PortListener {
  public:
@@ -45,6 +46,10 @@ class SysfsPublisher final : public PortListener {
   static constexpr uint16_t kDownloadProduct = 0x9008;
 
   SysfsPublisher(std::string root, const Stick& stick, const PtyTransport& ptys);
+  // Why the stick cannot publish under `root` ("" when it can): ROOT/dev and the folders of
+  // ROOT/sys/bus/usb/devices must be the root's own, not links to others, and its device must
+  // not be there already.
+  static std::string RootRefusal(const std::string& root);
   void PortsChanged(const std::vector<PublishedPort>& ports) override;
   // Removes the device and its nodes.
   void Withdraw();
@@ -56,6 +61,7 @@ class SysfsPublisher final : public PortListener {
   const Stick& stick_;
   const PtyTransport& ptys_;
   int devnum_ = 1;
+  bool published_ = false;        // the device's folders are the publisher's own
   std::map<uint64_t, int> ttys_;  // port id → k of ttyUSB<k>
 };
 

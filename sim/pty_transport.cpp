@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,6 +26,14 @@ PtyTransport::PtyTransport(Stick& stick, std::string root, bool comLinks)
 PtyTransport::~PtyTransport() {
   Stop();
   stick_.RemoveListener(this);
+}
+
+std::string PtyTransport::RootRefusal(const std::string& root) {
+  std::error_code ignored;
+  const std::string folder = root + "/dosdevices";
+  if (std::filesystem::is_symlink(folder, ignored))
+    return folder + " is a link to another folder; the stick publishes only into its own root";
+  return {};
 }
 
 void PtyTransport::Start() {
@@ -58,11 +68,17 @@ bool PtyTransport::Open(const PublishedPort& port, Pty& pty) {
   pty.port = port;
   pty.master = master;
   pty.slave = ptsname(master);
+  pty.slaveHold = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (comLinks_) {
-    pty.link = root_ + "/dosdevices/com" + std::to_string(port.com);
-    std::error_code ignored;
-    std::filesystem::remove(pty.link, ignored);
-    std::filesystem::create_symlink(pty.slave, pty.link, ignored);
+    // A link already there (Wine's own for its serial ports, or one left by a stick that was
+    // killed) gives way; anything else is not the stick's to remove.
+    const std::string link = root_ + "/dosdevices/com" + std::to_string(port.com);
+    std::error_code error;
+    if (std::filesystem::is_symlink(link, error))
+      std::filesystem::remove(link, error);
+    std::filesystem::create_symlink(pty.slave, link, error);
+    if (!error)
+      pty.link = link;
   }
   return true;
 }
@@ -78,7 +94,10 @@ std::string PtyTransport::SlavePath(uint64_t portId) const {
 void PtyTransport::Close(Pty& pty) {
   if (pty.master >= 0)
     close(pty.master);
+  if (pty.slaveHold >= 0)
+    close(pty.slaveHold);
   pty.master = -1;
+  pty.slaveHold = -1;
   if (!pty.link.empty()) {
     std::error_code ignored;
     std::filesystem::remove(pty.link, ignored);
@@ -109,6 +128,26 @@ void PtyTransport::PortsChanged(const std::vector<PublishedPort>& ports) {
     Pty pty;
     if (!known && Open(port, pty))
       ptys_.push_back(std::move(pty));
+  }
+}
+
+// A host sets the exclusive mode after it took the port's lock, and a host that ends normally
+// clears it; a lock nobody holds under the mode means the host went away without clearing it.
+// The lock is let go before the mode is cleared, so that no host can find it taken: until the
+// mode is cleared, no host can open the port.
+void PtyTransport::ReleaseAbandonedExclusiveModes() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextExclusiveCheck_)
+    return;
+  nextExclusiveCheck_ = now + std::chrono::milliseconds(100);
+  for (const Pty& pty : ptys_) {
+    int exclusive = 0;
+    if (pty.slaveHold < 0 || ioctl(pty.slaveHold, TIOCGEXCL, &exclusive) != 0 || exclusive == 0)
+      continue;
+    if (flock(pty.slaveHold, LOCK_EX | LOCK_NB) != 0)
+      continue;  // its host is still there
+    flock(pty.slaveHold, LOCK_UN);
+    ioctl(pty.slaveHold, TIOCNXCL);
   }
 }
 
@@ -147,6 +186,7 @@ void PtyTransport::Run() {
       if (n > 0)
         stick_.HostWrite(ids[i], buffer, static_cast<size_t>(n));
     }
+    ReleaseAbandonedExclusiveModes();
     stick_.Pump();  // may change the ports; nothing below does
     for (Pty& pty : ptys_) {
       stick_.TakeOutput(pty.port.id, pty.pendingOut);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "sim/faults.h"
+#include "sim/flash_image.h"
 #include "sim/stick_config.h"
 
 namespace orbek::sim {
@@ -54,7 +55,7 @@ struct StickState {
   std::map<uint16_t, NvData> nvItems;
   std::set<uint16_t> inactiveNvItems;
   std::set<uint16_t> readOnlyNvItems;
-  std::map<std::string, Bytes> flash;         // contents per image type
+  std::map<std::string, FlashImage> flash;    // contents per image type
   std::map<std::string, Bytes> imageHeaders;  // header bytes sent with each open, per type
   Bytes partitionTable;
   uint8_t autorun = 1;
@@ -82,14 +83,18 @@ struct StickState {
   std::vector<ChallengeRecord> challenges;
   std::optional<Bytes> lastChallenge;
 
-  // Requests of known commands whose fixed bytes are not what the protocol says: refused with
-  // the protocol's error reply and listed here, so that a run that sends a wrong byte shows it.
-  struct BadRequest {
+  // Requests that differ from what the updater sends (its fixed bytes, lengths and values):
+  // answered as the device answers them, and listed here, so that the updater's tests see a
+  // wrong byte where it was sent. A request the device refuses is listed too when it deviates.
+  struct Deviation {
     std::string mode;
     Bytes request;
-    std::string why;
+    std::string reason;
   };
-  std::vector<BadRequest> badRequests;
+  std::vector<Deviation> deviations;
+  void NoteDeviation(const char* mode, const Bytes& request, const char* reason) {
+    deviations.push_back({mode, request, reason});
+  }
 
   // Modem port settings.
   int diagPortMode = 6;
@@ -109,7 +114,7 @@ struct StickState {
   struct OpenImage {
     std::string name;
     Bytes header;
-    Bytes data;
+    FlashImage data;
   };
   std::optional<OpenImage> openImage;
 };

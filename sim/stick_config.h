@@ -72,6 +72,8 @@ struct StickConfig {
   bool diagPortStartsInAtMode = false;
   // The boot loader's flash size byte in its parameter reply.
   uint8_t flashSizeCode = 5;
+  // The NAND the flash programmer writes, in MiB: its images together take no more.
+  uint32_t flashMiB = 128;
   // Writing the EFS image loses every NV item but the write-protected ones, as on the stick.
   bool efsWipesNv = true;
   // The flash lacks a whole image set, as an update that stopped part-way leaves it: the stick

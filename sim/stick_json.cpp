@@ -160,6 +160,9 @@ bool ParseStickConfig(const json& root, StickConfig& config, std::string& error)
     } else if (key == "challengeSeed") {
       ok = NumberOf(value, UINT64_MAX, number);
       config.challengeSeed = number;
+    } else if (key == "flashMiB") {
+      ok = NumberOf(value, 4096, number) && number > 0;
+      config.flashMiB = static_cast<uint32_t>(number);
     } else if (key == "flashSizeCode") {
       ok = NumberOf(value, 0xFF, number);
       config.flashSizeCode = static_cast<uint8_t>(number);
@@ -204,7 +207,7 @@ json StickReport(const Stick& stick) {
 
   json images = json::object();
   for (const auto& [type, data] : state.flash) {
-    json image = {{"length", data.size()}, {"sha256", Sha256Hex(data)}};
+    json image = {{"length", data.Size()}, {"sha256", Sha256Hex(data.Whole())}};
     if (auto header = state.imageHeaders.find(type); header != state.imageHeaders.end()) {
       image["header"] = HexOf(header->second.data(), header->second.size());
     }
@@ -242,13 +245,13 @@ json StickReport(const Stick& stick) {
   report["versionTableRequests"] = state.versionTableRequests;
   report["subsystemPolls"] = state.subsystemPolls;
   report["spc"] = state.spcReceived;
-  json bad = json::array();
-  for (const StickState::BadRequest& request : state.badRequests) {
-    bad.push_back({{"mode", request.mode},
-                   {"request", HexOf(request.request.data(), request.request.size())},
-                   {"why", request.why}});
+  json deviations = json::array();
+  for (const StickState::Deviation& deviation : state.deviations) {
+    deviations.push_back({{"mode", deviation.mode},
+                          {"request", HexOf(deviation.request.data(), deviation.request.size())},
+                          {"reason", deviation.reason}});
   }
-  report["badRequests"] = bad;
+  report["deviations"] = deviations;
   json checks = json::array();
   for (const auto& check : state.downloadChecks) {
     checks.push_back(

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # orbek-stick-sim as a program: published ports, an ESN frame written by plain shell tools, the
-# link tool, a reset that re-enumerates, a fault, and the report and clean-up at SIGTERM.
+# link tool, a reset that re-enumerates, a fault, and the report and clean-up at SIGTERM; roots
+# it may not use, and files in its root that are not its own.
 set -euo pipefail
 sim=$1
 send=$2
@@ -76,4 +77,62 @@ grep -q "not a directory" "$root/out" || fail "a file as the root: $(cat "$root/
 status=0
 "$sim" --root "$root/r" --config "$root/a-directory" >"$root/out" 2>&1 || status=$?
 [[ $status -eq 1 ]] || fail "a directory as the config: status $status"
+
+# expect_refusal WHAT PATTERN COMMAND...: the command ends with status 1 and says PATTERN.
+expect_refusal() {
+  local what=$1 pattern=$2 status=0
+  shift 2
+  timeout 20 "$@" >"$root/out" 2>&1 || status=$?
+  [[ $status -eq 1 ]] || fail "$what: status $status"
+  grep -q "$pattern" "$root/out" || fail "$what: $(cat "$root/out")"
+}
+# A root it may not write: as root, that is a root another user may not write.
+as_other=()
+if [[ $(id -u) -eq 0 ]]; then
+  id nobody >/dev/null 2>&1 && command -v setpriv >/dev/null || fail "no user nobody or setpriv"
+  chmod 755 "$root"
+  as_other=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups)
+fi
+mkdir "$root/read-only"
+chmod 555 "$root/read-only"
+expect_refusal "a read-only root" "not writable" "${as_other[@]}" "$sim" --root "$root/read-only"
+
+# Folders of the root that are links to others are refused; nothing there is touched.
+mkdir "$root/elsewhere"
+echo keep >"$root/elsewhere/ttyUSB0"
+echo keep >"$root/elsewhere/com5"
+for linked in dev sys sys/bus/usb dosdevices; do
+  rm -rf "$root/l"
+  mkdir -p "$root/l/$(dirname "$linked")"
+  ln -s "$root/elsewhere" "$root/l/$linked"
+  options=(--sysfs)
+  [[ $linked == dosdevices ]] && options=()
+  expect_refusal "a linked $linked" "is a link to another folder" "$sim" --root "$root/l" \
+    "${options[@]}"
+done
+[[ "$(cat "$root/elsewhere/ttyUSB0" "$root/elsewhere/com5")" == "keep"$'\n'"keep" ]] ||
+  fail "a linked folder's files were touched"
+
+# A tty node that is not the stick's keeps its number and its contents.
+mkdir -p "$root/s/dev"
+echo keep >"$root/s/dev/ttyUSB0"
+"$sim" --root "$root/s" --sysfs >"$root/out" 2>&1 &
+pid=$!
+for _ in $(seq 200); do grep -q '^ready' "$root/out" && break; sleep 0.02; done
+ready=$(head -n 1 "$root/out")
+[[ "$ready" == "ready diag=ttyUSB1 modem=ttyUSB2" ]] || fail "ready beside a foreign node: $ready"
+kill -TERM "$pid"
+wait "$pid" || fail "simulator exit status $?"
+pid=
+[[ "$(cat "$root/s/dev/ttyUSB0")" == keep ]] || fail "a foreign tty node was touched"
+[[ ! -e "$root/s/dev/ttyUSB1" ]] || fail "the stick's own node left behind"
+[[ ! -e "$root/s/sys/bus/usb/devices/1-1" ]] || fail "the stick's own device left behind"
+# A device left by a stick that was killed is not taken over.
+"$sim" --root "$root/s" --sysfs >"$root/out" 2>&1 &
+pid=$!
+for _ in $(seq 200); do grep -q '^ready' "$root/out" && break; sleep 0.02; done
+kill -KILL "$pid"
+wait "$pid" || true
+pid=
+expect_refusal "a device left behind" "is there already" "$sim" --root "$root/s" --sysfs
 echo "1 passed, 0 failed"

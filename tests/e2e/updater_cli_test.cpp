@@ -103,16 +103,16 @@ void ExpectImagesAndNvOfAWholeUpdate(const json& report, const fs::path& install
 }
 
 void ExpectWholeUpdate(const json& report, const fs::path& install) {
-  // Every request's fixed bytes as the protocols define them.
-  EXPECT_TRUE(report["badRequests"].empty()) << report["badRequests"].dump();
+  // Every request is what the updater must send.
+  EXPECT_TRUE(report["deviations"].empty()) << report["deviations"].dump();
   ExpectImagesAndNvOfAWholeUpdate(report, install);
 }
 
 // A stick rescued after its programmer was left running was first asked DIAG by the search,
-// which the programmer reads as its hello without the host's magic: that is all it may list.
+// which the programmer reads as a hello too short to be one: that is all it may list.
 void ExpectRescue(const json& report, const fs::path& install) {
-  for (const json& bad : report["badRequests"])
-    EXPECT_EQ(bad["why"], "hello without the host's magic") << bad.dump();
+  for (const json& deviation : report["deviations"])
+    EXPECT_EQ(deviation["reason"], "hello shorter than 36 bytes") << deviation.dump();
   ExpectImagesAndNvOfAWholeUpdate(report, install);
 }
 

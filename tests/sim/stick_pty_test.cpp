@@ -1,9 +1,16 @@
 // The updater's link talking to the simulated stick over real pseudo-terminals, published under
 // a private root the way the platform layer finds ports.
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "diag/maker_commands.h"
 #include "download/streaming.h"
@@ -108,6 +115,37 @@ TEST_F(StickOverPty, ResetTakesThePortsAwayAndBringsThemBackOnNewNumbers) {
   EXPECT_EQ(PublishedCom("qcusbmdm6k"), 8);
   link.port.Close();
   ASSERT_TRUE(link.port.Open(7));
+  EXPECT_TRUE(Ask(0x01)) << link.reason;
+}
+
+// A host killed while it held the port leaves the pty in exclusive mode, which would keep every
+// later host out (but root); the stick takes the mode back once the host's lock is gone.
+TEST_F(StickOverPty, ExclusiveModeOfAKilledHostIsCleared) {
+  const std::string path = root + "/dosdevices/com5";
+  int exclusive = 1;
+  auto stillExclusive = [&] {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+      return errno == EBUSY;
+    ioctl(fd, TIOCGEXCL, &exclusive);
+    close(fd);
+    return exclusive != 0;
+  };
+  link.port.Close();
+  const int killed = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(killed, 0);
+  ASSERT_EQ(flock(killed, LOCK_EX | LOCK_NB), 0);
+  ASSERT_EQ(ioctl(killed, TIOCEXCL), 0);
+  ASSERT_EQ(ioctl(killed, TIOCGEXCL, &exclusive), 0);
+  ASSERT_EQ(exclusive, 1);
+  // While the host holds its lock, its mode stays.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(ioctl(killed, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1);
+
+  close(killed);  // the host dies: no TIOCNXCL
+  EXPECT_TRUE(WaitUntil([&] { return !stillExclusive(); }, 5000));
+  ASSERT_TRUE(link.port.Open(5));
   EXPECT_TRUE(Ask(0x01)) << link.reason;
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/simulated_stick_test.h"
 
+#include "sim/stick_json.h"
+
 namespace orbek::testing {
 
 void SimulatedStickTest::PlugIn() {
@@ -16,6 +18,13 @@ void SimulatedStickTest::PlugIn() {
 void SimulatedStickTest::Wait(uint64_t ms) {
   clock.Advance(ms);
   stick->Pump();
+}
+
+void ExpectNoDeviations(const sim::StickState& state) {
+  for (const sim::StickState::Deviation& deviation : state.deviations) {
+    ADD_FAILURE() << deviation.mode << ": " << deviation.reason << ": "
+                  << sim::HexOf(deviation.request.data(), deviation.request.size());
+  }
 }
 
 ::testing::AssertionResult AddFaultTo(sim::Stick& stick, const std::string& spec) {

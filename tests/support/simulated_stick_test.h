@@ -14,6 +14,9 @@
 
 namespace orbek::testing {
 
+// Fails the test for every request the stick listed as not what the updater must send.
+void ExpectNoDeviations(const sim::StickState& state);
+
 // Gives the stick a fault in the simulator's SPEC syntax.
 ::testing::AssertionResult AddFaultTo(sim::Stick& stick, const std::string& spec);
 

@@ -17,7 +17,7 @@ class Rescue : public testing::UpdateWorkflow {
   // fault of the rescue that follows.
   void ForgetWhatTheSearchSent() {
     std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
-    stick->State().badRequests.clear();
+    stick->State().deviations.clear();
   }
 
   // What the interrupted update left: the stick's store wiped by the file-system image, and
@@ -44,8 +44,7 @@ class Rescue : public testing::UpdateWorkflow {
       clock.SleepMs(1000);  // the final reset's re-enumeration
     EXPECT_EQ(stick->Mode(), sim::StickMode::Firmware);
     EXPECT_NE(ActionLog().find("Rescue: the stick was in download mode"), std::string::npos);
-    for (const sim::StickState::BadRequest& bad : stick->State().badRequests)
-      ADD_FAILURE() << bad.mode << ": " << bad.why;
+    testing::ExpectNoDeviations(stick->State());
   }
 };
 
