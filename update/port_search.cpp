@@ -131,8 +131,8 @@ void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& lin
       if (failed % kChecksBetweenClears == 0) {
         ClearSlot(session.versionRecord, kWindowsSlot);
         ClearSlot(session.versionRecord, kMacSlot);
-        ShowLineVersions(line);
         line.ShowPort();
+        ShowLineVersions(line);
       }
     }
     if (!thread.SafePoint())
@@ -178,8 +178,9 @@ void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& lin
       continue;
     }
     shownProblem.clear();
-    ShowLineVersions(line);
+    // The port first: the versions may make the stick ready, and what is ready follows them.
     line.ShowPort();
+    ShowLineVersions(line);
     if (!thread.SleepMs(pause))
       return;
   }

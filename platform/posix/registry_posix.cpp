@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -132,7 +133,13 @@ class RegistryFileCache {
       std::vector<SysfsPort> ports = ScanSysfsPorts(sysfsRoot, BuiltSysfsPortRules());
       if (!loaded_ || !SamePorts(ports, sysfsPorts_)) {
         sysfsPorts_ = std::move(ports);
-        KeepComLinks(sysfsPorts_, OrbekRoot(), DevRoot());
+        if (!KeepComLinks(sysfsPorts_, OrbekRoot(), DevRoot()) && !toldLinkedDosdevices_) {
+          std::fprintf(stderr,
+                       "orbek: %s/dosdevices is not a folder of its own (a link to another?): "
+                       "no COM port links are made there\n",
+                       OrbekRoot().c_str());
+          toldLinkedDosdevices_ = true;
+        }
         changed = true;
       }
     }
@@ -150,6 +157,7 @@ class RegistryFileCache {
   long long sysfsScanned_ = 0;
   std::string sysfsRoot_;
   bool sysfsStale_ = false;
+  bool toldLinkedDosdevices_ = false;
   std::vector<SysfsPort> sysfsPorts_;
   RegeditKeys keys_;  // the file's, then sysfs's
 };

@@ -182,11 +182,14 @@ void AddSysfsEntries(const std::vector<SysfsPort>& ports, const SysfsPortRules& 
   }
 }
 
-void KeepComLinks(const std::vector<SysfsPort>& ports, const std::string& orbekRoot,
+bool KeepComLinks(const std::vector<SysfsPort>& ports, const std::string& orbekRoot,
                   const std::string& devRoot) {
   const std::string dosdevices = orbekRoot + "/dosdevices";
   mkdir(orbekRoot.c_str(), 0755);
   mkdir(dosdevices.c_str(), 0755);
+  struct stat folder {};
+  if (lstat(dosdevices.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+    return false;
   for (const SysfsPort& port : ports) {
     const std::string link = dosdevices + "/com" + std::to_string(port.com);
     const std::string target = devRoot + "/" + port.tty;
@@ -194,6 +197,9 @@ void KeepComLinks(const std::vector<SysfsPort>& ports, const std::string& orbekR
     const ssize_t length = readlink(link.c_str(), current, sizeof current - 1);
     if (length >= 0 && std::string(current, static_cast<size_t>(length)) == target)
       continue;
+    struct stat existing {};
+    if (length < 0 && lstat(link.c_str(), &existing) == 0)
+      continue;  // a file of another kind: not a link the program may replace
     // Replaced atomically: a link made aside, then renamed over the old one.
     const std::string aside = link + ".new." + std::to_string(getpid());
     unlink(aside.c_str());
@@ -222,6 +228,7 @@ void KeepComLinks(const std::vector<SysfsPort>& ports, const std::string& orbekR
       unlink(link.c_str());
     }
   }
+  return true;
 }
 
 }  // namespace orbek::platform

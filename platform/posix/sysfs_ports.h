@@ -46,8 +46,10 @@ void AddSysfsEntries(const std::vector<SysfsPort>& ports, const SysfsPortRules& 
                      RegeditKeys& keys);
 
 // Makes root/dosdevices/comN a link to devRoot/<tty> for every port, and removes links of the
-// mapping's range that point into devRoot at a node that is gone.
-void KeepComLinks(const std::vector<SysfsPort>& ports, const std::string& orbekRoot,
+// mapping's range that point into devRoot at a node that is gone. Only links are replaced or
+// removed, never another kind of file; a dosdevices that is a link to another folder is left
+// alone (false): what is there is not the program's.
+bool KeepComLinks(const std::vector<SysfsPort>& ports, const std::string& orbekRoot,
                   const std::string& devRoot);
 
 }  // namespace orbek::platform

@@ -189,17 +189,43 @@ TEST_F(UpdaterProgram, PortHeldByAnotherProgramIsNamedAsBusy) {
   StopStick();
 }
 
+// How a second copy's box gets its answer, and the status the copy ends with.
+struct SecondCopy {
+  const char* how;
+  std::vector<std::string> args;
+  bool terminal;
+  // What the person does once the box waits.
+  enum { Nothing, Enter, InputEnds, CtrlC } answer;
+  int status;
+};
+
 TEST_F(UpdaterProgram, SecondInstanceLeavesTheFirstAlone) {
   StartStick();
   auto first = StartUpdater({});
   ASSERT_TRUE(first->WaitForOutput("Ready to start update.", 30000)) << first->Output();
   const auto written = fs::last_write_time(install / "amss.mbn");
-  auto second = StartUpdater({"--yes"});
-  EXPECT_EQ(second->Wait(30000), 0);
-  EXPECT_NE(second->Output().find(
-                "Another update is in progress. Please complete this one and try again!"),
-            std::string::npos)
-      << second->Output();
+  const SecondCopy copies[] = {
+      {"answered by --yes", {"--yes"}, false, SecondCopy::Nothing, 0},
+      {"Enter on a terminal", {}, true, SecondCopy::Enter, 0},
+      {"input at its end", {}, false, SecondCopy::InputEnds, 0},
+      {"Ctrl-C on a terminal", {}, true, SecondCopy::CtrlC, 0},
+      {"refused with --once", {"--yes", "--once"}, false, SecondCopy::Nothing, 1},
+  };
+  for (const SecondCopy& copy : copies) {
+    SCOPED_TRACE(copy.how);
+    auto second = StartUpdater(copy.args, {}, copy.terminal);
+    ASSERT_TRUE(second->WaitForOutput(
+        "Another update is in progress. Please complete this one and try again!", 30000))
+        << second->Output();
+    ASSERT_TRUE(second->WaitForOutput("[OK]", 30000)) << second->Output();
+    if (copy.answer == SecondCopy::Enter)
+      second->Input("\n");
+    else if (copy.answer == SecondCopy::InputEnds)
+      second->Input("", /*close=*/true);
+    else if (copy.answer == SecondCopy::CtrlC)
+      second->Signal(SIGINT);
+    EXPECT_EQ(second->Wait(30000), copy.status) << second->Output();
+  }
   auto german = StartUpdater({"--yes"}, {{"LC_ALL", "de_DE.UTF-8"}});
   EXPECT_EQ(german->Wait(30000), 0);
   EXPECT_NE(german->Output().find("Ein anderes Update wird gerade durchgeführt."),
@@ -213,13 +239,51 @@ TEST_F(UpdaterProgram, SecondInstanceLeavesTheFirstAlone) {
   EXPECT_FALSE(fs::exists(install / "ResetUSB.dll"));
 }
 
+// Without --start only Enter starts an update: once the input is at its end, the program says
+// so and ends instead of waiting for ever.
+TEST_F(UpdaterProgram, InputAtItsEndEndsTheProgramAtTheReadyPrompt) {
+  StartStick();
+  auto updater = StartUpdater({});
+  updater->Input("", /*close=*/true);
+  EXPECT_EQ(updater->Wait(30000), 0) << updater->Output();
+  EXPECT_NE(updater->Output().find("The input has ended: nobody can press UPDATE any more"),
+            std::string::npos)
+      << updater->Output();
+  EXPECT_TRUE(StopStick()["images"].empty());
+}
+
+// With the output piped, a question waiting during the update is printed once, not again after
+// every progress line.
+TEST_F(UpdaterProgram, PipedQuestionIsNotRepeatedByProgress) {
+  StartStick();
+  auto updater = StartUpdater({"--start"});
+  ASSERT_TRUE(updater->WaitForOutput("Progress [", 60000)) << updater->Output();
+  updater->Signal(SIGINT);
+  ASSERT_TRUE(updater->WaitForOutput("[Yes/No]", 30000)) << updater->Output();
+  const size_t progressLines = updater->OutputCount("Progress [");
+  ASSERT_TRUE(updater->WaitForOutputCount("Progress [", progressLines + 3, 60000))
+      << updater->Output();
+  EXPECT_EQ(updater->OutputCount("[Yes/No]"), 1u) << updater->Output();
+  updater->Input("n\n");
+  ASSERT_TRUE(updater->WaitForOutput("The update was successful.", kUpdateRealMs))
+      << updater->Output();
+  ASSERT_TRUE(updater->WaitForOutput("[OK]", 30000)) << updater->Output();
+  updater->Input("\n");
+  EXPECT_EQ(updater->Wait(30000), 0) << updater->Output();
+  StopStick();
+}
+
 TEST_F(UpdaterProgram, InstallDirectoryThatCannotBeMade) {
   fs::create_directories(fs::path(root.Path()) / "drive_c/Program Files");
   std::ofstream(fs::path(root.Path()) / "drive_c/Program Files/Windows Service") << "a file";
-  auto updater = StartUpdater({"--yes"});
-  EXPECT_EQ(updater->Wait(30000), 0);
-  EXPECT_NE(updater->Output().find("source file path error!"), std::string::npos)
-      << updater->Output();
+  // The box ends the program: with status 0, but 1 where the update was asked for (--once).
+  for (const auto& [args, status] :
+       {std::pair<std::vector<std::string>, int>{{"--yes"}, 0}, {{"--yes", "--once"}, 1}}) {
+    auto updater = StartUpdater(args);
+    EXPECT_EQ(updater->Wait(30000), status) << updater->Output();
+    EXPECT_NE(updater->Output().find("source file path error!"), std::string::npos)
+        << updater->Output();
+  }
 }
 
 TEST_F(UpdaterProgram, BoardTagThatDoesNotFitClosesTheProgram) {
@@ -317,6 +381,8 @@ TEST_F(PersonAtTheTerminal, EnterStartsTheUpdateAndEverythingIsShown) {
   StartStick();
   auto updater = StartAtTerminal();
   ASSERT_TRUE(updater->WaitForOutput("UPDATE is ready", 30000)) << updater->Output();
+  // What the ready prompt follows is all there before it.
+  const size_t prompt = updater->Output().find("UPDATE is ready");
   for (const char* shown :
        {"Follow these steps to update your USB Stick:", "== Orbek Updater ==",
         "Update version: BD_R415C1F3V1.0.1B08 (Firmware), WIN_1.0.5B06 (Windows), MAC_1.0.5B06 "
@@ -324,7 +390,7 @@ TEST_F(PersonAtTheTerminal, EnterStartsTheUpdateAndEverythingIsShown) {
         "Current version: R415C1_FW_1.2.0.17 (Firmware), WIN_1.0.5B06 (Windows), MAC_1.0.5B06 "
         "(Mac)",
         "Port information: COM5", "Ready to start update."}) {
-    EXPECT_NE(updater->Output().find(shown), std::string::npos) << shown;
+    EXPECT_LT(updater->Output().find(shown), prompt) << shown;
   }
   updater->Input("\n");
   ASSERT_TRUE(updater->WaitForOutput("Progress [", 30000)) << updater->Output();

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ports/port_scanner.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/scoped_environment.h"
 
@@ -172,6 +173,31 @@ TEST_F(SysfsTree, ComLinksFollowThePorts) {
   EXPECT_EQ(fs::read_symlink(dosdevices / "com34"), Dev() / "ttyUSB0");
   EXPECT_EQ(fs::read_symlink(dosdevices / "com3"), "/dev/null");
   EXPECT_FALSE(fs::is_symlink(dosdevices / "com43"));
+}
+
+// Only links are the program's: a file of another kind at a port's name stays, and a dosdevices
+// that links to another folder is not touched at all.
+TEST_F(SysfsTree, ComLinksNeverTouchWhatIsNotTheirs) {
+  const fs::path elsewhere = fs::path(root_.Path()) / "elsewhere";
+  fs::create_directories(elsewhere);
+  WriteText(elsewhere / "com34", "keep");
+  fs::create_symlink(Dev() / "ttyUSB9", elsewhere / "com43");
+  Plug("1-1", 0x1234, 3, {{0, "ttyUSB0"}});
+  const auto ports = platform::ScanSysfsPorts((fs::path(root_.Path()) / "sys").string(), kRules);
+
+  const fs::path linkedRoot = fs::path(root_.Path()) / "linked";
+  fs::create_directories(linkedRoot);
+  fs::create_symlink(elsewhere, linkedRoot / "dosdevices");
+  EXPECT_FALSE(platform::KeepComLinks(ports, linkedRoot.string(), Dev().string()));
+  EXPECT_TRUE(fs::is_symlink(elsewhere / "com43"));
+  EXPECT_FALSE(fs::is_symlink(elsewhere / "com34"));
+
+  const fs::path ownRoot = fs::path(root_.Path()) / "own";
+  fs::create_directories(ownRoot / "dosdevices");
+  WriteText(ownRoot / "dosdevices" / "com34", "keep");
+  EXPECT_TRUE(platform::KeepComLinks(ports, ownRoot.string(), Dev().string()));
+  EXPECT_FALSE(fs::is_symlink(ownRoot / "dosdevices" / "com34"));
+  EXPECT_EQ(testing::ReadFileText((ownRoot / "dosdevices" / "com34").string()), "keep\n");
 }
 
 TEST_F(SysfsTree, ATreeChangingWhileReadGivesTheStickOrNothing) {

@@ -91,14 +91,14 @@ void ConsoleForm::DrawFooter() {
   footerShown_ = true;
 }
 
-void ConsoleForm::Emit(const std::string& line) {
+void ConsoleForm::Emit(const std::string& line, bool repeatPrompt) {
   if (terminal_) {
     ClearFooter();
     std::fprintf(out_, "%s\n", line.c_str());
     DrawFooter();
   } else {
     std::fprintf(out_, "%s\n", line.c_str());
-    if (!boxes_.empty())  // the waiting box's prompt after what others wrote
+    if (!boxes_.empty() && repeatPrompt)  // the waiting box's prompt after what others wrote
       std::fprintf(out_, "%s\n", boxes_.front()->prompt.c_str());
   }
   std::fflush(out_);
@@ -189,7 +189,7 @@ void ConsoleForm::SetProgressPosition(int controlId, int position) {
     DrawFooter();
     std::fflush(out_);
   } else {
-    Emit(ProgressLine());
+    Emit(ProgressLine(), /*repeatPrompt=*/false);  // a progress line is not worth it
   }
 }
 
@@ -255,15 +255,34 @@ void ConsoleForm::Typed(const std::string& typed) {
   std::fflush(out_);
 }
 
+void ConsoleForm::AnswerWaitingBoxesSafely() {
+  std::deque<std::shared_ptr<PendingBox>> waiting;
+  waiting.swap(boxes_);
+  for (const std::shared_ptr<PendingBox>& box : waiting) {
+    box->answer = box->yesNo ? box::kAnswerNo : box::kAnswerOk;
+    box->answered = true;
+    Emit(box->prompt + (box->yesNo ? "No" : "OK"));
+  }
+  answered_.notify_all();
+}
+
 void ConsoleForm::InputEnded() {
   std::lock_guard<std::mutex> hold(mutex_);
   inputEnded_ = true;
-  for (const std::shared_ptr<PendingBox>& box : boxes_) {
-    box->answer = box->yesNo ? box::kAnswerNo : box::kAnswerOk;
-    box->answered = true;
-  }
-  boxes_.clear();
-  answered_.notify_all();
+  AnswerWaitingBoxesSafely();
+}
+
+bool ConsoleForm::InputHasEnded() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return inputEnded_;
+}
+
+bool ConsoleForm::CloseWaitingBoxes() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (boxes_.empty())
+    return false;
+  AnswerWaitingBoxesSafely();
+  return true;
 }
 
 std::optional<std::string> ConsoleForm::TakeCommand() {

@@ -44,6 +44,10 @@ class ConsoleForm final : public Form {
   void Typed(const std::string& typed);
   // The input has ended: waiting and later boxes are answered at once (OK, or No).
   void InputEnded();
+  bool InputHasEnded() const;
+  // Ctrl-C while boxes wait: each is closed as the window's close would, OK (or No). False
+  // when no box was waiting.
+  bool CloseWaitingBoxes();
   // The oldest command typed while no box was waiting.
   std::optional<std::string> TakeCommand();
   // A line of the console's own.
@@ -64,8 +68,11 @@ class ConsoleForm final : public Form {
     int answer = 0;
   };
 
-  // Writes one line above the footer, then the footer again. The caller holds mutex_.
-  void Emit(const std::string& line);
+  // Writes one line above the footer, then the footer again; without a terminal, the waiting
+  // box's prompt follows it again unless `repeatPrompt` is false. The caller holds mutex_.
+  void Emit(const std::string& line, bool repeatPrompt = true);
+  // Answers every waiting box OK or No. The caller holds mutex_.
+  void AnswerWaitingBoxesSafely();
   // The last line on a terminal: the waiting box's prompt, else the progress bar.
   std::string Footer() const;
   void DrawFooter();

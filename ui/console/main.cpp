@@ -28,10 +28,15 @@ namespace {
 using namespace orbek;
 
 constexpr uint32_t kLoopStepMs = 20;
+// A typed line longer than this is cut there; the rest of it is dropped as it comes.
+constexpr size_t kMaxTypedLine = 4096;
 
 std::atomic<bool> interrupted{false};
 std::atomic<bool> terminated{false};
 ui::ConsoleForm* shownForm = nullptr;
+// Set while the program starts with --once or an NV operation: a start-up that ends the program
+// (a second copy, a package that cannot be unpacked) ran nothing it was asked to, status 1.
+std::atomic<bool> startUpEndIsFailure{false};
 
 void OnInterrupt(int) {
   interrupted = true;
@@ -44,6 +49,8 @@ void OnTerminate(int) {
 
 // The process ends at once: workers may still run, and nothing they use is released first.
 [[noreturn]] void EndProcess(int status) {
+  if (startUpEndIsFailure && status == 0)
+    status = 1;
   if (shownForm != nullptr)
     shownForm->EndOutput();
   std::fflush(stdout);
@@ -67,7 +74,10 @@ void PrintUsage(std::FILE* out) {
       "                    (FILE defaults to the line's own backup file, Channel1.nvm)\n"
       "  --nv-backups      list every backup kept of every stick, newest first, and end\n"
       "Every NV backup is also kept for good in the user's data folder, per stick.\n"
-      "Ctrl-C asks to close, as the window's close button does.\n");
+      "Ctrl-C asks to close, as the window's close button does; a message waiting for its\n"
+      "answer it closes (OK, or No to a question).\n"
+      "When the input ends, every message is answered OK (No to a question), and without\n"
+      "--start the program ends once nothing runs, as only Enter could start an update.\n");
 }
 
 struct Options {
@@ -124,8 +134,9 @@ void ReadInput(ui::ConsoleForm& form) {
   std::string line;
   char buffer[512];
   while (std::fgets(buffer, sizeof buffer, stdin) != nullptr) {
-    line += buffer;
-    if (line.back() != '\n')
+    const size_t length = std::strlen(buffer);
+    line.append(buffer, std::min(length, kMaxTypedLine - std::min(line.size(), kMaxTypedLine)));
+    if (length == 0 || buffer[length - 1] != '\n')
       continue;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
       line.pop_back();
@@ -133,6 +144,16 @@ void ReadInput(ui::ConsoleForm& form) {
     line.clear();
   }
   form.InputEnded();
+}
+
+// Until the main loop takes Ctrl-C over: a box raised while the program starts (a second copy,
+// a package that cannot be read) is closed by it, as its close button would.
+void CloseStartUpBoxesOnInterrupt(ui::ConsoleForm& form, const std::atomic<bool>& startedUp) {
+  while (!startedUp) {
+    if (interrupted && form.CloseWaitingBoxes())
+      interrupted = false;
+    platform::SleepMs(kLoopStepMs);
+  }
 }
 
 // Prints every backup the store keeps, by stick, newest first.
@@ -225,13 +246,21 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (!app.InitialiseForm())
-    EndProcess(0);
-  std::thread(ReadInput, std::ref(form)).detach();
-
-  const bool german = app.view().UseGerman();
   const bool pressByItself = options.start || options.nvOperation != 0;
   const bool endAfterFirst = options.once || options.nvOperation != 0;
+  // Input is read from the start: a box of the start-up takes its answer like any other.
+  std::thread(ReadInput, std::ref(form)).detach();
+  std::atomic<bool> startedUp{false};
+  std::thread startUpInterrupts(CloseStartUpBoxesOnInterrupt, std::ref(form), std::cref(startedUp));
+  startUpEndIsFailure = endAfterFirst;
+  const bool initialised = app.InitialiseForm();
+  startedUp = true;
+  startUpInterrupts.join();
+  if (!initialised)
+    EndProcess(0);
+  startUpEndIsFailure = false;
+
+  const bool german = app.view().UseGerman();
   bool pressed = false;
   bool toldReady = false;
   const auto canPress = [&] {
@@ -289,6 +318,16 @@ int main(int argc, char** argv) {
     }
     if (interrupted.exchange(false) || form.TakeCloseRequest())
       closeAsked();
+    // Without --start only Enter starts an update, and nobody can type any more.
+    if (!pressByItself && form.InputHasEnded() && canPress()) {
+      form.Say(german ? "Die Eingabe ist zu Ende: niemand kann UPDATE mehr drücken, das Programm "
+                        "endet."
+                      : "The input has ended: nobody can press UPDATE any more, so the program "
+                        "ends.");
+      const int status = line.state == kLineFail ? 1 : 0;
+      app.DestroyWindow();
+      EndProcess(status);
+    }
     if (terminated) {
       app.DestroyWindow(/*askNothing=*/true);  // ends with status 1 when an update runs
       EndProcess(0);
