@@ -135,6 +135,7 @@ TEST_F(AtPortAnswers, DiagPortModeFromTheNinthCharacter) {
 
 TEST_F(AtPortAnswers, TimeOutsAndAttempts) {
   std::string line = "unchanged";
+
   uint64_t start = clock.TickCountMs();
   EXPECT_FALSE(at.Command("AT+GMR", line));
   uint64_t elapsed = clock.TickCountMs() - start;
@@ -157,6 +158,12 @@ TEST_F(AtPortAnswers, TimeOutsAndAttempts) {
   EXPECT_FALSE(at.Command("AT", line));  // one attempt only
   EXPECT_TRUE(at.SetAttempts(2));
   EXPECT_TRUE(at.Command("AT", line));
+
+  // An answer there at once is taken after two looks at the input, 100 ms apart.
+  modem.Answer(Text("\r\nOK\r\n"));
+  const uint64_t asked = clock.TickCountMs();
+  EXPECT_TRUE(at.Command("AT", line));
+  EXPECT_EQ(clock.TickCountMs() - asked, 200u);
 }
 
 }  // namespace
