@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/line/line_report.h"
+#include "line/line_report.h"
 
 namespace orbek {
 

@@ -58,7 +58,8 @@ inline constexpr std::array<Control, 24> kControls = {{
     {1008, Kind::FlatButton, 379, 178, 67, 44, "UPDATE"},
 }};
 
-// Dialog units to pixels as Windows maps a dialog rectangle: each edge rounded on its own.
+// Dialog units to pixels as the dialog manager places a control of a template: x, y, width and
+// height each converted on its own, rounded to the nearest pixel.
 constexpr int MulDivRounded(int value, int numerator, int denominator) {
   const long long product = static_cast<long long>(value) * numerator;
   return static_cast<int>((product + denominator / 2) / denominator);
@@ -67,10 +68,8 @@ struct PixelRect {
   int x, y, width, height;
 };
 constexpr PixelRect ToPixels(int x, int y, int width, int height) {
-  const int left = MulDivRounded(x, kBaseUnitX, 4);
-  const int top = MulDivRounded(y, kBaseUnitY, 8);
-  return {left, top, MulDivRounded(x + width, kBaseUnitX, 4) - left,
-          MulDivRounded(y + height, kBaseUnitY, 8) - top};
+  return {MulDivRounded(x, kBaseUnitX, 4), MulDivRounded(y, kBaseUnitY, 8),
+          MulDivRounded(width, kBaseUnitX, 4), MulDivRounded(height, kBaseUnitY, 8)};
 }
 
 }  // namespace orbek::form_template

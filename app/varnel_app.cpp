@@ -1,7 +1,7 @@
 #include "app/varnel_app.h"
 
-#include "app/line/control_ids.h"
-#include "app/line/form_texts.h"
+#include "line/control_ids.h"
+#include "line/form_texts.h"
 #include "log/action_log.h"
 #include "nv/nv_backup.h"
 #include "nv/nv_backup_store.h"

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <string>
 
-#include "app/line/line_session.h"
+#include "line/line_session.h"
 
 namespace orbek {
 

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "app/line/control_ids.h"
-#include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "download/dmss.h"
 #include "download/streaming.h"
+#include "line/control_ids.h"
+#include "line/form_texts.h"
 #include "package/release_data.h"
 #include "platform/files.h"
 #include "platform/text_format.h"

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "app/form.h"
-#include "app/line/line_handle.h"
 #include "app/varnel_doc.h"
+#include "line/line_handle.h"
 #include "log/action_log.h"
 
 namespace orbek {

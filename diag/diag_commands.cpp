@@ -36,7 +36,7 @@ static_assert(sizeof(ORBEK_SPC) == 7, "the service programming code has six digi
 
 bool ChangeMode(PhoneLink& link, uint16_t mode, uint32_t timeoutMs, const char* failure) {
   BeginDiagRequest(link, kModeChange);
-  link.AppendLe16(mode);
+  link.Payload().U16Le(mode);
   if (link.Exchange(1, timeoutMs))
     return true;
   link.ComposeReason(failure);
@@ -45,16 +45,16 @@ bool ChangeMode(PhoneLink& link, uint16_t mode, uint32_t timeoutMs, const char* 
 
 void AppendNvRecord(PhoneLink& link, uint16_t item, const NvItemData& data) {
   link.request.pollStepMs = kNvPollStepMs;
-  link.AppendLe16(item);
+  link.Payload().U16Le(item);
   for (uint8_t byte : data)
-    link.AppendByte(byte);
-  link.AppendLe16(0);  // status
+    link.Payload().Byte(byte);
+  link.Payload().U16Le(0);  // status
 }
 
 bool SendFixed(PhoneLink& link, uint8_t command, std::initializer_list<uint8_t> fields) {
   BeginDiagRequest(link, command);
   for (uint8_t byte : fields)
-    link.AppendByte(byte);
+    link.Payload().Byte(byte);
   return link.Exchange(1, 2000);
 }
 
@@ -149,7 +149,7 @@ bool SwitchToDownloader(PhoneLink& link) {
 bool SendSpc(PhoneLink& link) {
   BeginDiagRequest(link, kSpc);
   for (const char* digit = ServiceProgrammingCode(); *digit != '\0'; ++digit) {
-    link.AppendByte(static_cast<uint8_t>(*digit));
+    link.Payload().Byte(static_cast<uint8_t>(*digit));
   }
   return link.Exchange(1, 2000);
 }

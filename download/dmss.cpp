@@ -139,16 +139,16 @@ bool DloadGetParams(PhoneLink& link, FlashInfo& info) {
 
 bool DloadWrite32(PhoneLink& link, const uint8_t* data, uint32_t address, uint16_t length) {
   BeginDmssRequest(link, kWrite32);
-  link.AppendBe32(address);
-  link.AppendBe16(length);
-  link.AppendBytes(data, length);
+  link.Payload().U32Be(address);
+  link.Payload().U16Be(length);
+  link.Payload().Bytes(data, length);
   return link.ExchangeOrCompose(3, 5000, "Write a Block of Data to Memory Failed, Since %s");
 }
 
 bool DloadGo(PhoneLink& link, uint16_t segment, uint16_t offset) {
   BeginDmssRequest(link, kGo);
-  link.AppendBe16(segment);
-  link.AppendBe16(offset);
+  link.Payload().U16Be(segment);
+  link.Payload().U16Be(offset);
   return link.ExchangeOrCompose(3, 2000, "Cannot begin execution at an address, Since %s");
 }
 

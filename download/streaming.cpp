@@ -102,24 +102,24 @@ bool ParseHelloReply(PhoneLink& link) {
 
 bool StreamHello(PhoneLink& link) {
   BeginStreamingRequest(link, kHello);
-  link.AppendBytes(reinterpret_cast<const uint8_t*>(kHelloMagic), sizeof kHelloMagic - 1);
-  link.AppendByte(kProtocolVersion);
-  link.AppendByte(kCompatibleVersion);
-  link.AppendByte(kFeatureBits);
+  link.Payload().Bytes(reinterpret_cast<const uint8_t*>(kHelloMagic), sizeof kHelloMagic - 1);
+  link.Payload().Byte(kProtocolVersion);
+  link.Payload().Byte(kCompatibleVersion);
+  link.Payload().Byte(kFeatureBits);
   link.SetReplyParser(LinkMode::Streaming, ParseHelloReply);  // the next request sets its own
   return link.Exchange(3, 5000);
 }
 
 bool StreamSecurityMode(PhoneLink& link) {
   BeginStreamingRequest(link, kSecurityMode);
-  link.AppendByte(1);
+  link.Payload().Byte(1);
   return link.ExchangeOrCompose(3, 2000, "Cannot go into security, Since %s");
 }
 
 bool StreamPartitionTable(PhoneLink& link, const uint8_t* table, uint32_t length) {
   const char* failure = "Cannot download partition, Since %s";
   BeginStreamingRequest(link, kPartitionTable);
-  link.AppendByte(1);  // override
+  link.Payload().Byte(1);  // override
   return SetBulkOrFail(link, table, length, failure) && link.ExchangeOrCompose(1, 100000, failure);
 }
 
@@ -131,12 +131,12 @@ bool StreamOpenMultiImage(PhoneLink& link, uint8_t type, const uint8_t* header, 
     case kImageQcsblHeader:
     case kImageQcsbl:
     case kImageEfs:
-      link.AppendByte(type);
+      link.Payload().Byte(type);
       break;
     case kImageOemsbl:
     case kImageAmss:
     case kImageProgrammer:
-      link.AppendByte(type);
+      link.Payload().Byte(type);
       if (!SetBulkOrFail(link, header, length, failure))
         return false;
       break;
@@ -149,13 +149,13 @@ bool StreamOpenMultiImage(PhoneLink& link, uint8_t type, const uint8_t* header, 
 bool StreamWrite(PhoneLink& link, const uint8_t* data, uint32_t address, uint32_t length) {
   const char* failure = "Write a Block of Data to Memory Failed, Since %s";
   BeginStreamingRequest(link, kStreamWrite);
-  link.AppendLe32(address);
+  link.Payload().U32Le(address);
   if (length > kStreamBlockSize) {
     link.reason = kTextRequestTooLarge;
     link.ComposeReason(failure);
     return false;
   }
-  link.AppendBytes(data, length);
+  link.Payload().Bytes(data, length);
   if (link.StreamExchange())
     return true;
   link.ComposeReason(failure);
@@ -169,13 +169,13 @@ bool StreamClose(PhoneLink& link) {
 
 bool StreamNop(PhoneLink& link) {
   BeginStreamingRequest(link, kNop);
-  link.AppendByte(0x11);
+  link.Payload().Byte(0x11);
   return link.Exchange(1, 5000);
 }
 
 bool ProgrammerAnswersNop(PhoneLink& link, uint32_t timeoutMs) {
   BeginStreamingRequest(link, kNop);
-  link.AppendByte(0x11);
+  link.Payload().Byte(0x11);
   return link.Exchange(1, timeoutMs) && link.reply.code == kNopReply;
 }
 

@@ -53,11 +53,11 @@ void EnsureOpeningFlag(ReplyBuffer& reply) {
 }  // namespace
 
 void PacketWriter::Byte(uint8_t value) {
-  if (frame_.length >= kMaxPacketLength) {
-    frame_.overflowed = true;
+  if (length_ >= capacity_) {
+    overflowed_ = true;
     return;
   }
-  frame_.bytes[frame_.length++] = value;
+  bytes_[length_++] = value;
 }
 
 void PacketWriter::Bytes(const uint8_t* bytes, size_t count) {

@@ -36,10 +36,15 @@ struct FrameBuffer {
   bool overflowed = false;  // a packet writer was refused bytes beyond kMaxPacketLength
 };
 
-// Appends a packet's fields to a frame buffer, never past kMaxPacketLength.
+// Appends a packet's fields (bytes, little- and big-endian numbers) to a buffer of `capacity`
+// bytes holding `length`, never past its capacity: a field that does not fit is dropped and
+// `overflowed` set. The one writer of requests: a frame's packet and a request's payload.
 class PacketWriter {
  public:
-  explicit PacketWriter(FrameBuffer& frame) : frame_(frame) {}
+  PacketWriter(uint8_t* bytes, size_t capacity, uint32_t& length, bool& overflowed)
+      : bytes_(bytes), capacity_(capacity), length_(length), overflowed_(overflowed) {}
+  explicit PacketWriter(FrameBuffer& frame)
+      : PacketWriter(frame.bytes.data(), kMaxPacketLength, frame.length, frame.overflowed) {}
   void Byte(uint8_t value);
   void Bytes(const uint8_t* bytes, size_t count);
   void U16Le(uint16_t value);
@@ -48,7 +53,10 @@ class PacketWriter {
   void U32Be(uint32_t value);
 
  private:
-  FrameBuffer& frame_;
+  uint8_t* bytes_;
+  size_t capacity_;
+  uint32_t& length_;
+  bool& overflowed_;
 };
 
 // Received bytes, then (after decoding) the packet with its check bytes. One spare byte takes

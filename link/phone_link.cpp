@@ -86,43 +86,6 @@ void PhoneLink::BeginRequest(LinkMode requestMode, uint8_t command) {
   request.pollStepMs = kReplyPollStepMs;
 }
 
-void PhoneLink::AppendByte(uint8_t value) {
-  if (request.payloadLength >= request.payload.size()) {
-    request.overflowed = true;
-    return;
-  }
-  request.payload[request.payloadLength++] = value;
-}
-
-void PhoneLink::AppendBytes(const uint8_t* bytes, size_t count) {
-  for (size_t i = 0; i < count; ++i)
-    AppendByte(bytes[i]);
-}
-
-void PhoneLink::AppendLe16(uint16_t value) {
-  uint8_t bytes[2];
-  PutLe16(bytes, value);
-  AppendBytes(bytes, sizeof bytes);
-}
-
-void PhoneLink::AppendLe32(uint32_t value) {
-  uint8_t bytes[4];
-  PutLe32(bytes, value);
-  AppendBytes(bytes, sizeof bytes);
-}
-
-void PhoneLink::AppendBe16(uint16_t value) {
-  uint8_t bytes[2];
-  PutBe16(bytes, value);
-  AppendBytes(bytes, sizeof bytes);
-}
-
-void PhoneLink::AppendBe32(uint32_t value) {
-  uint8_t bytes[4];
-  PutBe32(bytes, value);
-  AppendBytes(bytes, sizeof bytes);
-}
-
 bool PhoneLink::SetBulk(const uint8_t* bytes, size_t count) {
   if (count > bulk.size())
     return false;

@@ -96,15 +96,14 @@ class PhoneLink {
   // Exchange(); on failure ComposeReason(failureFormat) when one is given.
   bool ExchangeOrCompose(uint8_t attempts, uint32_t timeoutMs, const char* failureFormat);
 
-  // Clear(), then a request of `mode` with the command code alone; the Append calls add its
-  // fields to the payload, SetBulk its bulk data (false when longer than kBulkCapacity).
+  // Clear(), then a request of `mode` with the command code alone; Payload() writes its fields
+  // (a field that does not fit makes the exchange refuse to send), SetBulk its bulk data (false
+  // when longer than kBulkCapacity).
   void BeginRequest(LinkMode requestMode, uint8_t command);
-  void AppendByte(uint8_t value);
-  void AppendBytes(const uint8_t* bytes, size_t count);
-  void AppendLe16(uint16_t value);
-  void AppendLe32(uint32_t value);
-  void AppendBe16(uint16_t value);
-  void AppendBe32(uint32_t value);
+  PacketWriter Payload() {
+    return PacketWriter(request.payload.data(), request.payload.size(), request.payloadLength,
+                        request.overflowed);
+  }
   bool SetBulk(const uint8_t* bytes, size_t count);
 
   // Hooks of the protocols above the link. Without a builder, a packet is the command code

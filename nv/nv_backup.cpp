@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "diag/nv_status.h"
+#include "line/form_texts.h"
 #include "nv/nv_backup_store.h"
 #include "package/image_set.h"
 #include "platform/clock.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/line/line_handle.h"
+#include "line/line_handle.h"
 #include "nv/nv_item_list.h"
 
 namespace orbek {

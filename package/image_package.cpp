@@ -2,8 +2,8 @@
 
 #include <span>
 
-#include "app/line/form_texts.h"
 #include "host/connection_manager.h"
+#include "line/form_texts.h"
 #include "platform/files.h"
 #include "platform/resources.h"
 #include "platform/text_format.h"

@@ -6,8 +6,8 @@
 #include <array>
 #include <string>
 
-#include "app/line/line_report.h"
-#include "app/line/line_session.h"
+#include "line/line_report.h"
+#include "line/line_session.h"
 
 namespace orbek {
 

@@ -4,8 +4,8 @@
 #include <fstream>
 #include <vector>
 
-#include "app/line/form_texts.h"
 #include "diag/maker_commands.h"
+#include "line/form_texts.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text_format.h"

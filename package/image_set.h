@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/line/line_handle.h"
+#include "line/line_handle.h"
 
 namespace orbek {
 

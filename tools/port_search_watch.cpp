@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "app/line/form_texts.h"
 #include "app/varnel_view.h"
+#include "line/form_texts.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/language.h"

@@ -1,6 +1,7 @@
 // orbek-window-texts.exe: prints what the visible windows titled TITLE show, for tests and for
 // support on Windows: each window's title, then every control of it (and of its child dialogs)
-// as "control ID ENABLED TEXT", one per line, in UTF-8.
+// as "control ID ENABLED TEXT" and "rect ID X Y WIDTH HEIGHT" (in pixels, in its parent's client
+// area), one per line, in UTF-8.
 //   orbek-window-texts.exe [TITLE]     (default: every visible top-level window)
 #include <windows.h>
 
@@ -27,8 +28,14 @@ std::string TextOf(HWND window) {
 }
 
 BOOL CALLBACK PrintControl(HWND control, LPARAM) {
-  std::printf("control %d %d %s\n", GetDlgCtrlID(control), IsWindowEnabled(control) ? 1 : 0,
-              TextOf(control).c_str());
+  const int id = GetDlgCtrlID(control);
+  std::printf("control %d %d %s\n", id, IsWindowEnabled(control) ? 1 : 0, TextOf(control).c_str());
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  MapWindowPoints(HWND_DESKTOP, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+  std::printf("rect %d %ld %ld %ld %ld\n", id, static_cast<long>(rect.left),
+              static_cast<long>(rect.top), static_cast<long>(rect.right - rect.left),
+              static_cast<long>(rect.bottom - rect.top));
   return TRUE;
 }
 

@@ -4,10 +4,10 @@
 #include <fstream>
 #include <vector>
 
-#include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "download/dmss.h"
 #include "download/streaming.h"
+#include "line/form_texts.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text_format.h"

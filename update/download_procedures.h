@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "app/line/line_handle.h"
+#include "line/line_handle.h"
 
 namespace orbek {
 

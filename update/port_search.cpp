@@ -1,9 +1,9 @@
 #include "update/port_search.h"
 
-#include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "download/dmss.h"
 #include "download/streaming.h"
+#include "line/form_texts.h"
 #include "platform/serial_channel.h"
 #include "platform/text_format.h"
 #include "ports/port_scanner.h"

@@ -2,7 +2,7 @@
 // found. The probe also tells the update whether the stick answers again after a reset.
 #pragma once
 
-#include "app/line/line_handle.h"
+#include "line/line_handle.h"
 #include "ports/port_scanner.h"
 
 namespace orbek {

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/line/form_texts.h"
 #include "diag/diag_commands.h"
 #include "diag/maker_commands.h"
 #include "diag/md5.h"
 #include "download/streaming.h"
 #include "host/connection_manager.h"
+#include "line/form_texts.h"
 #include "nv/nv_backup.h"
 #include "nv/nv_backup_store.h"
 #include "package/image_package.h"

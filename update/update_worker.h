@@ -2,7 +2,7 @@
 // the reset, the NV items restored and the stick's settings back, to the end of the program.
 #pragma once
 
-#include "app/line/line_handle.h"
+#include "line/line_handle.h"
 
 namespace orbek {
 

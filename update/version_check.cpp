@@ -1,6 +1,6 @@
 #include "update/version_check.h"
 
-#include "app/line/form_texts.h"
+#include "line/form_texts.h"
 #include "package/image_set.h"
 
 namespace orbek {

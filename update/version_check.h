@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/line/line_handle.h"
+#include "line/line_handle.h"
 
 namespace orbek {
 

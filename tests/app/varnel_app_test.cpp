@@ -8,8 +8,8 @@
 #include <fstream>
 #include <map>
 
-#include "app/line/control_ids.h"
 #include "app/recording_form.h"
+#include "line/control_ids.h"
 #include "package/image_package.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/scoped_environment.h"

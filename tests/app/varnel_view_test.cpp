@@ -7,9 +7,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/line/control_ids.h"
-#include "app/line/form_texts.h"
 #include "app/recording_form.h"
+#include "line/control_ids.h"
+#include "line/form_texts.h"
 #include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/simulated_stick_test.h"

@@ -6,9 +6,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "app/line/control_ids.h"
 #include "app/recording_form.h"
 #include "app/varnel_view.h"
+#include "line/control_ids.h"
 #include "platform/clock.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/wait_until.h"

@@ -16,9 +16,9 @@
 #include <random>
 #include <set>
 
-#include "app/line/control_ids.h"
 #include "app/recording_form.h"
 #include "app/varnel_view.h"
+#include "line/control_ids.h"
 #include "nv/nv_backup_store.h"
 #include "platform/files.h"
 #include "platform/text_format.h"

@@ -10,11 +10,13 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 #include <future>
 #include <set>
+#include <sstream>
 #include <thread>
 
-#include "app/line/control_ids.h"
+#include "line/control_ids.h"
 #include "platform/clock.h"
 #include "sim/in_process_bus.h"
 #include "sim/port_publisher.h"
@@ -125,22 +127,25 @@ class WindowTest : public ::testing::Test {
 TEST_F(WindowTest, EveryVisibleControlAtItsPlaceWithItsFirstText) {
   ScopedLanguage english("C");
   Open();
-  // Dialog units through the base units of Tahoma 9 pt (7 x 14 px), each edge rounded.
-  const std::map<int, QRect> kPixels = {
-      {1176, {11, 18, 729, 21}},   {1177, {11, 42, 766, 21}},   {1178, {11, 67, 754, 21}},
-      {1179, {11, 91, 794, 21}},   {1182, {11, 116, 766, 21}},  {1171, {11, 140, 750, 21}},
-      {1172, {11, 165, 794, 21}},  {1173, {11, 189, 757, 21}},  {1183, {11, 214, 707, 21}},
-      {1184, {11, 247, 140, 14}},  {1167, {165, 247, 232, 14}}, {1192, {165, 264, 241, 14}},
-      {1193, {165, 282, 199, 14}}, {1185, {11, 305, 108, 17}},  {1187, {165, 305, 211, 14}},
-      {1190, {165, 324, 194, 14}}, {1191, {165, 343, 199, 14}}, {1174, {11, 368, 136, 14}},
-      {1166, {165, 368, 451, 17}}, {1168, {11, 389, 637, 19}},  {1186, {11, 411, 57, 14}},
-      {1101, {130, 411, 99, 21}},  {1024, {9, 439, 786, 25}},   {1008, {663, 312, 118, 77}},
-  };
-  for (const auto& [id, rect] : kPixels) {
+  // The table both window faces are held to.
+  std::ifstream table(ORBEK_FORM_PIXELS);
+  ASSERT_TRUE(table) << ORBEK_FORM_PIXELS;
+  int controls = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#')
+      continue;
+    std::istringstream fields(line);
+    int id = 0, x = 0, y = 0, width = 0, height = 0;
+    ASSERT_TRUE(fields >> id >> x >> y >> width >> height) << line;
     QWidget* widget = window->form().findChild<QWidget*>(QString::number(id));
     ASSERT_NE(widget, nullptr) << id;
-    EXPECT_EQ(widget->geometry(), rect) << id;
+    EXPECT_EQ(widget->geometry(), QRect(x, y, width, height)) << id;
+    ++controls;
   }
+  EXPECT_EQ(controls, 24);
+  // Written out: the instructions' first line and UPDATE, as the dialog manager places them.
+  EXPECT_EQ(window->form().findChild<QWidget*>("1176")->geometry(), QRect(11, 18, 730, 21));
+  EXPECT_EQ(window->form().findChild<QWidget*>("1008")->geometry(), QRect(663, 312, 117, 77));
   EXPECT_EQ(window->form().size(), QSize(807, 471));
   EXPECT_EQ(window->frame().windowTitle(), "Orbek Updater");
   EXPECT_EQ(window->frame().size(), QSize(807, 471));  // no menu around the form

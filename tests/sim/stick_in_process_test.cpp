@@ -549,7 +549,7 @@ class ProtocolVariants : public StickInProcess, public ::testing::WithParamInter
       frame.resize(UnstuffInPlace(frame.data(), 0, frame.size()));
       return frame.size() < 2 ? Bytes{} : Bytes(frame.begin(), frame.end() - 2);
     }
-    link.AppendBytes(request.data() + 1, request.size() - 1);
+    link.Payload().Bytes(request.data() + 1, request.size() - 1);
     if (!link.Exchange(1, 300))
       return {};
     return Reply();
@@ -601,7 +601,7 @@ TEST_F(StickInProcess, FlashHoldsImagesSparselyWithinItsSize) {
   PlugIn();
   auto stream = [&](uint8_t code, const Bytes& payload) {
     link.BeginRequest(LinkMode::Streaming, code);
-    link.AppendBytes(payload.data(), payload.size());
+    link.Payload().Bytes(payload.data(), payload.size());
     EXPECT_TRUE(link.Exchange(1, 300));
     return link.ReplyBytes()[0];
   };
@@ -636,8 +636,8 @@ TEST_F(StickInProcess, HelloReplyListsItsSectors) {
   PlugIn();
   const std::string magic = "QCOM fast download protocol host";
   link.BeginRequest(LinkMode::Streaming, 0x01);
-  link.AppendBytes(reinterpret_cast<const uint8_t*>(magic.data()), magic.size());
-  link.AppendBytes(Bytes{2, 2, 3}.data(), 3);
+  link.Payload().Bytes(reinterpret_cast<const uint8_t*>(magic.data()), magic.size());
+  link.Payload().Bytes(Bytes{2, 2, 3}.data(), 3);
   ASSERT_TRUE(link.Exchange(1, 300));
   const Bytes reply(link.ReplyBytes(), link.ReplyBytes() + link.ReplyLength() - 2);
   ASSERT_GE(reply.size(), 45u);
@@ -667,13 +667,13 @@ TEST_F(StickInProcess, ClosedImageKeepsOnlyWhatWasWritten) {
   config.initialMode = sim::StickMode::StreamingDownload;
   PlugIn();
   link.BeginRequest(LinkMode::Streaming, 0x1B);
-  link.AppendByte(0x09);
+  link.Payload().Byte(0x09);
   ASSERT_TRUE(link.Exchange(1, 300));
   const Bytes block(1000, 0x5A);
   for (uint32_t address = 0; address < 7000; address += 1000) {
     link.BeginRequest(LinkMode::Streaming, 0x07);
-    link.AppendLe32(address);
-    link.AppendBytes(block.data(), block.size());
+    link.Payload().U32Le(address);
+    link.Payload().Bytes(block.data(), block.size());
     ASSERT_TRUE(link.Exchange(1, 300));
   }
   link.BeginRequest(LinkMode::Streaming, 0x15);
@@ -728,7 +728,7 @@ TEST_F(StickInProcess, IncompleteFlashStartsOnlyTheBootLoader) {
     PlugIn();
     for (const auto& [code, payload] : row.requests) {
       link.BeginRequest(LinkMode::Streaming, code);
-      link.AppendBytes(payload.data(), payload.size());
+      link.Payload().Bytes(payload.data(), payload.size());
       ASSERT_TRUE(link.Exchange(1, 300));
     }
     link.BeginRequest(LinkMode::Streaming, 0x0B);  // the programmer's reset

@@ -8,7 +8,7 @@
 #include <future>
 #include <thread>
 
-#include "app/line/control_ids.h"
+#include "line/control_ids.h"
 #include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/wait_until.h"

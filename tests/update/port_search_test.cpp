@@ -6,10 +6,10 @@
 
 #include <cstring>
 
-#include "app/line/control_ids.h"
 #include "app/recording_form.h"
 #include "app/varnel_view.h"
 #include "diag/diag_commands.h"
+#include "line/control_ids.h"
 #include "platform/clock.h"
 #include "sim/in_process_bus.h"
 #include "sim/port_publisher.h"

@@ -12,10 +12,10 @@
 #include <sstream>
 #include <thread>
 
-#include "app/line/control_ids.h"
 #include "app/recording_form.h"
 #include "app/varnel_view.h"
 #include "host/connection_manager.h"
+#include "line/control_ids.h"
 #include "nv/nv_item_list.h"
 #include "package/image_package.h"
 #include "platform/clock.h"

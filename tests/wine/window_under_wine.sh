@@ -103,6 +103,11 @@ check "the stick is ready" has "$texts" "control 1168 1 Ready to start update."
 check "UPDATE is enabled" has "$texts" "control 1008 1 UPDATE"
 check "the release is shown" has "$texts" "control 1187 1 BD_R415C1F3V1.0.1B08 (Firmware)"
 check "the success message" has "$work/texts.english.final" "The update was successful."
+# Every control where the dialog manager places it, to the pixel, as the table both faces share.
+while read -r id x y width height; do
+  [[ -z $id || $id == \#* ]] && continue
+  check "control $id at $x,$y, ${width}x$height" has "$texts" "rect $id $x $y $width $height"
+done <"$here/../support/form_pixels.txt"
 
 echo "== German, a whole update with the close question answered No"
 LC_ALL=de_DE.UTF-8 update_run german --close-at 20

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/line/control_ids.h"
-#include "app/line/form_texts.h"
+#include "line/control_ids.h"
+#include "line/form_texts.h"
 #include "platform/text_format.h"
 
 namespace orbek::ui {

@@ -12,9 +12,9 @@
 #include <string>
 #include <thread>
 
-#include "app/line/control_ids.h"
-#include "app/line/form_texts.h"
 #include "app/varnel_app.h"
+#include "line/control_ids.h"
+#include "line/form_texts.h"
 #include "nv/nv_backup_store.h"
 #include "platform/clock.h"
 #include "platform/console.h"

@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "app/form_template.h"
-#include "app/line/form_texts.h"
+#include "line/form_texts.h"
 
 namespace orbek::ui {
 namespace {

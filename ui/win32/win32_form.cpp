@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "app/line/form_texts.h"
+#include "line/form_texts.h"
 #include "platform/win32/wide_text.h"
 
 namespace orbek::ui {

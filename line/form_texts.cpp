@@ -1,6 +1,6 @@
-#include "app/line/form_texts.h"
+#include "line/form_texts.h"
 
-#include "app/line/control_ids.h"
+#include "line/control_ids.h"
 
 namespace orbek {
 

@@ -1,4 +1,4 @@
-#include "app/line/line_session.h"
+#include "line/line_session.h"
 
 namespace orbek {
 

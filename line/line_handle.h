@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "app/line/line_report.h"
-#include "app/line/line_session.h"
+#include "line/line_report.h"
+#include "line/line_session.h"
 
 namespace orbek {
 
