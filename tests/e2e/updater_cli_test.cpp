@@ -411,7 +411,7 @@ TEST_F(PersonAtTheTerminal, GermanSystemGermanLabels) {
   ASSERT_TRUE(updater->WaitForOutput("Fortschritt: [", 30000)) << updater->Output();
   for (const char* label : {"Port Information: COM5", "Bisherige Version: R415C1_FW_1.2.0.17",
                             "Neue Version: BD_R415C1F3V1.0.1B08"}) {
-    EXPECT_NE(updater->Output().find(label), std::string::npos) << label;
+    EXPECT_TRUE(updater->WaitForOutput(label, 30000)) << label;
   }
   for (const char* english : {"Port information:", "Current version:", "Progress ["})
     EXPECT_EQ(updater->Output().find(english), std::string::npos) << english;
