@@ -9,7 +9,9 @@
 // real stick instead: R/sys/bus/usb/devices and R/dev/ttyUSB<k> (no registry entries, no COM
 // links). It prints
 // "ready diag=COMn modem=COMm" once they are published and a line on every re-enumeration, and
-// runs until SIGINT or SIGTERM. ORBEK_TIME_SCALE speeds up its clock.
+// runs until SIGINT or SIGTERM. ORBEK_TIME_SCALE speeds up its clock. --sticks N publishes N
+// independent sticks (each with its own ESN, COM numbers, USB socket 1-1 ... 1-N and report), and
+// names each in its lines: "ready 1-2 diag=COMn modem=COMm".
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,7 +20,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "sim/port_publisher.h"
@@ -29,6 +34,10 @@
 namespace {
 
 using namespace orbek::sim;
+
+constexpr int kMaxSticks = 8;
+// COM numbers of each stick: a stick moves on two numbers at every re-enumeration.
+constexpr int kComNumbersPerStick = 24;
 
 std::atomic<bool> stopRequested{false};
 
@@ -47,45 +56,88 @@ int Usage(const char* problem) {
   std::fprintf(stderr,
                "orbek-stick-sim: %s\n"
                "usage: orbek-stick-sim --root R [--report FILE] [--config FILE] [--fault SPEC]...\n"
-               "                       [--diag-service NAME] [--modem-service NAME]\n"
+               "                       [--diag-service NAME] [--modem-service NAME] [--sticks N]\n"
                "       orbek-stick-sim --wine-prefix P [--wine-helper EXE] [options but --root]\n"
                "       orbek-stick-sim --root R --sysfs [options]\n"
                "faults: noreply:CODE[:N] error:CODE:ERR[:N] badcrc:CODE[:N] delay:CODE:MS[:N]\n"
-               "        split:CODE[:N] merge:CODE[:N] unplug:CODE:NTH[:MS|never]\n",
+               "        split:CODE[:N] merge:CODE[:N] unplug:CODE:NTH[:MS|never]\n"
+               "        nvrefuse:ITEM[:N[:STATUS]]; @I:SPEC aims one at stick I alone\n",
                problem);
   return 2;
 }
 
 // Prints the ports: "ready ..." the first time, "ports ..." on every change after. Each port by
 // its COM number, or with a sysfs tree by its tty.
+// With several sticks each line names the stick by its location after the first word.
 class PortAnnouncer final : public PortListener {
  public:
-  explicit PortAnnouncer(const SysfsPublisher* ttys) : ttys_(ttys) {}
+  PortAnnouncer(const SysfsPublisher* ttys, std::string location)
+      : ttys_(ttys), location_(std::move(location)) {}
 
   void PortsChanged(const std::vector<PublishedPort>& ports) override {
-    std::string text;
+    std::string text = location_.empty() ? "" : " " + location_;
     for (const PublishedPort& port : ports) {
       text += port.role == PortRole::Diagnostic ? " diag=" : " modem=";
       text += ttys_ != nullptr ? ttys_->TtyOf(port.id) : "COM" + std::to_string(port.com);
     }
-    std::printf("%s%s\n", announced_ ? "ports" : "ready", text.empty() ? " none" : text.c_str());
+    if (ports.empty())
+      text += " none";
+    static std::mutex printing;  // one line at a time from every stick's thread
+    std::lock_guard<std::mutex> hold(printing);
+    std::printf("%s%s\n", announced_ ? "ports" : "ready", text.c_str());
     std::fflush(stdout);
     announced_ = true;
   }
 
  private:
   const SysfsPublisher* ttys_;
+  std::string location_;
   bool announced_ = false;
 };
 
-bool WriteReport(const std::string& path, const Stick& stick) {
+// One stick with its transport and its publishing.
+struct StickRig {
+  StickRig(const StickConfig& config, const std::string& root, bool sysfs, bool named)
+      : stick(config),
+        ptys(stick, root, /*comLinks=*/!sysfs),  // the ports first, then their names
+        sysfsTree(root, stick, ptys),
+        announcer(sysfs ? &sysfsTree : nullptr, named ? config.location : "") {}
+  Stick stick;
+  PtyTransport ptys;
+  SysfsPublisher sysfsTree;
+  PortAnnouncer announcer;
+  PortListener* publisher = nullptr;
+};
+
+// Stick `index` of `count`: the configured one, then each with an ESN, COM numbers and a USB
+// socket of its own.
+StickConfig ConfigOfStick(const StickConfig& base, int index, int count) {
+  StickConfig config = base;
+  if (count == 1)
+    return config;
+  config.esn = base.esn + static_cast<uint32_t>(index);
+  config.firstComNumber = base.firstComNumber + kComNumbersPerStick * index;
+  config.location = "1-" + std::to_string(index + 1);
+  return config;
+}
+
+// One stick's report, or with several {"sticks": [each one's report]}.
+bool WriteReport(const std::string& path, const std::vector<std::unique_ptr<StickRig>>& rigs) {
   if (path.empty())
     return true;
+  nlohmann::json report;
+  if (rigs.size() == 1) {
+    report = StickReport(rigs[0]->stick);
+  } else {
+    report["sticks"] = nlohmann::json::array();
+    for (const auto& rig : rigs)
+      report["sticks"].push_back(StickReport(rig->stick));
+  }
   std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::trunc);
     // Texts the stick received are bytes, not always UTF-8: those are written with U+FFFD.
-    out << StickReport(stick).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    out << report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     if (!out)
       return false;
   }
@@ -97,8 +149,9 @@ int RunSimulator(int argc, char** argv) {
   const char* helperFromEnvironment = std::getenv("ORBEK_WINE_REGISTRY_HELPER");
   std::string wineHelper = helperFromEnvironment != nullptr ? helperFromEnvironment : "";
   RegistryNames names;
-  std::vector<FaultRule> faults;
+  std::vector<std::pair<int, FaultRule>> faults;  // the stick (1-based, 0 for every one)
   bool sysfs = false;
+  int stickCount = 1;
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--sysfs") {
@@ -122,12 +175,30 @@ int RunSimulator(int argc, char** argv) {
       names.diagService = value;
     } else if (option == "--modem-service") {
       names.modemService = value;
+    } else if (option == "--sticks") {
+      char* end = nullptr;
+      const long count = std::strtol(value.c_str(), &end, 10);
+      if (*end != '\0' || count < 1 || count > kMaxSticks)
+        return Usage("--sticks takes a number from 1 to 8");
+      stickCount = static_cast<int>(count);
     } else if (option == "--fault") {
+      // "@I:SPEC" aims the fault at stick I alone.
+      int stick = 0;
+      if (value.size() > 2 && value[0] == '@') {
+        const size_t colon = value.find(':');
+        char* end = nullptr;
+        const long index = std::strtol(value.c_str() + 1, &end, 10);
+        if (colon == std::string::npos || end != value.c_str() + colon || index < 1 ||
+            index > kMaxSticks)
+          return Usage(("fault '" + value + "' names no stick from 1 to 8").c_str());
+        stick = static_cast<int>(index);
+        value = value.substr(colon + 1);
+      }
       FaultRule rule;
       std::string error;
       if (!ParseFault(value, rule, error))
         return Usage(error.c_str());
-      faults.push_back(rule);
+      faults.push_back({stick, rule});
     } else {
       return Usage(("unknown option " + option).c_str());
     }
@@ -154,16 +225,27 @@ int RunSimulator(int argc, char** argv) {
     std::fprintf(stderr, "orbek-stick-sim: the root %s is not writable\n", root.c_str());
     return 1;
   }
-  std::string refusal = sysfs ? SysfsPublisher::RootRefusal(root) : PtyTransport::RootRefusal(root);
-  if (!refusal.empty()) {
-    std::fprintf(stderr, "orbek-stick-sim: %s\n", refusal.c_str());
-    return 1;
+  for (const auto& [stick, rule] : faults) {
+    if (stick > stickCount)
+      return Usage(("a fault is aimed at stick " + std::to_string(stick) + " of " +
+                    std::to_string(stickCount))
+                       .c_str());
   }
 
   StickConfig config = DefaultStickConfig();
   std::string error;
   if (!configPath.empty() && !LoadStickConfig(configPath, config, error)) {
     std::fprintf(stderr, "orbek-stick-sim: %s\n", error.c_str());
+    return 1;
+  }
+  std::vector<StickConfig> configs;
+  for (int index = 0; index < stickCount; ++index)
+    configs.push_back(ConfigOfStick(config, index, stickCount));
+  std::string refusal = PtyTransport::RootRefusal(root);
+  for (size_t i = 0; i < configs.size() && sysfs && refusal.empty(); ++i)
+    refusal = SysfsPublisher::RootRefusal(root, configs[i].location);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "orbek-stick-sim: %s\n", refusal.c_str());
     return 1;
   }
 
@@ -176,50 +258,58 @@ int RunSimulator(int argc, char** argv) {
   replug.sa_handler = RequestReplug;
   sigaction(SIGUSR1, &replug, nullptr);
 
-  Stick stick(config);
-  for (const FaultRule& rule : faults)
-    stick.AddFault(rule);
   WineRegistry wineRegistry;
   if (!winePrefix.empty() && !wineRegistry.Start(winePrefix, wineHelper, error)) {
     std::fprintf(stderr, "orbek-stick-sim: %s\n", error.c_str());
     return 1;
   }
   RegistryPublisher registry(root, names);
-  PtyTransport ptys(stick, root, /*comLinks=*/!sysfs);  // the ports first, then their names
-  SysfsPublisher sysfsTree(root, stick, ptys);
-  PortListener& publisher = sysfs ? static_cast<PortListener&>(sysfsTree) : registry;
   if (!winePrefix.empty()) {
     registry.onWritten = [&wineRegistry](const std::string& text) {
       if (!wineRegistry.Apply(text))
         std::fprintf(stderr, "orbek-stick-sim: the Wine registry helper did not apply a change\n");
     };
   }
-  PortAnnouncer announcer(sysfs ? &sysfsTree : nullptr);
-  stick.AddListener(&publisher);
-  stick.AddListener(&announcer);
-  ptys.Start();
-  stick.Start();
+  std::vector<std::unique_ptr<StickRig>> rigs;
+  for (int index = 0; index < stickCount; ++index) {
+    auto rig = std::make_unique<StickRig>(configs[index], root, sysfs, stickCount > 1);
+    for (const auto& [stick, rule] : faults) {
+      if (stick == 0 || stick == index + 1)
+        rig->stick.AddFault(rule);
+    }
+    rig->publisher =
+        sysfs ? static_cast<PortListener*>(&rig->sysfsTree) : &registry.StickListener(index);
+    rig->stick.AddListener(rig->publisher);
+    rig->stick.AddListener(&rig->announcer);
+    rigs.push_back(std::move(rig));
+  }
+  for (const auto& rig : rigs) {
+    rig->ptys.Start();
+    rig->stick.Start();
+  }
 
   while (!stopRequested) {
     orbek::platform::detail::RealSleepMicroseconds(20000);
     if (replugRequested.exchange(false)) {
-      std::lock_guard<std::recursive_mutex> hold(stick.Mutex());
-      stick.Reenumerate(StickMode::Firmware, std::nullopt, false, /*immediately=*/true);
+      for (const auto& rig : rigs) {
+        std::lock_guard<std::recursive_mutex> hold(rig->stick.Mutex());
+        rig->stick.Reenumerate(StickMode::Firmware, std::nullopt, false, /*immediately=*/true);
+      }
     }
   }
 
-  ptys.Stop();
-  {
-    std::lock_guard<std::recursive_mutex> hold(stick.Mutex());
-    stick.RemoveListener(&publisher);
-    stick.RemoveListener(&announcer);
+  for (const auto& rig : rigs) {
+    rig->ptys.Stop();
+    std::lock_guard<std::recursive_mutex> hold(rig->stick.Mutex());
+    rig->stick.RemoveListener(rig->publisher);
+    rig->stick.RemoveListener(&rig->announcer);
     if (sysfs)
-      sysfsTree.Withdraw();
-    else
-      registry.Withdraw();
+      rig->sysfsTree.Withdraw();
   }
+  if (!sysfs)
+    registry.Withdraw();
   wineRegistry.Stop();
-  if (!WriteReport(reportPath, stick)) {
+  if (!WriteReport(reportPath, rigs)) {
     std::fprintf(stderr, "orbek-stick-sim: cannot write the report %s\n", reportPath.c_str());
     return 1;
   }

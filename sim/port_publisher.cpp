@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <sstream>
 
@@ -61,23 +62,55 @@ std::string ForeignBlocks(const std::string& path, IsOwnKey isOwnKey) {
 
 }  // namespace
 
-std::string DeviceInstanceId(PortRole role) {
-  return std::string(kDeviceFamily) +
-         (role == PortRole::Diagnostic ? "&MI_00\\7&1a2b3c4d&0&0000" : "&MI_01\\7&1a2b3c4d&0&0001");
+std::string DeviceInstanceId(PortRole role, int stick) {
+  char parent[16];
+  std::snprintf(parent, sizeof parent, "%08x", 0x1a2b3c4du + static_cast<unsigned>(stick));
+  return std::string(kDeviceFamily) + (role == PortRole::Diagnostic ? "&MI_00\\7&" : "&MI_01\\7&") +
+         parent + (role == PortRole::Diagnostic ? "&0&0000" : "&0&0001");
 }
+
+class RegistryPublisher::StickEntries final : public PortListener {
+ public:
+  StickEntries(RegistryPublisher& owner, int index) : owner_(owner), index_(index) {}
+  void PortsChanged(const std::vector<PublishedPort>& ports) override {
+    owner_.Publish(index_, ports);
+  }
+
+ private:
+  RegistryPublisher& owner_;
+  int index_;
+};
 
 RegistryPublisher::RegistryPublisher(std::string root, RegistryNames names)
     : root_(std::move(root)), names_(std::move(names)) {}
 
+RegistryPublisher::~RegistryPublisher() = default;
+
 void RegistryPublisher::PortsChanged(const std::vector<PublishedPort>& ports) {
-  Write(ports, false);
+  Publish(0, ports);
+}
+
+PortListener& RegistryPublisher::StickListener(int index) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  std::unique_ptr<StickEntries>& listener = listeners_[index];
+  if (!listener)
+    listener = std::make_unique<StickEntries>(*this, index);
+  return *listener;
+}
+
+void RegistryPublisher::Publish(int index, const std::vector<PublishedPort>& ports) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  ports_[index] = ports;
+  Write(false);
 }
 
 void RegistryPublisher::Withdraw() {
-  Write({}, true);
+  std::lock_guard<std::mutex> hold(mutex_);
+  ports_.clear();
+  Write(true);
 }
 
-void RegistryPublisher::Write(const std::vector<PublishedPort>& ports, bool withdraw) {
+void RegistryPublisher::Write(bool withdraw) {
   std::error_code error;
   std::filesystem::create_directories(root_, error);
   const std::string path = root_ + "/registry.reg";
@@ -97,19 +130,31 @@ void RegistryPublisher::Write(const std::vector<PublishedPort>& ports, bool with
 
   if (!withdraw) {
     for (PortRole role : {PortRole::Diagnostic, PortRole::Modem}) {
-      const PublishedPort* found = nullptr;
-      for (const PublishedPort& port : ports) {
-        if (port.role == role)
-          found = &port;
+      std::string instances;
+      int count = 0;
+      for (const auto& [stick, ports] : ports_) {
+        for (const PublishedPort& port : ports) {
+          if (port.role == role) {
+            instances += '"';
+            instances += std::to_string(count++);
+            instances += "\"=";
+            instances += platform::RegeditQuote(DeviceInstanceId(role, stick));
+            instances += '\n';
+            break;
+          }
+        }
       }
-      text += "[" + (role == PortRole::Diagnostic ? diagKey : modemKey) + "]\n";
-      text += found != nullptr ? "\"Count\"=dword:00000001\n\"0\"=" +
-                                     platform::RegeditQuote(DeviceInstanceId(role)) + "\n\n"
-                               : "\"Count\"=dword:00000000\n\n";
+      char countText[32];
+      std::snprintf(countText, sizeof countText, "\"Count\"=dword:%08x\n", count);
+      text += "[" + (role == PortRole::Diagnostic ? diagKey : modemKey) + "]\n" + countText +
+              instances + "\n";
     }
-    for (const PublishedPort& port : ports) {
-      text += "[" + std::string(kEnum) + DeviceInstanceId(port.role) + "\\Device Parameters]\n";
-      text += "\"PortName\"=" + platform::RegeditQuote("COM" + std::to_string(port.com)) + "\n\n";
+    for (const auto& [stick, ports] : ports_) {
+      for (const PublishedPort& port : ports) {
+        text += "[" + std::string(kEnum) + DeviceInstanceId(port.role, stick) +
+                "\\Device Parameters]\n";
+        text += "\"PortName\"=" + platform::RegeditQuote("COM" + std::to_string(port.com)) + "\n\n";
+      }
     }
   }
 
@@ -130,7 +175,9 @@ void RegistryPublisher::Write(const std::vector<PublishedPort>& ports, bool with
 
 namespace {
 
-constexpr const char* kUsbDevice = "1-1";
+// One tty numbering for every stick of the process: a number is chosen and its node made at
+// once.
+std::mutex ttyNumbering;
 
 void WriteAttribute(const std::filesystem::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -146,12 +193,12 @@ std::string Hex4(unsigned value) {
 }  // namespace
 
 SysfsPublisher::SysfsPublisher(std::string root, const Stick& stick, const PtyTransport& ptys)
-    : root_(std::move(root)), stick_(stick), ptys_(ptys) {
+    : root_(std::move(root)), location_(stick.Config().location), stick_(stick), ptys_(ptys) {
   std::filesystem::create_directories(root_ + "/sys/bus/usb/devices");
   std::filesystem::create_directories(root_ + "/dev");
 }
 
-std::string SysfsPublisher::RootRefusal(const std::string& root) {
+std::string SysfsPublisher::RootRefusal(const std::string& root, const std::string& location) {
   std::error_code ignored;
   for (const char* folder : {"/dev", "/sys", "/sys/bus", "/sys/bus/usb", "/sys/bus/usb/devices"}) {
     if (std::filesystem::is_symlink(root + folder, ignored)) {
@@ -159,7 +206,7 @@ std::string SysfsPublisher::RootRefusal(const std::string& root) {
              " is a link to another folder; the stick publishes only into its own root";
     }
   }
-  const std::string device = root + "/sys/bus/usb/devices/" + kUsbDevice;
+  const std::string device = root + "/sys/bus/usb/devices/" + location;
   if (std::filesystem::exists(std::filesystem::symlink_status(device, ignored))) {
     return device + " is there already: another stick's, or one left by a stick that was killed";
   }
@@ -176,6 +223,7 @@ void SysfsPublisher::Withdraw() {
 }
 
 void SysfsPublisher::PortsChanged(const std::vector<PublishedPort>& ports) {
+  std::lock_guard<std::mutex> numbering(ttyNumbering);
   const std::filesystem::path devices = root_ + "/sys/bus/usb/devices";
   const std::filesystem::path dev = root_ + "/dev";
   std::error_code ignored;
@@ -187,7 +235,7 @@ void SysfsPublisher::PortsChanged(const std::vector<PublishedPort>& ports) {
   if (published_) {
     for (const auto& entry : std::filesystem::directory_iterator(devices, ignored)) {
       const std::string name = entry.path().filename().string();
-      if (name == kUsbDevice || name.rfind(std::string(kUsbDevice) + ":", 0) == 0)
+      if (name == location_ || name.rfind(location_ + ":", 0) == 0)
         std::filesystem::remove_all(entry.path(), ignored);
     }
     published_ = false;
@@ -203,7 +251,7 @@ void SysfsPublisher::PortsChanged(const std::vector<PublishedPort>& ports) {
     return;
 
   const bool download = stick_.Mode() != StickMode::Firmware;
-  const std::filesystem::path device = devices / kUsbDevice;
+  const std::filesystem::path device = devices / location_;
   std::filesystem::create_directories(device, ignored);
   published_ = true;
   WriteAttribute(device / "idVendor", Hex4(ORBEK_USB_VENDOR_ID));
@@ -229,8 +277,7 @@ void SysfsPublisher::PortsChanged(const std::vector<PublishedPort>& ports) {
     }
     const std::string name = TtyOf(port.id);
     const int number = port.role == PortRole::Diagnostic ? 0 : 1;
-    const std::filesystem::path interface =
-        devices / (std::string(kUsbDevice) + (number == 0 ? ":1.0" : ":1.1"));
+    const std::filesystem::path interface = devices / (location_ + (number == 0 ? ":1.0" : ":1.1"));
     std::filesystem::create_directories(interface / name, ignored);
     WriteAttribute(interface / "bInterfaceNumber", number == 0 ? "00" : "01");
     const std::string slave = ptys_.SlavePath(port.id);

@@ -119,4 +119,21 @@ StickConfig DefaultStickConfig() {
   return config;
 }
 
+bool IsUsbLocation(const std::string& text) {
+  // Numbers without leading zeros, separated by one dash and then dots.
+  size_t at = 0;
+  for (int field = 0;; ++field) {
+    const size_t start = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9')
+      ++at;
+    if (at == start || at - start > 3 || text[start] == '0')
+      return false;
+    if (at == text.size())
+      return field > 0;
+    const char separator = text[at++];
+    if (separator != (field == 0 ? '-' : '.'))
+      return false;
+  }
+}
+
 }  // namespace orbek::sim

@@ -80,7 +80,13 @@ struct StickConfig {
   // can start only its boot loader (start it with `initialMode` DMSS download, or streaming for
   // a programmer still running).
   bool flashIncomplete = false;
+  // Where the stick is plugged in: its USB device path, as Linux names it ("1-1", "1-2", ...).
+  std::string location = "1-1";
 };
+
+// A USB device path as Linux names it: the bus, a dash, then the ports down the hubs joined by
+// dots ("1-1", "2-1.4"); nothing else becomes a folder name.
+bool IsUsbLocation(const std::string& text);
 
 // Built-in items of a stick fresh from the factory: item 0 (ESN), 22 and a few calibration
 // items, each with deterministic contents.

@@ -160,6 +160,10 @@ bool ParseStickConfig(const json& root, StickConfig& config, std::string& error)
     } else if (key == "challengeSeed") {
       ok = NumberOf(value, UINT64_MAX, number);
       config.challengeSeed = number;
+    } else if (key == "location") {
+      ok = value.is_string() && IsUsbLocation(value.get<std::string>());
+      if (ok)
+        config.location = value.get<std::string>();
     } else if (key == "flashMiB") {
       ok = NumberOf(value, 4096, number) && number > 0;
       config.flashMiB = static_cast<uint32_t>(number);
@@ -275,6 +279,7 @@ json StickReport(const Stick& stick) {
   json unfinished = json::array();
   for (const std::string& name : state.unfinishedImages)
     unfinished.push_back(name);
+  report["location"] = stick.Config().location;
   report["boot"] = {{"mode", StickModeName(stick.Mode())},
                     {"unfinishedImages", unfinished},
                     {"bootLoaderBecause", state.bootLoaderBecause}};

@@ -17,7 +17,7 @@ namespace orbek::sim {
 //    "versionLayout": "nine|eight|four|short", "versionSeparators": true,
 //    "subsystemBusyPolls": 2, "firmwareRecord": "hex of 128 bytes", "downloadCheckStatus": 2,
 //    "challengeSeed": 7, "diagPortInAtMode": false, "flashSizeCode": 5, "efsWipesNv": true,
-//    "flashIncomplete": false}
+//    "flashIncomplete": false, "flashMiB": 128, "location": "1-1"}
 bool ParseStickConfig(const nlohmann::json& json, StickConfig& config, std::string& error);
 bool LoadStickConfig(const std::string& path, StickConfig& config, std::string& error);
 

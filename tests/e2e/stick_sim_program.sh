@@ -78,6 +78,33 @@ status=0
 "$sim" --root "$root/r" --config "$root/a-directory" >"$root/out" 2>&1 || status=$?
 [[ $status -eq 1 ]] || fail "a directory as the config: status $status"
 
+# Three sticks at once, each in a socket of its own, with a fault aimed at the second alone.
+"$sim" --root "$root/three" --sticks 3 --fault @2:noreply:0x01:5 --report "$root/three.json" \
+  >"$root/out" 2>&1 &
+pid=$!
+for _ in $(seq 200); do [[ $(grep -c '^ready' "$root/out") -eq 3 ]] && break; sleep 0.02; done
+for line in "ready 1-1 diag=COM5 modem=COM6" "ready 1-2 diag=COM29 modem=COM30" \
+  "ready 1-3 diag=COM53 modem=COM54"; do
+  grep -qx "$line" "$root/out" || fail "three sticks: no '$line'"
+done
+grep -q '"Count"=dword:00000003' "$root/three/registry.reg" || fail "three sticks' registry"
+out=$(ORBEK_ROOT="$root/three" "$send" 5 01) || fail "ESN of the first stick: $out"
+out=$(ORBEK_ROOT="$root/three" "$send" 53 01) || fail "ESN of the third stick: $out"
+out=$(ORBEK_ROOT="$root/three" "$send" 29 01 --timeout 300) && fail "the second stick answered: $out"
+kill -TERM "$pid"
+wait "$pid" || fail "simulator exit status $?"
+pid=
+locations=$(grep -o '"location": "[^"]*"' "$root/three.json" | cut -d'"' -f4 | tr '\n' ' ')
+[[ $locations == "1-1 1-2 1-3 " ]] || fail "the three sticks' locations in the report: $locations"
+asked=$(grep -o '"0x01": [0-9]*' "$root/three.json" | tr '\n' ' ')
+[[ $asked == '"0x01": 1 "0x01": 1 "0x01": 1 ' ]] || fail "each stick asked its ESN once: $asked"
+status=0
+"$sim" --root "$root/nine" --sticks 9 >"$root/out" 2>&1 || status=$?
+[[ $status -eq 2 ]] || fail "nine sticks: status $status"
+status=0
+"$sim" --root "$root/two" --sticks 2 --fault @3:noreply:0x01 >"$root/out" 2>&1 || status=$?
+[[ $status -eq 2 ]] || fail "a fault at a third of two sticks: status $status"
+
 # expect_refusal WHAT PATTERN COMMAND...: the command ends with status 1 and says PATTERN.
 expect_refusal() {
   local what=$1 pattern=$2 status=0
