@@ -1,6 +1,9 @@
 #include "ports/port_scanner.h"
 
+#include <algorithm>
+
 #include "platform/clock.h"
+#include "ports/line_binding.h"
 
 namespace orbek {
 namespace {
@@ -8,11 +11,44 @@ namespace {
 constexpr const char* kServices = "SYSTEM\\CurrentControlSet\\Services\\";
 constexpr const char* kEnum = "SYSTEM\\CurrentControlSet\\Enum\\";
 constexpr size_t kInstanceIdBytes = 1024;
+// A service lists one instance per stick plugged in; more than this is not a registry of sticks.
+constexpr uint32_t kMaxInstances = 64;
 
 constexpr const char* kModemServices[] = {"Tavrousbnmea", "Keldausbmdm6k", "qcusbmdm6k",
                                           "HSPADataCardusbmdm6k"};
 constexpr const char* kDiagServices[] = {"Tavrousbser6k", "Keldausbser6k", "qcusbser6k",
                                          "HSPADataCardusbser6k", "HSPADataCardusbser"};
+
+// Every instance id a service lists, in its order ("0" to Count - 1); none when it has no Count.
+std::vector<std::string> InstancesOf(const char* service) {
+  std::vector<std::string> instances;
+  auto key = platform::OpenLocalMachineKey(std::string(kServices) + service + "\\Enum");
+  uint32_t count = 0;
+  if (!key || !key->ReadDword("Count", count))
+    return instances;
+  std::string instance;
+  for (uint32_t i = 0; i < count && i < kMaxInstances; ++i) {
+    if (key->ReadString(std::to_string(i), instance, kInstanceIdBytes))
+      instances.push_back(instance);
+  }
+  return instances;
+}
+
+// The last instance at `location` that the first service in order with one there lists.
+template <size_t N>
+bool FindInstanceAt(const char* const (&services)[N], const std::string& location,
+                    std::string& instance) {
+  for (const char* service : services) {
+    const std::vector<std::string> instances = InstancesOf(service);
+    auto found = std::find_if(instances.rbegin(), instances.rend(),
+                              [&](const std::string& id) { return UsbLocationOf(id) == location; });
+    if (found != instances.rend()) {
+      instance = *found;
+      return true;
+    }
+  }
+  return false;
+}
 
 // The device instance id that the first service in order yields: the value named by the last
 // instance (Count - 1) of the service's Enum key.
@@ -67,6 +103,36 @@ FoundPorts PortScanner::ScanOnce() {
     ports.dataPort = PortOfInstance(instance);
 
   const bool diagFound = FindInstance(kDiagServices, instance);
+  ports.diagPort = diagFound ? PortOfInstance(instance) : 0;
+  ports.found = modemFound || diagFound;
+  return ports;
+}
+
+std::vector<std::string> PortScanner::StickLocations() {
+  std::vector<std::string> locations;
+  auto add = [&](const char* service) {
+    for (const std::string& instance : InstancesOf(service)) {
+      const std::string location = UsbLocationOf(instance);
+      if (!location.empty() &&
+          std::find(locations.begin(), locations.end(), location) == locations.end()) {
+        locations.push_back(location);
+      }
+    }
+  };
+  for (const char* service : kDiagServices)
+    add(service);
+  for (const char* service : kModemServices)
+    add(service);
+  return locations;
+}
+
+FoundPorts PortScanner::ScanLocation(const std::string& location) {
+  FoundPorts ports;
+  std::string instance;
+  const bool modemFound = FindInstanceAt(kModemServices, location, instance);
+  if (modemFound)
+    ports.dataPort = PortOfInstance(instance);
+  const bool diagFound = FindInstanceAt(kDiagServices, location, instance);
   ports.diagPort = diagFound ? PortOfInstance(instance) : 0;
   ports.found = modemFound || diagFound;
   return ports;

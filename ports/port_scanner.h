@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -43,6 +44,13 @@ class PortScanner {
 
   // One pass over the services, without the wait.
   FoundPorts ScanOnce();
+
+  // With several sticks: the USB location of every stick the services list (see
+  // UsbLocationOf), each once, in the order they were enumerated.
+  std::vector<std::string> StickLocations();
+  // The ports of the stick at `location` alone: the same rules as ScanOnce, among the instances
+  // there (the last enumerated of the first service that has one).
+  FoundPorts ScanLocation(const std::string& location);
 
  private:
   platform::RegistryWatch watch_;

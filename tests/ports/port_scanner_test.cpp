@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <sstream>
 
 #include "platform/clock.h"
@@ -74,6 +75,48 @@ TEST_F(PortScan, PortNamesGiveTheirNumbers) {
   root.Write(Registry(Service("qcusbser6k", {"COMX"})));
   EXPECT_TRUE(Find());
   EXPECT_EQ(line.diagPort, 0);  // not a number
+}
+
+// A service listing the given instances (their ids written out) with their port names.
+std::string ServiceOf(const std::string& service,
+                      const std::vector<std::pair<std::string, std::string>>& instances) {
+  std::ostringstream text, devices;
+  text << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\" << service << "\\Enum]\n"
+       << "\"Count\"=dword:0000000" << instances.size() << "\n";
+  for (size_t i = 0; i < instances.size(); ++i) {
+    text << "\"" << i << "\"=" << platform::RegeditQuote(instances[i].first) << "\n";
+    devices << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\" << instances[i].first
+            << "\\Device Parameters]\n\"PortName\"=\"" << instances[i].second << "\"\n\n";
+  }
+  return text.str() + "\n" + devices.str();
+}
+
+// Several sticks, with the instance ids of both systems: each is found by its USB location, in
+// the order they were enumerated, with its own ports.
+TEST_F(PortScan, EachStickByItsLocation) {
+  root.Write(
+      Registry(ServiceOf("qcusbser6k", {{"USB\\VID_1234&PID_5678&MI_00\\1-2:1.0", "COM29"},
+                                        {"USB\\VID_1234&PID_5678&MI_00\\7&1a2b3c4d&0&0000", "COM5"},
+                                        {"USB\\VID_1234&PID_5678&MI_00\\1-1.4:1.0", "COM53"}}) +
+               ServiceOf("qcusbmdm6k", {{"USB\\VID_1234&PID_5678&MI_01\\7&1a2b3c4d&0&0001", "COM6"},
+                                        {"USB\\VID_1234&PID_5678&MI_01\\1-2:1.1", "COM30"},
+                                        {"USB\\VID_1234&PID_5678&MI_01\\1-9:1.1", "COM70"}})));
+  EXPECT_EQ(scanner.StickLocations(),
+            (std::vector<std::string>{"1-2", "7&1a2b3c4d&0", "1-1.4", "1-9"}));
+  const struct {
+    const char* location;
+    int32_t diagPort;
+    std::optional<int32_t> dataPort;
+  } kSticks[] = {
+      {"1-2", 29, 30}, {"7&1a2b3c4d&0", 5, 6}, {"1-1.4", 53, std::nullopt}, {"1-9", 0, 70}};
+  for (const auto& stick : kSticks) {
+    const FoundPorts found = scanner.ScanLocation(stick.location);
+    EXPECT_TRUE(found.found) << stick.location;
+    EXPECT_EQ(found.diagPort, stick.diagPort) << stick.location;
+    EXPECT_EQ(found.dataPort, stick.dataPort) << stick.location;
+  }
+  EXPECT_FALSE(scanner.ScanLocation("1-3").found);
+  EXPECT_EQ(scanner.ScanOnce().diagPort, 53);  // one stick's search: the last enumerated wins
 }
 
 TEST(PortNames, OnlyDigitsMakeAPortNumber) {
