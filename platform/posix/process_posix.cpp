@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -26,9 +27,17 @@ bool RunHiddenAndWait(const std::string& program, const std::string& parameters,
   posix_spawn_file_actions_init(&actions);
   const std::string directory = NativePath(workingDirectory);
   posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  // The program starts with no signal held back, whatever this thread holds back.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t child = 0;
   const int started =
-      posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+      posix_spawnp(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (started != 0)
     return false;

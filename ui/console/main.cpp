@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,12 +37,11 @@ ui::ConsoleForm* shownForm = nullptr;
 // (a second copy, a package that cannot be unpacked) ran nothing it was asked to, status 1.
 std::atomic<bool> startUpEndIsFailure{false};
 
-void OnInterrupt(int) {
+void OnInterrupt() {
   interrupted = true;
-  std::signal(SIGINT, OnInterrupt);  // where the handler is reset after each signal
 }
 
-void OnTerminate(int) {
+void OnTerminate() {
   terminated = true;
 }
 
@@ -224,11 +222,7 @@ int main(int argc, char** argv) {
   }
   if (options.listBackups)
     return ListKeptBackups();
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnTerminate);
-#ifdef SIGHUP
-  std::signal(SIGHUP, OnTerminate);
-#endif
+  platform::TakeInterrupts(OnInterrupt, OnTerminate);
 
   ui::ConsoleForm form(stdout, platform::OutputIsTerminal(), options.yes);
   shownForm = &form;
