@@ -67,7 +67,10 @@ bool CVarnelApp::InitialiseForm() {
       return false;
     }
   }
-  SetImagePaths(doc_.lines[0]);
+  for (LineSession& line : doc_.lines) {
+    if (line.index == 0 || doc_.severalLines)
+      SetImagePaths(line);
+  }
   ExtractPackage(*view_, connectionManager_);
 
   view_->SetFactoryDefaults();
@@ -83,10 +86,20 @@ bool CVarnelApp::InitialiseForm() {
       kReplugLibraryPath, doc_.replugEnabled,
       [this](const std::string& text) { form_.MessageBox(text, kApplicationTitle, box::kOk); });
   replugThread_->Start();
+  // With several lines, sticks plugged in later must still leave their CD-ROM mode: the re-plug
+  // thread goes on whenever no line is busy.
+  if (doc_.severalLines) {
+    view_->lineReleased = [this] {
+      std::lock_guard<std::mutex> hold(replugMutex_);
+      if (replugThread_ && !AnyLineBusy())
+        replugThread_->Resume();
+    };
+  }
 
   for (int line = 0; line < kLineCount; ++line) {
     LineSession& session = doc_.lines[static_cast<size_t>(line)];
-    if (session.diagPort != 0) {
+    // Every line searches for its own stick when several lines run.
+    if (session.diagPort != 0 || doc_.severalLines) {
       StartSearchThread(view_->Handle(line));
     } else {
       session.currentVersion = "NULL";
@@ -158,8 +171,11 @@ bool CVarnelApp::StartLineOperation(int line) {
     session.searchThread->Suspend();
     session.searchThread->WaitUntilParked(kParkWaitMs, [this] { form_.ServeWaitingCalls(); });
   }
-  if (replugThread_)
-    replugThread_->Suspend();
+  {
+    std::lock_guard<std::mutex> hold(replugMutex_);
+    if (replugThread_)
+      replugThread_->Suspend();
+  }
   view_->SetLineState(line, kLineRunning);
   view_->currentLine = line;
   view_->SetLineProgress(line, 0);
@@ -296,7 +312,10 @@ bool CVarnelApp::ConfirmClose() {
 }
 
 void CVarnelApp::DestroyWindow(bool askNothing) {
-  RemovePackage(replugThread_.get(), connectionManager_);
+  {
+    std::lock_guard<std::mutex> hold(replugMutex_);
+    RemovePackage(replugThread_.get(), connectionManager_);
+  }
   bool workerRunning = false;
   bool updateRunning = false;
   for (int line = 0; line < kLineCount; ++line) {

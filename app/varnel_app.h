@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/form.h"
@@ -71,6 +72,9 @@ class CVarnelApp {
   ConnectionManager connectionManager_;
   std::unique_ptr<platform::NamedInstance> instance_;
   std::unique_ptr<ReplugThread> replugThread_;
+  // Held while the re-plug thread is suspended, resumed or stopped (a worker resumes it when
+  // several lines run).
+  std::mutex replugMutex_;
   std::atomic<int> workerDone_[kLineCount] = {};
   bool workerStarted_[kLineCount] = {};
 };

@@ -10,6 +10,7 @@
 #include "package/release_data.h"
 #include "platform/files.h"
 #include "platform/text_format.h"
+#include "ports/port_scanner.h"
 
 namespace orbek {
 
@@ -73,6 +74,10 @@ void CVarnelView::ShowLinePort(int line) {
 }
 
 void CVarnelView::ShowLineVersions(int line, const LineVersions& versions) {
+  if (doc_.severalLines) {
+    ShowFactoryLineVersions(line, versions);
+    return;
+  }
   if (line != 0) {
     form_.SetText(control::kFirmware[line], versions.firmware);
     return;
@@ -91,12 +96,41 @@ void CVarnelView::ShowLineVersions(int line, const LineVersions& versions) {
   }
 }
 
-void CVarnelView::KeepFoundPorts(std::optional<int32_t> diagPort, std::optional<int32_t> dataPort) {
-  LineSession& first = Line(0);
+// Every line as line 0 of the product: its firmware, its ready or searching text, and its start
+// button usable when its stick is ready.
+void CVarnelView::ShowFactoryLineVersions(int line, const LineVersions& versions) {
+  form_.SetText(control::kFirmware[line], versions.firmware);
+  const bool idle = Line(line).busy == 0;
+  const bool startable = versions.ready || versions.inDownloadMode;
+  if (!idle)
+    return;  // the worker owns the status line
+  if (startable) {
+    form_.SetText(control::kStatus[line], versions.ready
+                                              ? Text(kReadyText, kReadyTextGerman)
+                                              : Text(kDownloadModeText, kDownloadModeTextGerman));
+  } else {
+    form_.SetText(control::kStatus[line], Text(kSearchingText, kSearchingTextGerman));
+  }
+  form_.Enable(control::kStartButton[line], startable);
+  lineReady_[static_cast<size_t>(line)] = startable;
+}
+
+std::optional<std::string> CVarnelView::StickLocationOf(int line) {
+  if (!doc_.severalLines)
+    return std::string();
+  const std::vector<std::string> present = PortScanner::StickLocations();
+  std::lock_guard<std::mutex> hold(bindingMutex_);
+  binding_.Update(present, [this](int other) { return Line(other).busy != 0; });
+  return binding_.LocationOf(line);
+}
+
+void CVarnelView::KeepFoundPorts(int line, std::optional<int32_t> diagPort,
+                                 std::optional<int32_t> dataPort) {
+  LineSession& session = Line(doc_.severalLines ? line : 0);
   if (diagPort)
-    first.diagPort = *diagPort;
+    session.diagPort = *diagPort;
   if (dataPort)
-    first.dataPort = *dataPort;
+    session.dataPort = *dataPort;
 }
 
 void CVarnelView::ChooseNvDirectory(const std::optional<std::string>& chosen) {
@@ -213,10 +247,12 @@ void CVarnelView::FinishLineOperation(int line, int outcome) {
                      box::kOk);
   }
   session.busy = 0;
+  lineReady_[static_cast<size_t>(line)] = false;  // until its search shows the stick again
   EnableLineControls(line, true);
   SetLineProgress(line, 0);
   if (session.searchThread)
     session.searchThread->Resume();
+  lineReleased();
 }
 
 }  // namespace orbek

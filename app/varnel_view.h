@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "app/varnel_doc.h"
 #include "line/line_handle.h"
 #include "log/action_log.h"
+#include "ports/line_binding.h"
 
 namespace orbek {
 
@@ -49,6 +51,11 @@ class CVarnelView : public LineReport {
   // Ends the program with an exit status once an update has succeeded (the face that runs the
   // view decides how; tests record it).
   std::function<void(int status)> exitProgram = [](int status) { std::exit(status); };
+  // Called when an operation has ended and released its line.
+  std::function<void()> lineReleased = [] {};
+
+  // With several lines: the line shows a stick ready for its start button (not busy).
+  bool LineReady(int line) { return lineReady_[static_cast<size_t>(line)] && Line(line).busy == 0; }
 
   void ApplyLanguageTexts();
   void EnableLineControls(int line, bool enable);
@@ -78,18 +85,25 @@ class CVarnelView : public LineReport {
   void ShowLineVersions(int line, const LineVersions& versions) override;
   void EndLineOperation(int line, const std::string& text, int outcome) override;
   void WriteLineLog(int line) override;
-  void KeepFoundPorts(std::optional<int32_t> diagPort, std::optional<int32_t> dataPort) override;
+  std::optional<std::string> StickLocationOf(int line) override;
+  void KeepFoundPorts(int line, std::optional<int32_t> diagPort,
+                      std::optional<int32_t> dataPort) override;
   void RequestClose() override { form_.RequestClose(); }
   void ExitProgram(int status) override { exitProgram(status); }
 
  private:
   void FinishLineOperation(int line, int outcome);
+  void ShowFactoryLineVersions(int line, const LineVersions& versions);
 
   Form& form_;
   CVarnelDoc& doc_;
   const bool useGerman_;
   const std::string logDirectory_;
   FactoryControls factory_;
+  std::array<std::atomic<bool>, kLineCount> lineReady_{};
+  // With several lines, which stick each line holds; every line's search brings it up to date.
+  std::mutex bindingMutex_;
+  LineBinding binding_{kLineCount};
 };
 
 }  // namespace orbek

@@ -24,8 +24,12 @@ class LineHandle {
   const char* Text(const char* english, const char* german) const {
     return report_.Text(english, german);
   }
+  // With several lines the box says which line it is about.
   int MessageBox(const std::string& text, const std::string& caption, uint32_t style) const {
-    return report_.MessageBox(text, caption, style);
+    return report_.MessageBox(choices_.severalLines ? LineNamed(text) : text, caption, style);
+  }
+  std::string LineNamed(const std::string& text) const {
+    return "Line" + std::to_string(index() + 1) + ": " + text;
   }
 
   void SetStatus(const std::string& text, bool stamped) const {

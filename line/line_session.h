@@ -81,6 +81,10 @@ struct UpdateChoices {
   std::string defaultNvFile;
   // Where every backup is also kept, per stick (by ESN), with whether it was restored.
   std::string nvBackupsDirectory;
+  // Several lines update at once (the factory face): a successful update ends its line, not the
+  // program, and leaves the package and the connection manager to the program's end; a box
+  // names the line it is about.
+  bool severalLines = false;
 };
 
 // How an operation ended: 0 and 1 pass, 2 to 5 fail (see EndLineOperation).

@@ -1,6 +1,7 @@
 #include "ports/port_scanner.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/clock.h"
 #include "ports/line_binding.h"
@@ -34,39 +35,29 @@ std::vector<std::string> InstancesOf(const char* service) {
   return instances;
 }
 
-// The last instance at `location` that the first service in order with one there lists.
+// The instance a service yields to a scan, if it has one.
+using InstanceOfService = std::function<bool(const char* service, std::string& instance)>;
+
+// The device instance id that the first service in order yields.
 template <size_t N>
-bool FindInstanceAt(const char* const (&services)[N], const std::string& location,
-                    std::string& instance) {
+bool FindInstance(const char* const (&services)[N], const InstanceOfService& instanceOf,
+                  std::string& instance) {
   for (const char* service : services) {
-    const std::vector<std::string> instances = InstancesOf(service);
-    auto found = std::find_if(instances.rbegin(), instances.rend(),
-                              [&](const std::string& id) { return UsbLocationOf(id) == location; });
-    if (found != instances.rend()) {
-      instance = *found;
+    if (instanceOf(service, instance))
       return true;
-    }
   }
   return false;
 }
 
-// The device instance id that the first service in order yields: the value named by the last
-// instance (Count - 1) of the service's Enum key.
-template <size_t N>
-bool FindInstance(const char* const (&services)[N], std::string& instance) {
-  for (const char* service : services) {
-    auto key = platform::OpenLocalMachineKey(std::string(kServices) + service + "\\Enum");
-    if (!key)
-      continue;
-    uint32_t count = 0;
-    if (!key->ReadDword("Count", count))
-      continue;
-    // Count 0 asks for the value "-1", which no service has.
-    const std::string last = std::to_string(static_cast<int64_t>(count) - 1);
-    if (key->ReadString(last, instance, kInstanceIdBytes))
-      return true;
-  }
-  return false;
+// The value named by the service's last instance (Count - 1) of its Enum key.
+bool LastInstanceOf(const char* service, std::string& instance) {
+  auto key = platform::OpenLocalMachineKey(std::string(kServices) + service + "\\Enum");
+  uint32_t count = 0;
+  if (!key || !key->ReadDword("Count", count))
+    return false;
+  // Count 0 asks for the value "-1", which no service has.
+  const std::string last = std::to_string(static_cast<int64_t>(count) - 1);
+  return key->ReadString(last, instance, kInstanceIdBytes);
 }
 
 // The COM number in the instance's "PortName" (its text after "COM" as a number); nothing when
@@ -95,17 +86,21 @@ int32_t PortNumberOf(const std::string& portName) {
   return number;
 }
 
-FoundPorts PortScanner::ScanOnce() {
+FoundPorts PortScanner::Scan(const InstanceOfService& instanceOf) {
   FoundPorts ports;
   std::string instance;
-  const bool modemFound = FindInstance(kModemServices, instance);
+  const bool modemFound = FindInstance(kModemServices, instanceOf, instance);
   if (modemFound)
     ports.dataPort = PortOfInstance(instance);
 
-  const bool diagFound = FindInstance(kDiagServices, instance);
+  const bool diagFound = FindInstance(kDiagServices, instanceOf, instance);
   ports.diagPort = diagFound ? PortOfInstance(instance) : 0;
   ports.found = modemFound || diagFound;
   return ports;
+}
+
+FoundPorts PortScanner::ScanOnce() {
+  return Scan(LastInstanceOf);
 }
 
 std::vector<std::string> PortScanner::StickLocations() {
@@ -127,20 +122,25 @@ std::vector<std::string> PortScanner::StickLocations() {
 }
 
 FoundPorts PortScanner::ScanLocation(const std::string& location) {
-  FoundPorts ports;
-  std::string instance;
-  const bool modemFound = FindInstanceAt(kModemServices, location, instance);
-  if (modemFound)
-    ports.dataPort = PortOfInstance(instance);
-  const bool diagFound = FindInstanceAt(kDiagServices, location, instance);
-  ports.diagPort = diagFound ? PortOfInstance(instance) : 0;
-  ports.found = modemFound || diagFound;
-  return ports;
+  // The last instance the service lists at the location.
+  return Scan([&](const char* service, std::string& instance) {
+    const std::vector<std::string> instances = InstancesOf(service);
+    auto found = std::find_if(instances.rbegin(), instances.rend(),
+                              [&](const std::string& id) { return UsbLocationOf(id) == location; });
+    if (found == instances.rend())
+      return false;
+    instance = *found;
+    return true;
+  });
 }
 
-FoundPorts PortScanner::FindPorts() {
+FoundPorts PortScanner::FindPorts(const WhereToLook& where) {
   watch_.Changed();  // what the scan below reads is the state to wait beyond
-  FoundPorts ports = ScanOnce();
+  const std::optional<std::string> location = where ? where() : std::string();
+  FoundPorts ports;
+  ports.diagPort = 0;  // looking nowhere finds no diagnostic instance
+  if (location)
+    ports = location->empty() ? ScanOnce() : ScanLocation(*location);
   if (ports.found)
     return ports;
   for (uint32_t waited = 0; waited < kIdleWaitMs; waited += kIdleStepMs) {

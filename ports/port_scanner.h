@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,22 +38,32 @@ class PortScanner {
   static constexpr uint32_t kIdleWaitMs = 500;
   static constexpr uint32_t kIdleStepMs = 20;
 
+  // Where a search looks, asked before each scan: "" at every stick (the last enumerated wins),
+  // else one stick's USB location; nothing: nowhere, there is no stick to look for.
+  using WhereToLook = std::function<std::optional<std::string>()>;
+
   // `found` is true when a device instance was found for the diagnostic or the modem port. When
   // nothing is found it waits, at most kIdleWaitMs, for the registry to change before it
-  // returns, so that a caller that scans again and again does not spin.
-  FoundPorts FindPorts();
+  // returns, so that a caller that scans again and again does not spin. Without `where` it
+  // looks at every stick.
+  FoundPorts FindPorts(const WhereToLook& where = {});
 
   // One pass over the services, without the wait.
   FoundPorts ScanOnce();
 
   // With several sticks: the USB location of every stick the services list (see
   // UsbLocationOf), each once, in the order they were enumerated.
-  std::vector<std::string> StickLocations();
+  static std::vector<std::string> StickLocations();
   // The ports of the stick at `location` alone: the same rules as ScanOnce, among the instances
   // there (the last enumerated of the first service that has one).
   FoundPorts ScanLocation(const std::string& location);
 
  private:
+  // One pass: the modem and the diagnostic instance, each the one that the first service in
+  // order yields to `instanceOf`.
+  FoundPorts Scan(
+      const std::function<bool(const char* service, std::string& instance)>& instanceOf);
+
   platform::RegistryWatch watch_;
 };
 

@@ -31,8 +31,10 @@ class InProcessChannel final : public platform::SerialChannel {
 
 }  // namespace
 
-InProcessBus::InProcessBus(Stick& stick)
-    : stick_(stick), previous_(platform::InstallSerialBus(this)) {}
+InProcessBus::InProcessBus(Stick& stick) : InProcessBus(std::vector<Stick*>{&stick}) {}
+
+InProcessBus::InProcessBus(std::vector<Stick*> sticks)
+    : sticks_(std::move(sticks)), previous_(platform::InstallSerialBus(this)) {}
 
 InProcessBus::~InProcessBus() {
   platform::InstallSerialBus(previous_);
@@ -40,11 +42,12 @@ InProcessBus::~InProcessBus() {
 
 std::unique_ptr<platform::SerialChannel> InProcessBus::Open(int comNumber,
                                                             const platform::SerialSettings&) {
-  stick_.Pump();
-  std::optional<PublishedPort> port = stick_.PortByCom(comNumber);
-  if (!port)
-    return nullptr;
-  return std::make_unique<InProcessChannel>(stick_, port->id);
+  for (Stick* stick : sticks_) {
+    stick->Pump();
+    if (std::optional<PublishedPort> port = stick->PortByCom(comNumber))
+      return std::make_unique<InProcessChannel>(*stick, port->id);
+  }
+  return nullptr;
 }
 
 }  // namespace orbek::sim

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/serial_channel.h"
 #include "sim/stick.h"
@@ -13,6 +14,8 @@ namespace orbek::sim {
 class InProcessBus final : public platform::SerialBus {
  public:
   explicit InProcessBus(Stick& stick);
+  // Several sticks plugged in at once: each port opens on the stick that has its COM number.
+  explicit InProcessBus(std::vector<Stick*> sticks);
   ~InProcessBus() override;
   InProcessBus(const InProcessBus&) = delete;
   InProcessBus& operator=(const InProcessBus&) = delete;
@@ -21,7 +24,7 @@ class InProcessBus final : public platform::SerialBus {
                                                 const platform::SerialSettings& settings) override;
 
  private:
-  Stick& stick_;
+  std::vector<Stick*> sticks_;
   platform::SerialBus* previous_;
 };
 

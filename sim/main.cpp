@@ -36,8 +36,6 @@ namespace {
 using namespace orbek::sim;
 
 constexpr int kMaxSticks = 8;
-// COM numbers of each stick: a stick moves on two numbers at every re-enumeration.
-constexpr int kComNumbersPerStick = 24;
 
 std::atomic<bool> stopRequested{false};
 
@@ -108,18 +106,6 @@ struct StickRig {
   PortAnnouncer announcer;
   PortListener* publisher = nullptr;
 };
-
-// Stick `index` of `count`: the configured one, then each with an ESN, COM numbers and a USB
-// socket of its own.
-StickConfig ConfigOfStick(const StickConfig& base, int index, int count) {
-  StickConfig config = base;
-  if (count == 1)
-    return config;
-  config.esn = base.esn + static_cast<uint32_t>(index);
-  config.firstComNumber = base.firstComNumber + kComNumbersPerStick * index;
-  config.location = "1-" + std::to_string(index + 1);
-  return config;
-}
 
 // One stick's report, or with several {"sticks": [each one's report]}.
 bool WriteReport(const std::string& path, const std::vector<std::unique_ptr<StickRig>>& rigs) {

@@ -102,6 +102,25 @@ Bytes DefaultFirmwareRecord() {
   return record;
 }
 
+void GiveIdentity(StickConfig& config, uint32_t esn, const std::string& imeiDigits) {
+  config.esn = esn;
+  config.nvItems[0] = EsnItem(esn);
+  config.nvItems[550] = ImeiItem(imeiDigits);
+}
+
+StickConfig ConfigOfStick(const StickConfig& base, int index, int count) {
+  StickConfig config = base;
+  if (count == 1)
+    return config;
+  // Stick I's IMEI ends in I - 1 more than the first's (a 15-digit number: no carry into its
+  // type allocation code at eight sticks).
+  GiveIdentity(config, base.esn + static_cast<uint32_t>(index),
+               "35712345678" + std::to_string(9012 + index));
+  config.firstComNumber = base.firstComNumber + kComNumbersPerStick * index;
+  config.location = "1-" + std::to_string(index + 1);
+  return config;
+}
+
 StickConfig DefaultStickConfig() {
   StickConfig config;
   // The items a stick of this family holds: the calibration and radio items the updater
@@ -112,8 +131,7 @@ StickConfig DefaultStickConfig() {
   }
   for (uint16_t item : {10, 25, 32, 33, 71, 4051})
     config.nvItems[item] = Pattern(item);
-  config.nvItems[0] = EsnItem(config.esn);
-  config.nvItems[550] = ImeiItem("357123456789012");
+  GiveIdentity(config, config.esn, "357123456789012");
   config.inactiveNvItems = {1, 441, 1168, 3759};
   config.readOnlyNvItems = {0, 4994};
   return config;

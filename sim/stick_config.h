@@ -91,5 +91,14 @@ bool IsUsbLocation(const std::string& text);
 // Built-in items of a stick fresh from the factory: item 0 (ESN), 22 and a few calibration
 // items, each with deterministic contents.
 StickConfig DefaultStickConfig();
+// The stick's identity, as a stick keeps it: its ESN, also in NV item 0, and its IMEI (15 digits)
+// in item 550.
+void GiveIdentity(StickConfig& config, uint32_t esn, const std::string& imeiDigits);
+
+// COM numbers each stick of several keeps for itself: it moves on two at every re-enumeration.
+inline constexpr int kComNumbersPerStick = 24;
+// Stick `index` (from 0) of `count` plugged in together: the configured one, then each with an
+// ESN and IMEI, COM numbers and a USB socket ("1-1" ... "1-8") of its own.
+StickConfig ConfigOfStick(const StickConfig& base, int index, int count);
 
 }  // namespace orbek::sim

@@ -94,8 +94,9 @@ bool ProbeDownloadMode(LineSession& line) {
 }
 
 bool FindLinePorts(const LineHandle& line, PortScanner& scanner) {
-  const FoundPorts ports = scanner.FindPorts();
-  line.report().KeepFoundPorts(ports.diagPort, ports.dataPort);
+  const FoundPorts ports =
+      scanner.FindPorts([&line] { return line.report().StickLocationOf(line.index()); });
+  line.report().KeepFoundPorts(line.index(), ports.diagPort, ports.dataPort);
   return ports.found;
 }
 

@@ -21,8 +21,9 @@ LineVersions VersionsOf(const LineSession& line);
 // Shows them on the line (the ready or searching text with the UPDATE button to match).
 void ShowLineVersions(const LineHandle& line);
 
-// One search for the stick's ports; what it finds goes where discovery results go (the first
-// line's ports). True when a diagnostic or modem instance was found.
+// One search for the line's stick's ports (at the stick's location when several lines run);
+// what it finds goes where discovery results go. True when a diagnostic or modem instance was
+// found.
 bool FindLinePorts(const LineHandle& line, PortScanner& scanner);
 
 // The thread body: searches, probes and shows, for ever (until its thread is stopped).

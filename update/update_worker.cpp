@@ -155,7 +155,8 @@ int Update::Rescue() {
   if (ChooseBackupForTheRescue() && !RestoreNvItems())
     return 0;
   RestoreSettings();
-  line_.WriteLog();
+  if (!line_.choices().severalLines)  // there the end of the line writes it
+    line_.WriteLog();
   Succeed();
   return 0;
 }
@@ -538,17 +539,25 @@ void Update::RestoreSettings() {
   Progress(98);
   Attempts(3, 3000, [&] { return GoOffline(link_); });
   Attempts(3, 3000, [&] { return ResetPhone(link_); });
-  DeleteImages();
+  if (!line_.choices().severalLines)  // other lines may still write them
+    DeleteImages();
   Progress(99);
   SleepMs(3000);
   Progress(100);
 }
 
 void Update::Succeed() {
+  const char* success =
+      line_.Text("The update was successful.", "Update wurde erfolgreich durchgeführt.");
+  // With several lines the others go on: this line ends (its Pass picture and status say it),
+  // and the connection manager comes back when the program ends.
+  if (line_.choices().severalLines) {
+    line_.EndOperation(success, kOutcomeBackedUp);
+    return;
+  }
   if (connectionManager_.cmPresent())
     connectionManager_.RestartConnectionManager();
-  line_.SetStatus(
-      line_.Text("The update was successful.", "Update wurde erfolgreich durchgeführt."), true);
+  line_.SetStatus(success, true);
   session_.busy = 0;
   line_.MessageBox(
       line_.Text("The update was successful.", "Das Update wurde erfolgreich durchgeführt."),

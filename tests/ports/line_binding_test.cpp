@@ -4,9 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <map>
 #include <set>
+
+#include "tests/support/case_names.h"
 
 namespace orbek {
 namespace {
@@ -79,12 +80,7 @@ TEST_P(Binding, LinesFollowTheSockets) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sockets, Binding, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<BindingCase>& info) {
-                           std::string name = std::to_string(info.index) + "_";
-                           for (const char* c = info.param.name; *c != '\0'; ++c)
-                             name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                           return name;
-                         });
+                         testing::CaseName<BindingCase>);
 
 TEST(UsbLocation, OfTheInstanceIdsOfBothSystems) {
   const std::pair<const char*, const char*> cases[] = {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cctype>
 #include <filesystem>
 #include <functional>
 
@@ -12,6 +11,7 @@
 #include "sim/in_process_bus.h"
 #include "sim/port_publisher.h"
 #include "sim/stick_json.h"
+#include "tests/support/case_names.h"
 #include "tests/support/registry_ports.h"
 #include "tests/support/simulated_stick_test.h"
 
@@ -586,12 +586,7 @@ TEST_P(ProtocolVariants, AnsweredAsTheDeviceAnswersAndListedWhenNotTheUpdaters) 
 }
 
 INSTANTIATE_TEST_SUITE_P(FourProtocols, ProtocolVariants, ::testing::ValuesIn(kProtocolCases),
-                         [](const ::testing::TestParamInfo<ProtocolCase>& info) {
-                           std::string name = std::to_string(info.index) + "_";
-                           for (const char* c = info.param.name; *c != '\0'; ++c)
-                             name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                           return name;
-                         });
+                         testing::CaseName<ProtocolCase>);
 
 // The flash keeps only the pages written: a block at the end of each image type's 64 MiB costs
 // a page each, and together the images hold no more than the stick's NAND.

@@ -38,6 +38,38 @@ inline Bytes ReadAll(const fs::path& path) {
   return ReadFileBytes(path);
 }
 
+// Preserved items whose value differs from the one the stick held before (`nvBefore`).
+inline size_t ItemsLostBy(sim::Stick& stick, const std::map<uint16_t, sim::NvData>& nvBefore,
+                          const sim::StickConfig& config) {
+  std::lock_guard<std::recursive_mutex> hold(stick.Mutex());
+  size_t lost = 0;
+  for (uint16_t item : NvListedItems()) {
+    auto before = nvBefore.find(item);
+    if (before == nvBefore.end() || config.inactiveNvItems.count(item) != 0)
+      continue;
+    auto now = stick.State().nvItems.find(item);
+    lost += now == stick.State().nvItems.end() || now->second != before->second ? 1 : 0;
+  }
+  return lost;
+}
+
+// Every image in the stick's flash is the package's own, byte for byte.
+inline void ExpectFlashHoldsThePackageOn(sim::Stick& stick) {
+  const fs::path made = ORBEK_PACKAGE_FILE_DIR;
+  std::lock_guard<std::recursive_mutex> hold(stick.Mutex());
+  const sim::StickState& state = stick.State();
+  EXPECT_TRUE(state.partitionTable == ReadAll(made / "partition.mbn"));
+  const std::pair<const char*, const char*> images[] = {
+      {"qcsblhd", "qcsblhd_cfgdata.mbn"}, {"qcsbl", "qcsbl.mbn"},
+      {"oemsbl", "oemsbl.mbn"},           {"amss", "amss.mbn"},
+      {"nandprg", "nandprgcombined.mbn"}, {"efs", "efs.mbn"}};
+  for (const auto& [type, file] : images) {
+    ASSERT_EQ(state.flash.count(type), 1u) << type;
+    EXPECT_TRUE(state.flash.at(type) == ReadAll(made / file)) << type;
+  }
+  EXPECT_TRUE(state.unfinishedImages.empty());
+}
+
 // Sleeping moves the clock and fires the stick's due events; `onSleep` lets a test act at a
 // point of the update.
 class StickClock final : public platform::Clock {
@@ -51,10 +83,13 @@ class StickClock final : public platform::Clock {
     now_ += ms;
     if (stick != nullptr)
       stick->Pump();
+    for (sim::Stick* other : sticks)
+      other->Pump();
     if (onSleep)
       onSleep();
   }
   sim::Stick* stick = nullptr;
+  std::vector<sim::Stick*> sticks;  // several plugged in at once, set before any thread sleeps
   std::function<void()> onSleep;
   std::function<void(uint32_t ms)> onSleepMs;  // told every sleep's length first
 
@@ -132,35 +167,9 @@ class UpdateWorkflow : public ::testing::Test {
   }
 
   // Preserved items whose value differs from the one the stick held when the test started.
-  size_t ItemsLost() const {
-    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
-    size_t lost = 0;
-    for (uint16_t item : NvListedItems()) {
-      auto before = nvBefore.find(item);
-      if (before == nvBefore.end() || config.inactiveNvItems.count(item) != 0)
-        continue;
-      auto now = stick->State().nvItems.find(item);
-      lost += now == stick->State().nvItems.end() || now->second != before->second ? 1 : 0;
-    }
-    return lost;
-  }
+  size_t ItemsLost() const { return ItemsLostBy(*stick, nvBefore, config); }
 
-  // Every image in the stick's flash is the package's own, byte for byte.
-  void ExpectFlashHoldsThePackage() const {
-    const fs::path made = ORBEK_PACKAGE_FILE_DIR;
-    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
-    const sim::StickState& state = stick->State();
-    EXPECT_TRUE(state.partitionTable == ReadAll(made / "partition.mbn"));
-    const std::pair<const char*, const char*> images[] = {
-        {"qcsblhd", "qcsblhd_cfgdata.mbn"}, {"qcsbl", "qcsbl.mbn"},
-        {"oemsbl", "oemsbl.mbn"},           {"amss", "amss.mbn"},
-        {"nandprg", "nandprgcombined.mbn"}, {"efs", "efs.mbn"}};
-    for (const auto& [type, file] : images) {
-      ASSERT_EQ(state.flash.count(type), 1u) << type;
-      EXPECT_TRUE(state.flash.at(type) == ReadAll(made / file)) << type;
-    }
-    EXPECT_TRUE(state.unfinishedImages.empty());
-  }
+  void ExpectFlashHoldsThePackage() const { ExpectFlashHoldsThePackageOn(*stick); }
 
   int Run() { return UpdateWorker(view->Handle(0), connectionManager); }
 

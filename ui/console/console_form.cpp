@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 
 #include "line/control_ids.h"
 #include "line/form_texts.h"
@@ -68,12 +69,20 @@ std::string Trimmed(const std::string& line) {
 
 }  // namespace
 
-ConsoleForm::ConsoleForm(std::FILE* out, bool interactiveTerminal, bool answerYes)
-    : out_(out), terminal_(interactiveTerminal), answerYes_(answerYes) {}
+ConsoleForm::ConsoleForm(std::FILE* out, bool interactiveTerminal, bool answerYes,
+                         bool severalLines)
+    : out_(out),
+      terminal_(interactiveTerminal),
+      answerYes_(answerYes),
+      severalLines_(severalLines) {
+  lineProgress_.fill(-1);
+}
 
 std::string ConsoleForm::Footer() const {
   if (!boxes_.empty())
     return boxes_.front()->prompt;
+  if (severalLines_)
+    return LinesProgressLine();
   return progress_ >= 0 ? ProgressLine() : std::string();
 }
 
@@ -117,11 +126,40 @@ std::string ConsoleForm::ProgressLine() const {
          std::string(static_cast<size_t>(kBarWidth - filled), '.') + "] " + shown;
 }
 
+std::string ConsoleForm::LinesProgressLine() const {
+  std::string line;
+  for (size_t i = 0; i < lineProgress_.size(); ++i) {
+    if (lineProgress_[i] < 0)
+      continue;
+    line += Format("%sL%zu %3d%%", line.empty() ? "" : "  ", i + 1, lineProgress_[i]);
+  }
+  return line.empty() ? line : LabelText(control::kProgressLabel) + " " + line;
+}
+
+bool ConsoleForm::ShowLineControl(int controlId, const std::string& utf8, bool changed) {
+  for (size_t line = 0; line < lineProgress_.size(); ++line) {
+    const int label = controlId == control::kPort[line]       ? control::kPortLabel
+                      : controlId == control::kFirmware[line] ? control::kCurrentVersionLabel
+                      : controlId == control::kStatus[line]   ? 0
+                                                              : -1;
+    if (label < 0)
+      continue;
+    if (changed && !utf8.empty()) {
+      const std::string named = Format("Line %zu — ", line + 1);
+      Emit(label == 0 ? named + utf8 : named + LabelText(label) + " " + utf8);
+    }
+    return true;
+  }
+  return false;
+}
+
 void ConsoleForm::SetText(int controlId, const std::string& utf8) {
   std::lock_guard<std::mutex> hold(mutex_);
   std::string& shown = texts_[controlId];
   const bool changed = shown != utf8;
   shown = utf8;
+  if (severalLines_ && ShowLineControl(controlId, utf8, changed))
+    return;
   if (const LabelledGroup* group = GroupOf(controlId)) {
     changedGroups_[group->label] = changedGroups_[group->label] || changed;
     if (controlId != *(group->members.end() - 1) || !changedGroups_[group->label])
@@ -177,6 +215,28 @@ std::string ConsoleForm::Text(int controlId) const {
 void ConsoleForm::SetProgressRange(int, int, int) {}
 
 void ConsoleForm::SetProgressPosition(int controlId, int position) {
+  if (severalLines_) {
+    const auto bar =
+        std::find(std::begin(control::kProgressBar), std::end(control::kProgressBar), controlId);
+    if (bar == std::end(control::kProgressBar))
+      return;
+    const size_t line = static_cast<size_t>(bar - std::begin(control::kProgressBar));
+    std::lock_guard<std::mutex> hold(mutex_);
+    const int percent = std::clamp(position, 0, 100);
+    if (percent == lineProgress_[line])
+      return;
+    lineProgress_[line] = percent;
+    if (terminal_) {
+      ClearFooter();
+      DrawFooter();
+      std::fflush(out_);
+    } else {
+      Emit(Format("Line %zu — %s %d%%", line + 1, LabelText(control::kProgressLabel).c_str(),
+                  percent),
+           /*repeatPrompt=*/false);
+    }
+    return;
+  }
   if (controlId != control::kProgressBar[0])
     return;
   std::lock_guard<std::mutex> hold(mutex_);
@@ -193,7 +253,22 @@ void ConsoleForm::SetProgressPosition(int controlId, int position) {
   }
 }
 
-bool ConsoleForm::SetPicture(int, int) {
+bool ConsoleForm::SetPicture(int controlId, int bitmapId) {
+  if (!severalLines_)
+    return true;
+  const auto picture =
+      std::find(std::begin(control::kStatePicture), std::end(control::kStatePicture), controlId);
+  const char* state = bitmapId == control::kBitmapRunning ? "Running"
+                      : bitmapId == control::kBitmapPass  ? "Pass"
+                      : bitmapId == control::kBitmapFail  ? "Fail"
+                                                          : nullptr;
+  if (picture == std::end(control::kStatePicture))
+    return true;
+  const size_t line = static_cast<size_t>(picture - std::begin(control::kStatePicture));
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (state != nullptr && lineState_[line] != bitmapId)
+    Emit(Format("Line %zu — %s", line + 1, state));
+  lineState_[line] = bitmapId;
   return true;
 }
 

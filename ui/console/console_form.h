@@ -9,6 +9,7 @@
 // blocks only the thread that shows it; the others keep drawing.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -26,8 +27,9 @@ namespace orbek::ui {
 class ConsoleForm final : public Form {
  public:
   // `answerYes`: every box is answered OK or Yes at once (No where No is the default). On a
-  // terminal the warnings are drawn in their red.
-  ConsoleForm(std::FILE* out, bool interactiveTerminal, bool answerYes);
+  // terminal the warnings are drawn in their red. With `severalLines` every line's port,
+  // firmware, status, state and progress are shown, each named by its line.
+  ConsoleForm(std::FILE* out, bool interactiveTerminal, bool answerYes, bool severalLines = false);
 
   void SetText(int controlId, const std::string& utf8) override;
   void Enable(int controlId, bool enabled) override;
@@ -79,10 +81,18 @@ class ConsoleForm final : public Form {
   void ClearFooter();
   std::string LabelText(int labelId) const;
   std::string ProgressLine() const;
+  // With several lines: the percentage of every line that has one.
+  std::string LinesProgressLine() const;
+  // With several lines, a line's port, firmware and status as "Line N — label text"; false for
+  // any other control.
+  bool ShowLineControl(int controlId, const std::string& utf8, bool changed);
 
   std::FILE* out_;
   const bool terminal_;
   const bool answerYes_;
+  const bool severalLines_;
+  std::array<int, 8> lineProgress_;  // -1: none shown yet
+  std::array<int, 8> lineState_{};   // the bitmap shown last
   mutable std::mutex mutex_;
   std::condition_variable answered_;
   std::map<int, std::string> texts_;

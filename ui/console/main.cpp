@@ -1,5 +1,6 @@
 // orbek-updater-cli: the updater for terminals and automation.
 //   orbek-updater-cli [--start] [--yes] [--once] [--nv-backup [FILE] | --nv-restore [FILE]]
+//   orbek-updater-cli --factory [--sticks N] [--start] [--yes] [--once]
 //   orbek-updater-cli --nv-backups
 #include <algorithm>
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -61,7 +63,14 @@ void PrintUsage(std::FILE* out) {
       out,
       "usage: orbek-updater-cli [--start] [--yes] [--once] [--nv-backup [FILE]]\n"
       "                         [--nv-restore [FILE]] [--nv-backups] [--help]\n"
+      "       orbek-updater-cli --factory [--sticks N] [--start] [--yes] [--once]\n"
       "  Enter (or typing update) presses UPDATE once the stick is ready; quit asks to close.\n"
+      "  --factory         several sticks at once, each on the line of the USB socket it is\n"
+      "                    plugged into (up to 8): Enter (or start) starts every line whose\n"
+      "                    stick is there, start N one line, stop N stops one, stop all\n"
+      "  --sticks N        with --factory --start: wait until N lines are ready, then start\n"
+      "                    them all (1 to 8, default 1); --once then ends when every started\n"
+      "                    line has ended, status 0 when all passed\n"
       "  --start           press UPDATE as soon as it is enabled, each time\n"
       "  --yes             answer every message with OK or Yes without waiting (No to a\n"
       "                    question whose safe answer is No, such as writing another\n"
@@ -85,6 +94,8 @@ struct Options {
   int nvOperation = 0;  // kOperationNvBackup or kOperationNvRestore
   std::string nvFile;
   bool listBackups = false;
+  bool factory = false;
+  int sticks = 0;  // with --factory: lines that must be ready before --start starts them all
 };
 
 // False (with the reason on standard error) when the arguments make no sense.
@@ -107,6 +118,18 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         options.nvFile = argv[++i];
     } else if (arg == "--nv-backups") {
       options.listBackups = true;
+    } else if (arg == "--factory") {
+      options.factory = true;
+    } else if (arg == "--sticks") {
+      char* end = nullptr;
+      const long count = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : 0;
+      if (i + 1 >= argc || *end != '\0' || count < 1 || count > kLineCount) {
+        std::fprintf(stderr, "orbek-updater-cli: --sticks takes a number from 1 to %d\n",
+                     kLineCount);
+        return false;
+      }
+      options.sticks = static_cast<int>(count);
+      ++i;
     } else if (arg == "--help") {
       PrintUsage(stdout);
       std::exit(0);
@@ -115,6 +138,15 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       return false;
     }
   }
+  if ((options.sticks != 0 && !options.factory) ||
+      (options.factory && (options.nvOperation != 0 || options.listBackups))) {
+    std::fprintf(stderr,
+                 "orbek-updater-cli: --sticks goes with --factory, and --factory with "
+                 "no NV option\n");
+    return false;
+  }
+  if (options.factory && options.sticks == 0)
+    options.sticks = 1;
   return true;
 }
 
@@ -212,6 +244,121 @@ std::string LowerCase(std::string text) {
   return text;
 }
 
+// A line number as typed (1 to 8), as its index; nothing for anything else.
+std::optional<int> TypedLine(const std::string& word) {
+  if (word.size() != 1 || word[0] < '1' || word[0] > '0' + kLineCount)
+    return std::nullopt;
+  return word[0] - '1';
+}
+
+// The factory face: every line searches for the stick in its own USB socket; start-all, or one
+// line's start or stop, as typed or (with --start) as soon as the lines asked for are ready.
+[[noreturn]] void RunFactoryLines(CVarnelApp& app, ui::ConsoleForm& form, const Options& options) {
+  CVarnelView& view = app.view();
+  const bool german = view.UseGerman();
+  bool started = false;
+  bool toldReady = false;
+  const auto readyLines = [&] {
+    int ready = 0;
+    for (int line = 0; line < kLineCount; ++line)
+      ready += view.LineReady(line) ? 1 : 0;
+    return ready;
+  };
+  const auto anyWorkerRunning = [&] {
+    for (int line = 0; line < kLineCount; ++line) {
+      if (app.WorkerRunning(line))
+        return true;
+    }
+    return false;
+  };
+  // Status 0 when every line that ran an operation passed.
+  const auto endStatus = [&] {
+    bool ran = false;
+    for (int line = 0; line < kLineCount; ++line) {
+      if (!app.OperationEnded(line))
+        continue;
+      ran = true;
+      if (app.doc().lines[static_cast<size_t>(line)].state != kLinePass)
+        return 1;
+    }
+    return ran ? 0 : 1;
+  };
+  const auto startAll = [&] {
+    started = true;
+    app.StartAllLines();
+  };
+  for (;;) {
+    platform::SleepMs(kLoopStepMs);
+    const int ready = readyLines();
+    if (ready > 0 && !toldReady && !options.start) {
+      form.Say(german ? "Start-all ist bereit: Enter drücken (oder start eingeben) startet jede "
+                        "bereite Linie; start N, stop N, stop, quit."
+                      : "Start-all is ready: press Enter (or type start) to start every ready "
+                        "line; start N, stop N, stop (all), quit.");
+    }
+    toldReady = ready > 0;
+    while (std::optional<std::string> typed = form.TakeCommand()) {
+      const std::string command = LowerCase(*typed);
+      const std::string verb = command.substr(0, command.find(' '));
+      const std::optional<int> line =
+          command.size() > verb.size() ? TypedLine(command.substr(verb.size() + 1)) : std::nullopt;
+      if (command.empty() || command == "start") {
+        if (ready > 0)
+          startAll();
+        else
+          form.Say(german ? "Keine Linie ist bereit." : "No line is ready: wait for a stick.");
+      } else if (verb == "start" && line) {
+        if (view.LineReady(*line)) {
+          started = true;
+          app.StartLineOperation(*line);
+        } else {
+          form.Say(
+              Format(german ? "Linie %d ist nicht bereit." : "Line %d is not ready.", *line + 1));
+        }
+      } else if (verb == "stop" && line) {
+        app.StopLine(*line);
+      } else if (command == "stop") {
+        app.StopAllLines();
+      } else if (command == "quit" || command == "exit") {
+        if (app.ConfirmClose()) {
+          app.DestroyWindow();
+          EndProcess(0);
+        }
+      } else {
+        form.Say(german ? "Enter oder start startet alle bereiten Linien; start N, stop N, stop, "
+                          "quit."
+                        : "Enter or start starts every ready line; start N and stop N one line "
+                          "(1 to 8), stop every line, quit closes.");
+      }
+    }
+    if (options.start && !started && ready >= options.sticks)
+      startAll();
+    if (options.once && started && !app.AnyLineBusy() && !anyWorkerRunning()) {
+      const int status = endStatus();
+      app.DestroyWindow();
+      EndProcess(status);
+    }
+    if (interrupted.exchange(false) || form.TakeCloseRequest()) {
+      if (app.ConfirmClose()) {
+        app.DestroyWindow();
+        EndProcess(0);
+      }
+    }
+    if (!options.start && form.InputHasEnded() && !app.AnyLineBusy() && !anyWorkerRunning()) {
+      form.Say(german ? "Die Eingabe ist zu Ende: niemand kann mehr starten, das Programm endet."
+                      : "The input has ended: nobody can start a line any more, so the program "
+                        "ends.");
+      const int status = started ? endStatus() : 0;
+      app.DestroyWindow();
+      EndProcess(status);
+    }
+    if (terminated) {
+      app.DestroyWindow(/*askNothing=*/true);
+      EndProcess(0);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -224,9 +371,10 @@ int main(int argc, char** argv) {
     return ListKeptBackups();
   platform::TakeInterrupts(OnInterrupt, OnTerminate);
 
-  ui::ConsoleForm form(stdout, platform::OutputIsTerminal(), options.yes);
+  ui::ConsoleForm form(stdout, platform::OutputIsTerminal(), options.yes, options.factory);
   shownForm = &form;
   CVarnelApp app(form, EndProcess);
+  app.doc().severalLines = options.factory;
   LineSession& line = app.doc().lines[0];
   if (options.nvOperation != 0) {
     line.operation = options.nvOperation;
@@ -253,6 +401,8 @@ int main(int argc, char** argv) {
   if (!initialised)
     EndProcess(0);
   startUpEndIsFailure = false;
+  if (options.factory)
+    RunFactoryLines(app, form, options);
 
   const bool german = app.view().UseGerman();
   bool pressed = false;
