@@ -70,9 +70,9 @@ class UpdaterProgram : public ::testing::Test {
   std::unique_ptr<testing::SimulatorProcess> stick;
 };
 
-// What a whole update leaves: every image on the stick as in the package, the NV items back,
-// and only the flash programmer's files, the NV list, the script and the library installed.
-void ExpectImagesAndNvOfAWholeUpdate(const json& report, const fs::path& install) {
+// What a whole update leaves on the stick: every image as in the package, the NV items back.
+void ExpectImagesAndNvOfAWholeUpdate(const json& report,
+                                     const sim::StickConfig& factory = sim::DefaultStickConfig()) {
   const fs::path made = ORBEK_PACKAGE_FILE_DIR;
   const std::pair<const char*, const char*> images[] = {{"qcsblhd", "qcsblhd_cfgdata.mbn"},
                                                         {"qcsbl", "qcsbl.mbn"},
@@ -86,7 +86,6 @@ void ExpectImagesAndNvOfAWholeUpdate(const json& report, const fs::path& install
     EXPECT_EQ(report["images"][type]["sha256"], sim::Sha256Hex(ReadAll(made / file))) << type;
   }
   // The NV store the flash lost is back: every listed item the stick held, as it was.
-  const sim::StickConfig factory = sim::DefaultStickConfig();
   size_t restored = 0;
   for (uint16_t item : NvListedItems()) {
     auto held = factory.nvItems.find(item);
@@ -98,6 +97,11 @@ void ExpectImagesAndNvOfAWholeUpdate(const json& report, const fs::path& install
     ++restored;
   }
   EXPECT_GT(restored, 600u);
+}
+
+// After an update that ended the program: only the flash programmer's files, the NV list, the
+// script and the library are installed.
+void ExpectOnlyTheKeptFilesInstalled(const fs::path& install) {
   EXPECT_EQ(FilesIn(install), (std::set<std::string>{"nandprghd.mbn", "nandprgcombined.mbn",
                                                      "NVApp.ini", "killsvr.bat", "ResetUSB.dll"}));
 }
@@ -105,7 +109,8 @@ void ExpectImagesAndNvOfAWholeUpdate(const json& report, const fs::path& install
 void ExpectWholeUpdate(const json& report, const fs::path& install) {
   // Every request is what the updater must send.
   EXPECT_TRUE(report["deviations"].empty()) << report["deviations"].dump();
-  ExpectImagesAndNvOfAWholeUpdate(report, install);
+  ExpectImagesAndNvOfAWholeUpdate(report);
+  ExpectOnlyTheKeptFilesInstalled(install);
 }
 
 // A stick rescued after its programmer was left running was first asked DIAG by the search,
@@ -113,7 +118,8 @@ void ExpectWholeUpdate(const json& report, const fs::path& install) {
 void ExpectRescue(const json& report, const fs::path& install) {
   for (const json& deviation : report["deviations"])
     EXPECT_EQ(deviation["reason"], "hello shorter than 36 bytes") << deviation.dump();
-  ExpectImagesAndNvOfAWholeUpdate(report, install);
+  ExpectImagesAndNvOfAWholeUpdate(report);
+  ExpectOnlyTheKeptFilesInstalled(install);
 }
 
 TEST_F(UpdaterProgram, WholeUpdateOfTheSimulatedStick) {
@@ -122,6 +128,37 @@ TEST_F(UpdaterProgram, WholeUpdateOfTheSimulatedStick) {
   EXPECT_EQ(updater->Wait(kUpdateRealMs), 0) << updater->Output();
   EXPECT_NE(updater->Output().find("The update was successful."), std::string::npos);
   ExpectWholeUpdate(StopStick(), install);
+}
+
+// The factory face on a terminal: three sticks, each on the line of its socket, updated at once;
+// every line passes and each stick keeps its own NV.
+TEST_F(UpdaterProgram, FactoryUpdatesThreeSticksAtOnce) {
+  constexpr int kSticks = 3;
+  StartStick({"--sticks", std::to_string(kSticks)});
+  ASSERT_NE(stick->WaitReady(20000, kSticks), 0);
+  auto updater =
+      StartUpdater({"--factory", "--sticks", std::to_string(kSticks), "--start", "--yes", "--once"},
+                   {}, /*terminal=*/true);
+  EXPECT_EQ(updater->Wait(kUpdateRealMs), 0) << updater->Output();
+  for (int line = 1; line <= kSticks; ++line) {
+    const std::string named = "Line " + std::to_string(line) + " — ";
+    EXPECT_NE(updater->Output().find(named + "The update was successful."), std::string::npos)
+        << updater->Output();
+    EXPECT_NE(updater->Output().find(named + "Pass"), std::string::npos);
+  }
+  EXPECT_EQ(updater->Output().find("Line 4 — Running"), std::string::npos);
+  const json report = StopStick();
+  ASSERT_EQ(report["sticks"].size(), static_cast<size_t>(kSticks));
+  for (int index = 0; index < kSticks; ++index) {
+    SCOPED_TRACE("stick " + std::to_string(index + 1));
+    const json& one = report["sticks"][static_cast<size_t>(index)];
+    EXPECT_TRUE(one["deviations"].empty()) << one["deviations"].dump();
+    ExpectImagesAndNvOfAWholeUpdate(one,
+                                    sim::ConfigOfStick(sim::DefaultStickConfig(), index, kSticks));
+  }
+  // The program ended as its window closes: the package and the re-plug library are gone.
+  EXPECT_EQ(FilesIn(install), (std::set<std::string>{"nandprghd.mbn", "nandprgcombined.mbn",
+                                                     "NVApp.ini", "killsvr.bat"}));
 }
 
 // A stick that shows itself only as Linux shows a real one: USB devices in sysfs and tty nodes,
@@ -252,8 +289,8 @@ TEST_F(UpdaterProgram, InputAtItsEndEndsTheProgramAtTheReadyPrompt) {
   EXPECT_TRUE(StopStick()["images"].empty());
 }
 
-// With the output piped, a question waiting during the update is printed once, not again after
-// every progress line.
+// With the output piped, a question waiting during the update is not printed again after a
+// progress line (a status line may repeat it: the person then sees it after the news).
 TEST_F(UpdaterProgram, PipedQuestionIsNotRepeatedByProgress) {
   StartStick();
   auto updater = StartUpdater({"--start"});
@@ -263,7 +300,13 @@ TEST_F(UpdaterProgram, PipedQuestionIsNotRepeatedByProgress) {
   const size_t progressLines = updater->OutputCount("Progress [");
   ASSERT_TRUE(updater->WaitForOutputCount("Progress [", progressLines + 3, 60000))
       << updater->Output();
-  EXPECT_EQ(updater->OutputCount("[Yes/No]"), 1u) << updater->Output();
+  std::istringstream lines(updater->Output());
+  std::string previous;
+  for (std::string line; std::getline(lines, line); previous = line) {
+    if (line.rfind("[Yes/No]", 0) == 0) {
+      EXPECT_NE(previous.rfind("Progress [", 0), 0u) << updater->Output();
+    }
+  }
   updater->Input("n\n");
   ASSERT_TRUE(updater->WaitForOutput("The update was successful.", kUpdateRealMs))
       << updater->Output();

@@ -59,16 +59,21 @@ SimulatorProcess::~SimulatorProcess() {
     close(output_);
 }
 
-int SimulatorProcess::WaitReady(int realMs) {
+int SimulatorProcess::WaitReady(int realMs, size_t sticks) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
   while (output_ >= 0 && std::chrono::steady_clock::now() < deadline) {
-    const size_t ready = buffered_.find("ready diag=");
-    if (ready != std::string::npos && buffered_.find('\n', ready) != std::string::npos) {
-      const std::string port =
-          buffered_.substr(ready + 11, buffered_.find_first_of(" \n", ready + 11) - ready - 11);
+    // "ready diag=COM5 ...", or with several sticks "ready 1-2 diag=COM29 ..." for each.
+    std::vector<std::string> ports;
+    std::istringstream lines(buffered_);
+    for (std::string line; std::getline(lines, line) && !lines.eof();) {
+      const size_t diag = line.find(" diag=");
+      if (line.rfind("ready ", 0) == 0 && diag != std::string::npos)
+        ports.push_back(line.substr(diag + 6, line.find(' ', diag + 6) - diag - 6));
+    }
+    if (ports.size() >= sticks) {
       // A COM number, or (with a sysfs tree) a tty that the updater maps to one.
-      return port.rfind("COM", 0) == 0 ? std::atoi(port.c_str() + 3)
-                                       : platform::ComNumberOfTty(port);
+      return ports[0].rfind("COM", 0) == 0 ? std::atoi(ports[0].c_str() + 3)
+                                           : platform::ComNumberOfTty(ports[0]);
     }
     pollfd waiting{output_, POLLIN, 0};
     if (poll(&waiting, 1, 100) <= 0)

@@ -20,9 +20,10 @@ class SimulatorProcess {
   SimulatorProcess(const SimulatorProcess&) = delete;
   SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
-  // Reads the program's output until it announces its ports (up to `realMs`); the diagnostic
-  // port's COM number (for a sysfs tree, the one the updater gives its tty), or 0.
-  int WaitReady(int realMs = 20000);
+  // Reads the program's output until it announces the ports of `sticks` sticks (up to
+  // `realMs`); the first diagnostic port's COM number (for a sysfs tree, the one the updater
+  // gives its tty), or 0.
+  int WaitReady(int realMs = 20000, size_t sticks = 1);
   // SIGUSR1: the stick pulled out and plugged back in.
   void Replug();
   // SIGTERM and wait; the exit status (-1 when it did not exit normally).
