@@ -17,6 +17,9 @@ class Form {
   virtual void Enable(int controlId, bool enabled) = 0;
   virtual void SetProgressRange(int controlId, int low, int high) = 0;
   virtual void SetProgressPosition(int controlId, int position) = 0;
+  // Checks a radio button (the others of its group are unchecked); faces that draw none keep
+  // nothing.
+  virtual void Check(int /*controlId*/) {}
   // Shows bitmap resource `bitmapId` in a picture control; false when it cannot be loaded.
   virtual bool SetPicture(int controlId, int bitmapId) = 0;
   virtual int MessageBox(const std::string& text, const std::string& caption, uint32_t style) = 0;

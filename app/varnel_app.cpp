@@ -261,13 +261,22 @@ bool CVarnelApp::OnCommand(int commandId) {
     StartAllLines();
     return true;
   }
+  for (int value = 0; value < 4; ++value) {
+    if (commandId == control::kNvModeRadio[value]) {
+      view_->SetNvMode(value);
+      return true;
+    }
+  }
   return false;
 }
 
 void CVarnelApp::StartAllLines() {
   for (int line = 0; line < kLineCount; ++line) {
     const LineSession& session = doc_.lines[static_cast<size_t>(line)];
-    if (session.diagPort > 0 && session.busy == 0) {
+    // With several lines only a ready stick starts: one that stopped answering would meet no
+    // board tag, and its refusal closes the program.
+    const bool ready = !doc_.severalLines || view_->LineReady(line);
+    if (session.diagPort > 0 && session.busy == 0 && ready) {
       StartLineOperation(line);
       platform::SleepMs(kLaunchSpacingMs);
     }

@@ -104,15 +104,18 @@ void CVarnelView::ShowFactoryLineVersions(int line, const LineVersions& versions
   const bool startable = versions.ready || versions.inDownloadMode;
   if (!idle)
     return;  // the worker owns the status line
-  if (startable) {
-    form_.SetText(control::kStatus[line], versions.ready
-                                              ? Text(kReadyText, kReadyTextGerman)
-                                              : Text(kDownloadModeText, kDownloadModeTextGerman));
-  } else {
-    form_.SetText(control::kStatus[line], Text(kSearchingText, kSearchingTextGerman));
+  // The result of the line's last operation stays while its stick does.
+  const size_t index = static_cast<size_t>(line);
+  if (!startable)
+    resultShown_[index] = false;
+  if (!resultShown_[index]) {
+    const char* text = !startable       ? Text(kSearchingText, kSearchingTextGerman)
+                       : versions.ready ? Text(kReadyText, kReadyTextGerman)
+                                        : Text(kDownloadModeText, kDownloadModeTextGerman);
+    form_.SetText(control::kStatus[line], text);
   }
   form_.Enable(control::kStartButton[line], startable);
-  lineReady_[static_cast<size_t>(line)] = startable;
+  lineReady_[index] = startable;
 }
 
 std::optional<std::string> CVarnelView::StickLocationOf(int line) {
@@ -148,6 +151,14 @@ void CVarnelView::ChooseDefaultNvFile(const std::optional<std::string>& chosen) 
   doc_.defaultNvFile = *chosen;
 }
 
+void CVarnelView::SetNvMode(int value) {
+  if (value < 0 || value > 3)
+    return;
+  doc_.nvMode = value;
+  factory_.nvModeChoice = value;
+  form_.Check(control::kNvModeRadio[value]);
+}
+
 void CVarnelView::CompleteForm() {
   form_.FitFrameToForm();
   form_.SetFrameTitle(kApplicationTitle);
@@ -164,6 +175,10 @@ void CVarnelView::ResetFactoryDataPorts() {
 void CVarnelView::FillFactoryControls() {
   factory_.nvDirectoryText = Line(0).nvDirectory;
   factory_.defaultNvFileText = doc_.defaultNvFile;
+  if (doc_.severalLines) {  // the product keeps them as state only
+    form_.SetText(control::kNvDirectoryEdit, factory_.nvDirectoryText);
+    form_.SetText(control::kDefaultNvFileEdit, factory_.defaultNvFileText);
+  }
   for (int line = 0; line < kLineCount; ++line) {
     const int32_t port = Line(line).dataPort;
     factory_.dataPortTexts[static_cast<size_t>(line)] = port > 1 ? Format("COM%d", port) : "";
@@ -173,6 +188,8 @@ void CVarnelView::FillFactoryControls() {
 void CVarnelView::SetFactoryDefaults() {
   factory_.downloadVariantChoice = 0;
   factory_.nvModeChoice = 2;  // "Restore RF NV and IMEI"
+  if (doc_.severalLines)
+    form_.Check(control::kNvModeRadio[2]);
   factory_.eraseBootChecked = true;
   factory_.eraseBootEnabled = false;
 }
@@ -182,7 +199,10 @@ void CVarnelView::ResetLineFactoryFlags(int line) {
 }
 
 void CVarnelView::EnableLineControls(int line, bool enable) {
-  form_.Enable(control::kStartButton[line], enable);
+  // With several lines, a line starts only with its stick ready: a start on an empty line would
+  // meet no board tag and close the program.
+  const bool startable = !doc_.severalLines || lineReady_[static_cast<size_t>(line)];
+  form_.Enable(control::kStartButton[line], enable && startable);
   form_.Enable(control::kStopButton[line], !enable);
   bool anyBusy = false;
   bool allBusy = true;
@@ -248,6 +268,7 @@ void CVarnelView::FinishLineOperation(int line, int outcome) {
   }
   session.busy = 0;
   lineReady_[static_cast<size_t>(line)] = false;  // until its search shows the stick again
+  resultShown_[static_cast<size_t>(line)] = true;
   EnableLineControls(line, true);
   SetLineProgress(line, 0);
   if (session.searchThread)

@@ -74,6 +74,8 @@ class CVarnelView : public LineReport {
   // default NV file.
   void ChooseNvDirectory(const std::optional<std::string>& chosen);
   void ChooseDefaultNvFile(const std::optional<std::string>& chosen);
+  // A radio button of nvMode: the value (0 to 3) for every line.
+  void SetNvMode(int value);
 
   // LineReport
   int MessageBox(const std::string& text, const std::string& caption, uint32_t style) override;
@@ -101,6 +103,8 @@ class CVarnelView : public LineReport {
   const std::string logDirectory_;
   FactoryControls factory_;
   std::array<std::atomic<bool>, kLineCount> lineReady_{};
+  // With several lines: the status shows the result of the line's last operation.
+  std::array<std::atomic<bool>, kLineCount> resultShown_{};
   // With several lines, which stick each line holds; every line's search brings it up to date.
   std::mutex bindingMutex_;
   LineBinding binding_{kLineCount};

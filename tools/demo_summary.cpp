@@ -1,5 +1,6 @@
 // orbek-demo-summary REPORT PACKAGE_DIR: what the simulated stick received in an update, checked
-// against the package, and its NV items against those it held before.
+// against the package, and its NV items against those it held before; for a report of several
+// sticks ({"sticks": [...]}), each of them.
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -18,20 +19,11 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: orbek-demo-summary REPORT PACKAGE_DIR\n");
-    return 2;
-  }
-  std::ifstream reportFile(argv[1]);
-  const nlohmann::json report = nlohmann::json::parse(reportFile, nullptr, false);
-  if (report.is_discarded()) {
-    std::fprintf(stderr, "orbek-demo-summary: %s is not a report\n", argv[1]);
-    return 1;
-  }
-  const std::string package = argv[2];
+// The images and NV items of one stick's report, printed; the number of checks that failed.
+// `factory` is the stick as it was made.
+int SummariseStick(const nlohmann::json& report, const std::string& package,
+                   const orbek::sim::StickConfig& factory) {
+  int failures = 0;
   const std::pair<const char*, const char*> images[] = {{"partitionTable", "partition.mbn"},
                                                         {"qcsblhd", "qcsblhd_cfgdata.mbn"},
                                                         {"qcsbl", "qcsbl.mbn"},
@@ -39,7 +31,6 @@ int main(int argc, char** argv) {
                                                         {"amss", "amss.mbn"},
                                                         {"nandprg", "nandprgcombined.mbn"},
                                                         {"efs", "efs.mbn"}};
-  int failures = 0;
   std::printf("Images the stick received, checked against the package:\n");
   for (const auto& [type, file] : images) {
     const std::vector<uint8_t> expected = ReadAll(package + "/" + file);
@@ -53,7 +44,6 @@ int main(int argc, char** argv) {
                           : "DIFFERENT");
   }
 
-  const orbek::sim::StickConfig factory = orbek::sim::DefaultStickConfig();
   size_t held = 0;
   size_t restored = 0;
   for (uint16_t item : orbek::NvListedItems()) {
@@ -71,5 +61,32 @@ int main(int argc, char** argv) {
       "NV items the updater preserves: %zu of the %zu the stick held hold their values "
       "from before the update\n",
       restored, held);
-  return failures == 0 ? 0 : 1;
+  return failures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: orbek-demo-summary REPORT PACKAGE_DIR\n");
+    return 2;
+  }
+  std::ifstream reportFile(argv[1]);
+  const nlohmann::json report = nlohmann::json::parse(reportFile, nullptr, false);
+  if (report.is_discarded()) {
+    std::fprintf(stderr, "orbek-demo-summary: %s is not a report\n", argv[1]);
+    return 1;
+  }
+  const std::string package = argv[2];
+  if (!report.contains("sticks"))
+    return SummariseStick(report, package, orbek::sim::DefaultStickConfig()) == 0 ? 0 : 1;
+  int failures = 0;
+  const int count = static_cast<int>(report["sticks"].size());
+  for (int index = 0; index < count; ++index) {
+    std::printf("Stick %d of %d:\n", index + 1, count);
+    failures +=
+        SummariseStick(report["sticks"][static_cast<size_t>(index)], package,
+                       orbek::sim::ConfigOfStick(orbek::sim::DefaultStickConfig(), index, count));
+  }
+  return failures == 0 && count > 0 ? 0 : 1;
 }

@@ -449,7 +449,10 @@ TEST_F(PersonAtTheTerminal, EnterStartsTheUpdateAndEverythingIsShown) {
 TEST_F(PersonAtTheTerminal, GermanSystemGermanLabels) {
   StartStick();
   auto updater = StartAtTerminal("de_DE.UTF-8");
+  // The console's own prompt comes once UPDATE can be pressed (the status text may come first).
   ASSERT_TRUE(updater->WaitForOutput("Fertig, bitte UPDATE drücken", 30000)) << updater->Output();
+  ASSERT_TRUE(updater->WaitForOutput("UPDATE ist bereit: Enter drücken", 30000))
+      << updater->Output();
   updater->Input("update\n");
   ASSERT_TRUE(updater->WaitForOutput("Fortschritt: [", 30000)) << updater->Output();
   for (const char* label : {"Port Information: COM5", "Bisherige Version: R415C1_FW_1.2.0.17",

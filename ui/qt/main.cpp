@@ -1,5 +1,6 @@
-// orbek-updater: the updater's window. Like the product it takes no options of its own (Qt's
-// own, such as -platform, still apply).
+// orbek-updater: the updater's window. Like the product it takes no options of its own but one:
+// --factory shows the factory face, every line at once (Qt's own, such as -platform, still
+// apply).
 #include <QApplication>
 #include <QTimer>
 #include <atomic>
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setStyle("Fusion");
   orbek::ui::UseFormFont();
-  orbek::ui::UpdaterWindow window(EndProcess);
+  const QStringList arguments = QApplication::arguments();
+  orbek::ui::UpdaterWindow window(EndProcess, arguments.contains("--factory"));
   if (!window.Start())
     EndProcess(0);
   // Told to end (SIGTERM, SIGHUP): the package is removed and an interrupted update says what to

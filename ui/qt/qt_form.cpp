@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QThread>
 #include <type_traits>
 
@@ -58,8 +60,11 @@ QString UseFormFont() {
   return QFontInfo(font).family();
 }
 
-QtForm::QtForm(QWidget* frame) : QWidget(frame), frame_(frame) {
-  Build();
+QtForm::QtForm(QWidget* frame, bool severalLines) : QWidget(frame), frame_(frame) {
+  if (severalLines)
+    BuildFactory();
+  else
+    Build();
 }
 
 void QtForm::Build() {
@@ -155,6 +160,8 @@ void QtForm::SetText(int controlId, const std::string& utf8) {
       label->setText(QString::fromStdString(utf8));
     else if (auto* button = qobject_cast<QPushButton*>(widget))
       button->setText(QString::fromStdString(utf8));
+    else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+      edit->setText(QString::fromStdString(utf8));
     else if (widget == nullptr)
       hidden_[controlId].text = utf8;
   });
@@ -190,8 +197,17 @@ bool QtForm::SetPicture(int controlId, int bitmapId) {
     const QPixmap bitmap(QString(":/orbek/bitmap%1.bmp").arg(bitmapId));
     if (bitmap.isNull())
       return false;
-    hidden_[controlId].bitmap = bitmapId;  // the state pictures are factory controls
+    if (auto* picture = qobject_cast<QLabel*>(Control(controlId)))
+      picture->setPixmap(bitmap);
+    hidden_[controlId].bitmap = bitmapId;  // drawn only in the factory face
     return true;
+  });
+}
+
+void QtForm::Check(int controlId) {
+  OnGuiThread([&] {
+    if (auto* radio = qobject_cast<QRadioButton*>(Control(controlId)))
+      radio->setChecked(true);
   });
 }
 

@@ -26,7 +26,9 @@ QString UseFormFont();
 
 class QtForm final : public QWidget, public Form {
  public:
-  explicit QtForm(QWidget* frame);
+  // With `severalLines`, the factory face: every line's row and the NV settings (the product's
+  // instructions and versions are kept as state).
+  explicit QtForm(QWidget* frame, bool severalLines = false);
 
   // What a press of a command control does (its command id).
   std::function<void(int commandId)> onCommand;
@@ -36,6 +38,7 @@ class QtForm final : public QWidget, public Form {
   void SetProgressRange(int controlId, int low, int high) override;
   void SetProgressPosition(int controlId, int position) override;
   bool SetPicture(int controlId, int bitmapId) override;
+  void Check(int controlId) override;
   int MessageBox(const std::string& text, const std::string& caption, uint32_t style) override;
   void Invalidate() override;
   void RequestClose() override;
@@ -56,6 +59,9 @@ class QtForm final : public QWidget, public Form {
   template <typename Call>
   auto OnGuiThread(Call call);
   void Build();
+  void BuildFactory();
+  QWidget* AddControl(int controlId, QWidget* widget);
+  QPushButton* AddCommandButton(int controlId, const QString& text);
 
   QWidget* frame_;
   CrossThreadCalls calls_;

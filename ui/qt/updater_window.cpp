@@ -1,7 +1,11 @@
 #include "ui/qt/updater_window.h"
 
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QIcon>
+
+#include "line/control_ids.h"
+#include "line/form_texts.h"
 
 namespace orbek::ui {
 
@@ -19,11 +23,30 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-UpdaterWindow::UpdaterWindow(std::function<void(int)> exitProgram)
-    : form_(new QtForm(&frame_)), app_(*form_, std::move(exitProgram)) {
+UpdaterWindow::UpdaterWindow(std::function<void(int)> exitProgram, bool severalLines)
+    : form_(new QtForm(&frame_, severalLines)), app_(*form_, std::move(exitProgram)) {
+  app_.doc().severalLines = severalLines;
   frame_.setCentralWidget(form_);
-  form_->onCommand = [this](int commandId) { app_.OnCommand(commandId); };
+  form_->onCommand = [this](int commandId) { OnCommand(commandId); };
   frame_.confirmClose = [this] { return app_.ConfirmClose(); };
+}
+
+// The factory tool's two choices open their dialogs here; every other command is the program's.
+void UpdaterWindow::OnCommand(int commandId) {
+  if (commandId == control::kChooseNvDirectory) {
+    const QString chosen =
+        QFileDialog::getExistingDirectory(&frame_, QString::fromUtf8(kNvDirectoryDialogTitle),
+                                          QString::fromStdString(app_.doc().lines[0].nvDirectory));
+    app_.view().ChooseNvDirectory(chosen.isEmpty() ? std::nullopt
+                                                   : std::optional(chosen.toStdString()));
+  } else if (commandId == control::kChooseDefaultNvFile) {
+    const QString chosen = QFileDialog::getOpenFileName(
+        &frame_, QString(), QString(), "NVM Files (*.NVM *.nvm)", nullptr, QFileDialog::ReadOnly);
+    app_.view().ChooseDefaultNvFile(chosen.isEmpty() ? std::nullopt
+                                                     : std::optional(chosen.toStdString()));
+  } else {
+    app_.OnCommand(commandId);
+  }
 }
 
 UpdaterWindow::~UpdaterWindow() {

@@ -25,7 +25,8 @@ class CMainFrame final : public QMainWindow {
 class UpdaterWindow {
  public:
   // `exitProgram` ends the process with a status (the program's own ends; tests record them).
-  explicit UpdaterWindow(std::function<void(int status)> exitProgram);
+  // With `severalLines` the window is the factory face: every line at once.
+  explicit UpdaterWindow(std::function<void(int status)> exitProgram, bool severalLines = false);
   // The threads end before the form: their last calls are run or dropped first.
   ~UpdaterWindow();
 
@@ -42,6 +43,8 @@ class UpdaterWindow {
   CVarnelApp& app() { return app_; }
 
  private:
+  void OnCommand(int commandId);
+
   CMainFrame frame_;
   QtForm* form_;  // owned by the frame
   CVarnelApp app_;

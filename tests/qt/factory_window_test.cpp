@@ -1,0 +1,132 @@
+// The factory face of the window, offscreen and in-process: three simulated sticks, each on the
+// line of its socket, started with start-all and updated at once.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "line/control_ids.h"
+#include "platform/clock.h"
+#include "sim/in_process_bus.h"
+#include "sim/port_publisher.h"
+#include "sim/stick.h"
+#include "sim/stick_config.h"
+#include "sim/stick_pump.h"
+#include "tests/support/registry_root.h"
+#include "tests/support/scoped_environment.h"
+#include "ui/qt/updater_window.h"
+
+namespace orbek {
+namespace {
+
+constexpr int kSticks = 3;
+constexpr int kRealMs = 120000;
+
+class FactoryWindowTest : public ::testing::Test {
+ protected:
+  FactoryWindowTest() : previousScale_(platform::TimeScale()) {
+    platform::SetTimeScale(50);
+    std::vector<sim::Stick*> plugged;
+    for (int i = 0; i < kSticks; ++i) {
+      sticks.push_back(
+          std::make_unique<sim::Stick>(sim::ConfigOfStick(sim::DefaultStickConfig(), i, kSticks)));
+      plugged.push_back(sticks.back().get());
+    }
+    bus = std::make_unique<sim::InProcessBus>(plugged);
+    for (int i = 0; i < kSticks; ++i) {
+      sticks[i]->AddListener(&registry.StickListener(i));
+      sticks[i]->Start();
+      pumps.push_back(std::make_unique<sim::StickPump>(*sticks[i]));
+    }
+  }
+  ~FactoryWindowTest() override {
+    window.reset();  // its threads end before the sticks they talk to
+    for (int i = 0; i < kSticks; ++i)
+      sticks[i]->RemoveListener(&registry.StickListener(i));
+    pumps.clear();
+    bus.reset();
+    sticks.clear();
+    platform::SetTimeScale(previousScale_);
+  }
+
+  QWidget* Widget(int id) const { return window->form().Control(id); }
+  QString Text(int id) const {
+    if (auto* label = qobject_cast<QLabel*>(Widget(id)))
+      return label->text();
+    return {};
+  }
+
+  testing::RegistryRoot root;
+  sim::RegistryPublisher registry{root.Path(), {}};
+  std::vector<std::unique_ptr<sim::Stick>> sticks;
+  std::unique_ptr<sim::InProcessBus> bus;
+  std::vector<std::unique_ptr<sim::StickPump>> pumps;
+  std::vector<int> exits;
+  std::unique_ptr<ui::UpdaterWindow> window;
+
+ private:
+  double previousScale_;
+};
+
+TEST_F(FactoryWindowTest, StartAllUpdatesEveryStickOnItsOwnRow) {
+  testing::ScopedLanguage english("C");
+  window = std::make_unique<ui::UpdaterWindow>([this](int status) { exits.push_back(status); },
+                                               /*severalLines=*/true);
+  ASSERT_TRUE(window->Start());
+  // The NV settings: four choices with their captions, the third checked at start.
+  const char* captions[] = {"No bakup NV", "Only restore RF NV", "Restore RF NV and IMEI",
+                            "不备份,装载缺省NV文件"};
+  for (int value = 0; value < 4; ++value) {
+    auto* radio = qobject_cast<QRadioButton*>(Widget(control::kNvModeRadio[value]));
+    ASSERT_NE(radio, nullptr);
+    EXPECT_EQ(radio->text(), QString::fromUtf8(captions[value]));
+    EXPECT_EQ(radio->isChecked(), value == 2);
+  }
+  EXPECT_EQ(qobject_cast<QPushButton*>(Widget(control::kChooseNvDirectory))->text(),
+            "nv bakup path");
+
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        for (int line = 0; line < kSticks; ++line) {
+          if (!Widget(control::kStartButton[line])->isEnabled())
+            return false;
+        }
+        return true;
+      },
+      kRealMs));
+  EXPECT_FALSE(Widget(control::kStartButton[kSticks])->isEnabled());  // no stick on line 4
+  for (int line = 0; line < kSticks; ++line)
+    EXPECT_EQ(Text(control::kStatus[line]), "Ready to start update.");
+
+  QTest::mouseClick(Widget(control::kStartAll), Qt::LeftButton);
+  const bool allPassed = QTest::qWaitFor(
+      [&] {
+        // Each line passed and is idle again (its stop button off, its bar reset).
+        for (int line = 0; line < kSticks; ++line) {
+          if (window->form().Hidden(control::kStatePicture[line]).bitmap != control::kBitmapPass ||
+              Widget(control::kStopButton[line])->isEnabled() ||
+              Text(control::kPercent[line]) != "0%")
+            return false;
+        }
+        return true;
+      },
+      kRealMs);
+  if (const char* shot = std::getenv("ORBEK_FACTORY_SHOT"))
+    window->frame().grab().save(shot);
+  ASSERT_TRUE(allPassed) << Text(control::kStatus[0]).toStdString() << " / "
+                         << Text(control::kStatus[1]).toStdString() << " / "
+                         << Text(control::kStatus[2]).toStdString();
+  EXPECT_TRUE(exits.empty());  // the program goes on after each line's success
+  for (int line = 0; line < kSticks; ++line) {
+    SCOPED_TRACE("line " + std::to_string(line + 1));
+    EXPECT_EQ(Text(control::kStatus[line]), "The update was successful.");
+    EXPECT_FALSE(qobject_cast<QLabel*>(Widget(control::kStatePicture[line]))->pixmap().isNull());
+    std::lock_guard<std::recursive_mutex> hold(sticks[line]->Mutex());
+    EXPECT_EQ(sticks[line]->State().flash.count("amss"), 1u);
+  }
+}
+
+}  // namespace
+}  // namespace orbek
