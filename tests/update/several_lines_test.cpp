@@ -2,6 +2,7 @@
 // in-process: each line finds its own stick, writes its own NV file and ends on its own.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
 #include <thread>
 
@@ -95,7 +96,10 @@ class SeveralLines : public ::testing::Test {
       doc.selectedBoardTag = VersionSlot(session.versionRecord, 8);
       session.busy = 1;
       view->SetLineState(line, kLineRunning);
-      workers.emplace_back([this, line] { UpdateWorker(view->Handle(line), connectionManager); });
+      workers.emplace_back([this, line] {
+        workerOf[line] = std::this_thread::get_id();
+        UpdateWorker(view->Handle(line), connectionManager);
+      });
     }
     for (std::thread& worker : workers)
       worker.join();
@@ -124,6 +128,7 @@ class SeveralLines : public ::testing::Test {
   ConnectionManager connectionManager{kInstallDirectory};
   int exitStatus = -1;
   int stickOf[kSticks] = {-1, -1, -1};  // by line
+  std::atomic<std::thread::id> workerOf[kSticks];
 };
 
 TEST_F(SeveralLines, EachStickIsUpdatedOnItsOwnLineAndKeepsItsOwnNv) {
@@ -149,6 +154,71 @@ TEST_F(SeveralLines, EachStickIsUpdatedOnItsOwnLineAndKeepsItsOwnNv) {
   }
   // The first line to finish left the images to the others.
   EXPECT_TRUE(fs::exists(installDir / "amss.mbn"));
+}
+
+// A stick pulled out during its update and plugged into another socket is not taken by its line
+// (another line binds it there); its line waits, asks for it back once, naming itself, and goes
+// on when it is plugged into its own socket again.
+TEST_F(SeveralLines, AStickMovedToAnotherSocketIsWaitedForUntilItIsBack) {
+  ASSERT_TRUE(FindEachStickAsTheSearchDoes());
+  ASSERT_NO_FATAL_FAILURE(NoteWhichStickEachLineHolds());
+  sim::Stick& moved = *sticks[stickOf[1]];
+  sim::PortListener& ownSocket = registry.StickListener(stickOf[1]);
+  sim::PortListener& otherSocket = registry.StickListener(5);
+  const std::string reinsert =
+      "Line2: Please reinsert the Stick, then press \"OK\" to finish the update.";
+  // Moves the stick, pulled out, to the socket of `to` and plugs it in there (when `plugIn`).
+  const auto moveTo = [&](sim::PortListener& from, sim::PortListener& to, bool plugIn) {
+    std::lock_guard<std::recursive_mutex> hold(moved.Mutex());
+    moved.Reenumerate(sim::StickMode::Unplugged, std::nullopt, /*forever=*/true,
+                      /*immediately=*/true);
+    moved.RemoveListener(&from);
+    moved.AddListener(&to);
+    if (plugIn)
+      moved.SetMode(sim::StickMode::Firmware);
+  };
+  std::mutex steps;
+  int step = 0;
+  static thread_local uint32_t lastSleepMs = 0;
+  clock.onSleepMs = [](uint32_t ms) { lastSleepMs = ms; };
+  clock.onSleep = [&] {
+    std::lock_guard<std::mutex> hold(steps);
+    // The line's 10 s wait after "AT+YRST": the stick is back, and is moved to another socket
+    // before its line looks for it.
+    if (step == 0 && std::this_thread::get_id() == workerOf[1].load() && lastSleepMs == 10000) {
+      moveTo(ownSocket, otherSocket, /*plugIn=*/true);
+      step = 1;
+    }
+    // Once its line asked for it, it goes back where it was.
+    if (step == 1) {
+      for (const RecordingForm::Box& box : form.Boxes()) {
+        if (box.text == reinsert) {
+          moveTo(otherSocket, ownSocket, /*plugIn=*/true);
+          step = 2;
+          break;
+        }
+      }
+    }
+  };
+  UpdateAllLines();
+  clock.onSleep = nullptr;
+  clock.onSleepMs = nullptr;
+
+  EXPECT_EQ(step, 2);
+  for (int line = 0; line < kSticks; ++line) {
+    SCOPED_TRACE("line " + std::to_string(line + 1));
+    const int stick = stickOf[line];
+    EXPECT_EQ(form.Picture(control::kStatePicture[line]), control::kBitmapPass)
+        << doc.lines[static_cast<size_t>(line)].statusLog;
+    ExpectFlashHoldsThePackageOn(*sticks[stick]);
+    EXPECT_EQ(ItemsLostBy(*sticks[stick], nvBefore[stick], configs[stick]), 0u);
+  }
+  std::vector<std::string> texts;
+  for (const RecordingForm::Box& box : form.Boxes())
+    texts.push_back(box.text);
+  EXPECT_EQ(texts, std::vector<std::string>{reinsert});
+  std::lock_guard<std::recursive_mutex> hold(moved.Mutex());
+  moved.RemoveListener(&ownSocket);  // TearDown removes it once more: harmless
 }
 
 // What one line meets leaves every other line alone.
