@@ -162,9 +162,8 @@ int RunSimulator(int argc, char** argv) {
     } else if (option == "--modem-service") {
       names.modemService = value;
     } else if (option == "--sticks") {
-      char* end = nullptr;
-      const long count = std::strtol(value.c_str(), &end, 10);
-      if (*end != '\0' || count < 1 || count > kMaxSticks)
+      uint64_t count = 0;
+      if (!ParseNumberText(value, kMaxSticks, count) || count < 1)
         return Usage("--sticks takes a number from 1 to 8");
       stickCount = static_cast<int>(count);
     } else if (option == "--fault") {
@@ -172,10 +171,9 @@ int RunSimulator(int argc, char** argv) {
       int stick = 0;
       if (value.size() > 2 && value[0] == '@') {
         const size_t colon = value.find(':');
-        char* end = nullptr;
-        const long index = std::strtol(value.c_str() + 1, &end, 10);
-        if (colon == std::string::npos || end != value.c_str() + colon || index < 1 ||
-            index > kMaxSticks)
+        uint64_t index = 0;
+        if (colon == std::string::npos ||
+            !ParseNumberText(value.substr(1, colon - 1), kMaxSticks, index) || index < 1)
           return Usage(("fault '" + value + "' names no stick from 1 to 8").c_str());
         stick = static_cast<int>(index);
         value = value.substr(colon + 1);
