@@ -131,7 +131,8 @@ std::string ConsoleForm::LinesProgressLine() const {
   for (size_t i = 0; i < lineProgress_.size(); ++i) {
     if (lineProgress_[i] < 0)
       continue;
-    line += Format("%sL%zu %3d%%", line.empty() ? "" : "  ", i + 1, lineProgress_[i]);
+    line +=
+        Format("%sL%d %3d%%", line.empty() ? "" : "  ", static_cast<int>(i) + 1, lineProgress_[i]);
   }
   return line.empty() ? line : LabelText(control::kProgressLabel) + " " + line;
 }
@@ -145,7 +146,7 @@ bool ConsoleForm::ShowLineControl(int controlId, const std::string& utf8, bool c
     if (label < 0)
       continue;
     if (changed && !utf8.empty()) {
-      const std::string named = Format("Line %zu — ", line + 1);
+      const std::string named = Format("Line %d — ", static_cast<int>(line) + 1);
       Emit(label == 0 ? named + utf8 : named + LabelText(label) + " " + utf8);
     }
     return true;
@@ -231,8 +232,8 @@ void ConsoleForm::SetProgressPosition(int controlId, int position) {
       DrawFooter();
       std::fflush(out_);
     } else {
-      Emit(Format("Line %zu — %s %d%%", line + 1, LabelText(control::kProgressLabel).c_str(),
-                  percent),
+      Emit(Format("Line %d — %s %d%%", static_cast<int>(line) + 1,
+                  LabelText(control::kProgressLabel).c_str(), percent),
            /*repeatPrompt=*/false);
     }
     return;
@@ -267,7 +268,7 @@ bool ConsoleForm::SetPicture(int controlId, int bitmapId) {
   const size_t line = static_cast<size_t>(picture - std::begin(control::kStatePicture));
   std::lock_guard<std::mutex> hold(mutex_);
   if (state != nullptr && lineState_[line] != bitmapId)
-    Emit(Format("Line %zu — %s", line + 1, state));
+    Emit(Format("Line %d — %s", static_cast<int>(line) + 1, state));
   lineState_[line] = bitmapId;
   return true;
 }
