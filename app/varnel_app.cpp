@@ -283,6 +283,18 @@ void CVarnelApp::StartAllLines() {
   }
 }
 
+bool CVarnelApp::SetLineOperation(int line, int operation) {
+  if (line < 0 || line >= kLineCount)
+    return false;
+  LineSession& session = doc_.lines[static_cast<size_t>(line)];
+  const bool known = operation == kOperationUpdate || operation == kOperationNvBackup ||
+                     operation == kOperationNvRestore;
+  if (!known || session.busy != 0)
+    return false;
+  session.operation = operation;
+  return true;
+}
+
 void CVarnelApp::StopLine(int line) {
   doc_.lines[static_cast<size_t>(line)].busy = 0;
 }

@@ -38,6 +38,9 @@ class CVarnelApp {
   // buttons 1016-1023, stop-all 1100 and the factory start-all. False for any other id.
   bool OnCommand(int commandId);
   void StartAllLines();
+  // What a line's start runs: an update, an NV backup or an NV restore (its setting field in
+  // the factory face). False (and nothing changes) while the line is busy or for another value.
+  bool SetLineOperation(int line, int operation);
   // Asks a running update to stop (it notices at its next check).
   void StopLine(int line);
   void StopAllLines();

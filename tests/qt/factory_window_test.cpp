@@ -2,10 +2,12 @@
 // line of its socket, started with start-all and updated at once.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <filesystem>
 
 #include "line/control_ids.h"
 #include "platform/clock.h"
@@ -14,6 +16,7 @@
 #include "sim/stick.h"
 #include "sim/stick_config.h"
 #include "sim/stick_pump.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/scoped_environment.h"
 #include "ui/qt/updater_window.h"
@@ -70,7 +73,7 @@ class FactoryWindowTest : public ::testing::Test {
   double previousScale_;
 };
 
-TEST_F(FactoryWindowTest, StartAllUpdatesEveryStickOnItsOwnRow) {
+TEST_F(FactoryWindowTest, StartAllUpdatesEachRowThenOneRowBacksUpItsOwnNv) {
   testing::ScopedLanguage english("C");
   window = std::make_unique<ui::UpdaterWindow>([this](int status) { exits.push_back(status); },
                                                /*severalLines=*/true);
@@ -126,6 +129,33 @@ TEST_F(FactoryWindowTest, StartAllUpdatesEveryStickOnItsOwnRow) {
     std::lock_guard<std::recursive_mutex> hold(sticks[line]->Mutex());
     EXPECT_EQ(sticks[line]->State().flash.count("amss"), 1u);
   }
+
+  // The second row, set to NV backup, saves its own stick's NV into its own file.
+  window->app().view().ChooseNvDirectory(root.Path());
+  auto* operation = qobject_cast<QComboBox*>(Widget(control::kLineSetting[1]));
+  ASSERT_NE(operation, nullptr);
+  operation->setFocus();
+  QTest::keyClick(operation, Qt::Key_Down);
+  EXPECT_EQ(operation->currentText(), "NV backup");
+  EXPECT_EQ(window->app().doc().lines[1].operation, kOperationNvBackup);
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return Widget(control::kStartButton[1])->isEnabled(); }, kRealMs));
+  QTest::mouseClick(Widget(control::kStartButton[1]), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Text(control::kStatus[1]) == QString::fromUtf8("备份NV区成功"); }, kRealMs))
+      << Text(control::kStatus[1]).toStdString();
+  const std::vector<uint8_t> backup = testing::ReadFileBytes(root.Path() + "/Channel2.nvm");
+  ASSERT_GE(backup.size(), 8u);
+  const uint32_t esn =
+      static_cast<uint32_t>(backup[4] | backup[5] << 8 | backup[6] << 16 | backup[7] << 24);
+  // The stick the row holds: the one whose port the row found.
+  uint32_t rowsStick = 0;
+  for (const auto& stick : sticks) {
+    if (stick->PortByCom(window->app().doc().lines[1].diagPort))
+      rowsStick = stick->Config().esn;
+  }
+  EXPECT_EQ(esn, rowsStick) << std::hex << esn;
+  EXPECT_FALSE(std::filesystem::exists(root.Path() + "/Channel1.nvm"));  // only its own line's
 }
 
 }  // namespace

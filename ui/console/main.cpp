@@ -67,7 +67,9 @@ void PrintUsage(std::FILE* out) {
       "  Enter (or typing update) presses UPDATE once the stick is ready; quit asks to close.\n"
       "  --factory         several sticks at once, each on the line of the USB socket it is\n"
       "                    plugged into (up to 8): Enter (or start) starts every line whose\n"
-      "                    stick is there, start N one line, stop N stops one, stop all\n"
+      "                    stick is there, start N one line, update N, backup N (its NV\n"
+      "                    to ChannelN.nvm) or restore N one line with that operation,\n"
+      "                    stop N stops one, stop all\n"
       "  --sticks N        with --factory --start: wait until N lines are ready, then start\n"
       "                    them all (1 to 8, default 1); --once then ends when every started\n"
       "                    line has ended, status 0 when all passed\n"
@@ -244,6 +246,18 @@ std::string LowerCase(std::string text) {
   return text;
 }
 
+// What a typed verb starts on one line: update, backup and restore; start (-1) runs the line's
+// operation as it is. 0 for any other verb.
+int OperationOfVerb(const std::string& verb) {
+  if (verb == "update")
+    return kOperationUpdate;
+  if (verb == "backup")
+    return kOperationNvBackup;
+  if (verb == "restore")
+    return kOperationNvRestore;
+  return verb == "start" ? -1 : 0;
+}
+
 // A line number as typed (1 to 8), as its index; nothing for anything else.
 std::optional<int> TypedLine(const std::string& word) {
   if (word.size() != 1 || word[0] < '1' || word[0] > '0' + kLineCount)
@@ -292,9 +306,11 @@ std::optional<int> TypedLine(const std::string& word) {
     const int ready = readyLines();
     if (ready > 0 && !toldReady && !options.start) {
       form.Say(german ? "Start-all ist bereit: Enter drücken (oder start eingeben) startet jede "
-                        "bereite Linie; start N, stop N, stop, quit."
+                        "bereite Linie; start N, update N, backup N, restore N, stop N, stop, "
+                        "quit."
                       : "Start-all is ready: press Enter (or type start) to start every ready "
-                        "line; start N, stop N, stop (all), quit.");
+                        "line; start N, update N, backup N, restore N, stop N, stop (all), "
+                        "quit.");
     }
     toldReady = ready > 0;
     while (std::optional<std::string> typed = form.TakeCommand()) {
@@ -307,8 +323,9 @@ std::optional<int> TypedLine(const std::string& word) {
           startAll();
         else
           form.Say(german ? "Keine Linie ist bereit." : "No line is ready: wait for a stick.");
-      } else if (verb == "start" && line) {
-        if (view.LineReady(*line)) {
+      } else if (const int operation = OperationOfVerb(verb); operation != 0 && line) {
+        const bool chosen = operation < 0 || app.SetLineOperation(*line, operation);
+        if (view.LineReady(*line) && chosen) {
           started = true;
           app.StartLineOperation(*line);
         } else {
@@ -325,10 +342,12 @@ std::optional<int> TypedLine(const std::string& word) {
           EndProcess(0);
         }
       } else {
-        form.Say(german ? "Enter oder start startet alle bereiten Linien; start N, stop N, stop, "
+        form.Say(german ? "Enter oder start startet alle bereiten Linien; start N, update N, "
+                          "backup N (NV sichern), restore N (NV zurückschreiben), stop N, stop, "
                           "quit."
-                        : "Enter or start starts every ready line; start N and stop N one line "
-                          "(1 to 8), stop every line, quit closes.");
+                        : "Enter or start starts every ready line; start N one line (1 to 8), "
+                          "update N, backup N (its NV) or restore N (its NV file) one line with "
+                          "that operation, stop N one line, stop every line, quit closes.");
       }
     }
     if (options.start && !started && ready >= options.sticks)

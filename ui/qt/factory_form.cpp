@@ -1,7 +1,9 @@
 // The factory face of the form: the NV settings, start-all and stop-all above, then one row per
-// line with its state picture, port, firmware, progress, status and its start and stop buttons.
+// line with its state picture, port, firmware, progress, status, what its start runs (update,
+// NV backup or NV restore) and its start and stop buttons.
 // Every control keeps its id of the form; the product's texts and versions stay as state.
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -114,6 +116,16 @@ void QtForm::BuildFactory() {
     status->setTextFormat(Qt::PlainText);
     status->setMinimumWidth(kStatusMinimumWidth);
     lines->addWidget(AddControl(control::kStatus[line], status), line, column++);
+    // What the line's start runs.
+    auto* operation = new QComboBox(this);
+    operation->addItem("Update", kOperationUpdate);
+    operation->addItem("NV backup", kOperationNvBackup);
+    operation->addItem("NV restore", kOperationNvRestore);
+    connect(operation, &QComboBox::activated, this, [this, line, operation](int index) {
+      if (onLineOperation)
+        onLineOperation(line, operation->itemData(index).toInt());
+    });
+    lines->addWidget(AddControl(control::kLineSetting[line], operation), line, column++);
     lines->addWidget(AddCommandButton(control::kStartButton[line], "Start"), line, column++);
     lines->addWidget(AddCommandButton(control::kStopButton[line], "Stop"), line, column++);
   }

@@ -32,6 +32,8 @@ class QtForm final : public QWidget, public Form {
 
   // What a press of a command control does (its command id).
   std::function<void(int commandId)> onCommand;
+  // The factory face: a line's setting field chose what its start runs.
+  std::function<void(int line, int operation)> onLineOperation;
 
   void SetText(int controlId, const std::string& utf8) override;
   void Enable(int controlId, bool enabled) override;

@@ -28,6 +28,9 @@ UpdaterWindow::UpdaterWindow(std::function<void(int)> exitProgram, bool severalL
   app_.doc().severalLines = severalLines;
   frame_.setCentralWidget(form_);
   form_->onCommand = [this](int commandId) { OnCommand(commandId); };
+  form_->onLineOperation = [this](int line, int operation) {
+    app_.SetLineOperation(line, operation);
+  };
   frame_.confirmClose = [this] { return app_.ConfirmClose(); };
 }
 
