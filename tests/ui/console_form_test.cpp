@@ -99,5 +99,39 @@ TEST_F(ConsoleFormTest, ValuesUnderTheFormsOwnLabels) {
             "Fortschritt: [##################......................] 45%\n");
 }
 
+// With several lines every line's controls are shown named by their line, once each change;
+// a line that never had a stick keeps its empty port and firmware to itself.
+TEST_F(ConsoleFormTest, SeveralLinesNameTheirLine) {
+  std::FILE* lines = std::fopen((root.Path() + "/lines.txt").c_str(), "w");
+  {
+    ui::ConsoleForm factory(lines, /*interactiveTerminal=*/false, /*answerYes=*/false,
+                            /*severalLines=*/true);
+    factory.SetText(control::kPortLabel, "Port information:");
+    factory.SetText(control::kCurrentVersionLabel, "Current version:");
+    factory.SetText(control::kProgressLabel, "Progress");
+    factory.SetText(control::kPort[3], "NULL");
+    factory.SetText(control::kFirmware[3], "NULL");
+    factory.SetText(control::kStatus[3], "Searching communication ports...");
+    factory.SetText(control::kPort[3], "COM29");
+    factory.SetText(control::kFirmware[3], "FW (Firmware)");
+    factory.SetText(control::kFirmware[3], "FW (Firmware)");  // unchanged: not shown again
+    factory.SetPicture(control::kStatePicture[3], control::kBitmapReady);  // not a result
+    factory.SetPicture(control::kStatePicture[3], control::kBitmapRunning);
+    factory.SetProgressPosition(control::kProgressBar[3], 45);
+    factory.SetPicture(control::kStatePicture[3], control::kBitmapPass);
+    factory.SetPicture(control::kStatePicture[3], control::kBitmapPass);  // once
+    factory.SetText(control::kPort[0], "COM5");
+  }
+  std::fclose(lines);
+  EXPECT_EQ(testing::ReadFileText(root.Path() + "/lines.txt"),
+            "Line 4 — Searching communication ports...\n"
+            "Line 4 — Port information: COM29\n"
+            "Line 4 — Current version: FW (Firmware)\n"
+            "Line 4 — Running\n"
+            "Line 4 — Progress 45%\n"
+            "Line 4 — Pass\n"
+            "Line 1 — Port information: COM5\n");
+}
+
 }  // namespace
 }  // namespace orbek

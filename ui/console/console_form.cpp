@@ -137,7 +137,8 @@ std::string ConsoleForm::LinesProgressLine() const {
   return line.empty() ? line : LabelText(control::kProgressLabel) + " " + line;
 }
 
-bool ConsoleForm::ShowLineControl(int controlId, const std::string& utf8, bool changed) {
+bool ConsoleForm::ShowLineControl(int controlId, const std::string& utf8,
+                                  const std::string& before) {
   for (size_t line = 0; line < lineProgress_.size(); ++line) {
     const int label = controlId == control::kPort[line]       ? control::kPortLabel
                       : controlId == control::kFirmware[line] ? control::kCurrentVersionLabel
@@ -145,7 +146,9 @@ bool ConsoleForm::ShowLineControl(int controlId, const std::string& utf8, bool c
                                                               : -1;
     if (label < 0)
       continue;
-    if (changed && !utf8.empty()) {
+    // A line that never had a stick says nothing of its empty port and firmware.
+    const bool nothingYet = before.empty() && utf8 == "NULL";
+    if (utf8 != before && !utf8.empty() && !nothingYet) {
       const std::string named = Format("Line %d — ", static_cast<int>(line) + 1);
       Emit(label == 0 ? named + utf8 : named + LabelText(label) + " " + utf8);
     }
@@ -157,9 +160,10 @@ bool ConsoleForm::ShowLineControl(int controlId, const std::string& utf8, bool c
 void ConsoleForm::SetText(int controlId, const std::string& utf8) {
   std::lock_guard<std::mutex> hold(mutex_);
   std::string& shown = texts_[controlId];
+  const std::string before = shown;
   const bool changed = shown != utf8;
   shown = utf8;
-  if (severalLines_ && ShowLineControl(controlId, utf8, changed))
+  if (severalLines_ && ShowLineControl(controlId, utf8, before))
     return;
   if (const LabelledGroup* group = GroupOf(controlId)) {
     changedGroups_[group->label] = changedGroups_[group->label] || changed;

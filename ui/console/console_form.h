@@ -83,9 +83,9 @@ class ConsoleForm final : public Form {
   std::string ProgressLine() const;
   // With several lines: the percentage of every line that has one.
   std::string LinesProgressLine() const;
-  // With several lines, a line's port, firmware and status as "Line N — label text"; false for
-  // any other control.
-  bool ShowLineControl(int controlId, const std::string& utf8, bool changed);
+  // With several lines, a line's port, firmware and status as "Line N — label text" when it
+  // changed from `before`; false for any other control.
+  bool ShowLineControl(int controlId, const std::string& utf8, const std::string& before);
 
   std::FILE* out_;
   const bool terminal_;
