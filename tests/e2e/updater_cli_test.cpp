@@ -131,14 +131,25 @@ TEST_F(UpdaterProgram, WholeUpdateOfTheSimulatedStick) {
 }
 
 // The factory face on a terminal: three sticks, each on the line of its socket, updated at once;
-// every line passes and each stick keeps its own NV.
-TEST_F(UpdaterProgram, FactoryUpdatesThreeSticksAtOnce) {
+// every line passes and each stick keeps its own NV. The sockets are read from the registry, and
+// on Linux from sysfs, where the sticks' ttys are numbered anew at every re-enumeration.
+class FactoryOnATerminal : public UpdaterProgram, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FactoryOnATerminal, UpdatesThreeSticksAtOnce) {
   constexpr int kSticks = 3;
-  StartStick({"--sticks", std::to_string(kSticks)});
+  const bool sysfs = GetParam();
+  std::vector<std::string> simulated = {"--sticks", std::to_string(kSticks)};
+  std::map<std::string, std::string> environment;
+  if (sysfs) {
+    simulated.push_back("--sysfs");
+    environment = {{"ORBEK_SYSFS_ROOT", root.Path() + "/sys"},
+                   {"ORBEK_DEV_ROOT", root.Path() + "/dev"}};
+  }
+  StartStick(simulated);
   ASSERT_NE(stick->WaitReady(20000, kSticks), 0);
   auto updater =
       StartUpdater({"--factory", "--sticks", std::to_string(kSticks), "--start", "--yes", "--once"},
-                   {}, /*terminal=*/true);
+                   environment, /*terminal=*/true);
   EXPECT_EQ(updater->Wait(kUpdateRealMs), 0) << updater->Output();
   for (int line = 1; line <= kSticks; ++line) {
     const std::string named = "Line " + std::to_string(line) + " — ";
@@ -160,6 +171,11 @@ TEST_F(UpdaterProgram, FactoryUpdatesThreeSticksAtOnce) {
   EXPECT_EQ(FilesIn(install), (std::set<std::string>{"nandprghd.mbn", "nandprgcombined.mbn",
                                                      "NVApp.ini", "killsvr.bat"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(PortViews, FactoryOnATerminal, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Sysfs" : "Registry");
+                         });
 
 // A stick that shows itself only as Linux shows a real one: USB devices in sysfs and tty nodes,
 // no registry entries and no COM links. The updater finds it through every re-enumeration.
