@@ -86,15 +86,6 @@ bool CVarnelApp::InitialiseForm() {
       kReplugLibraryPath, doc_.replugEnabled,
       [this](const std::string& text) { form_.MessageBox(text, kApplicationTitle, box::kOk); });
   replugThread_->Start();
-  // With several lines, sticks plugged in later must still leave their CD-ROM mode: the re-plug
-  // thread goes on whenever no line is busy.
-  if (doc_.severalLines) {
-    view_->lineReleased = [this] {
-      std::lock_guard<std::mutex> hold(replugMutex_);
-      if (replugThread_ && !AnyLineBusy())
-        replugThread_->Resume();
-    };
-  }
 
   for (int line = 0; line < kLineCount; ++line) {
     LineSession& session = doc_.lines[static_cast<size_t>(line)];
@@ -238,8 +229,17 @@ void CVarnelApp::StartWorker(int line) {
             break;
         }
         workerDone_[line] = 1;
+        ResumeReplugWhenIdle();
       });
   session.worker->Resume();
+}
+
+// With several lines, sticks plugged in later must still leave their CD-ROM mode: the re-plug
+// thread, suspended by every launch, goes on whenever a worker ends and no line is busy.
+void CVarnelApp::ResumeReplugWhenIdle() {
+  std::lock_guard<std::mutex> hold(replugMutex_);
+  if (doc_.severalLines && replugThread_ && !AnyLineBusy())
+    replugThread_->Resume();
 }
 
 bool CVarnelApp::OnCommand(int commandId) {

@@ -65,6 +65,7 @@ class CVarnelApp {
 
  private:
   void StartWorker(int line);
+  void ResumeReplugWhenIdle();
   bool NvBackupsWritable(const LineSession& session);
   void EnableIdleLines(bool enable);
 
@@ -75,8 +76,8 @@ class CVarnelApp {
   ConnectionManager connectionManager_;
   std::unique_ptr<platform::NamedInstance> instance_;
   std::unique_ptr<ReplugThread> replugThread_;
-  // Held while the re-plug thread is suspended, resumed or stopped (a worker resumes it when
-  // several lines run).
+  // Held while the re-plug thread is suspended, resumed or stopped (a worker's thread resumes it
+  // when several lines run).
   std::mutex replugMutex_;
   std::atomic<int> workerDone_[kLineCount] = {};
   bool workerStarted_[kLineCount] = {};

@@ -273,7 +273,6 @@ void CVarnelView::FinishLineOperation(int line, int outcome) {
   SetLineProgress(line, 0);
   if (session.searchThread)
     session.searchThread->Resume();
-  lineReleased();
 }
 
 }  // namespace orbek

@@ -51,8 +51,6 @@ class CVarnelView : public LineReport {
   // Ends the program with an exit status once an update has succeeded (the face that runs the
   // view decides how; tests record it).
   std::function<void(int status)> exitProgram = [](int status) { std::exit(status); };
-  // Called when an operation has ended and released its line.
-  std::function<void()> lineReleased = [] {};
 
   // With several lines: the line shows a stick ready for its start button (not busy).
   bool LineReady(int line) { return lineReady_[static_cast<size_t>(line)] && Line(line).busy == 0; }
