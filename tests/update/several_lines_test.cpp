@@ -245,9 +245,10 @@ TEST_P(OneLinesTrouble, LeavesEveryOtherLineUntouched) {
     ASSERT_TRUE(AddFaultTo(*sticks[stickOf[1]], row.fault));
   }
   if (row.stopSecondLine) {
-    // Stop pressed on the second line once its stick is in download mode.
+    // Stop pressed on the second line while its images are written (its own worker looks at
+    // its progress).
     clock.onSleep = [this] {
-      if (doc.lines[1].progress >= 21)
+      if (std::this_thread::get_id() == workerOf[1].load() && doc.lines[1].progress >= 30)
         doc.lines[1].busy = 0;
     };
   }
