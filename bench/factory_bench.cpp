@@ -94,8 +94,8 @@ RoundResult RunRound(int sticks) {
   std::vector<std::unique_ptr<sim::Stick>> simulated;
   std::vector<std::unique_ptr<sim::PtyTransport>> ptys;
   for (int i = 0; i < sticks; ++i) {
-    simulated.push_back(std::make_unique<sim::Stick>(
-        sim::ConfigOfStick(sim::DefaultStickConfig(), i, sticks)));
+    simulated.push_back(
+        std::make_unique<sim::Stick>(sim::ConfigOfStick(sim::DefaultStickConfig(), i, sticks)));
     ptys.push_back(std::make_unique<sim::PtyTransport>(*simulated.back(), root));
     simulated.back()->AddListener(&registry.StickListener(i));
     ptys.back()->Start();
