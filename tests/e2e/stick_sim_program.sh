@@ -7,6 +7,9 @@ sim=$1
 send=$2
 root=$(mktemp -d /tmp/orbek-e2e-XXXXXX)
 export ORBEK_TIME_SCALE=10
+# A request that must be answered waits up to a real second: the machine may be busy. One that
+# must not be answered waits 30 ms.
+answered=10000
 cleanup() {
   [[ -n "${pid:-}" ]] && kill "$pid" 2>/dev/null || true
   rm -rf "$root"
@@ -43,14 +46,14 @@ grep -qx 'R415C1_B01' <<<"$table" || fail "board tag in the version table: $tabl
 
 out=$(ORBEK_ROOT="$root" "$send" 5 7C --timeout 300) && fail "7C answered despite the fault: $out"
 [[ "$out" == "failed: Port Cannot Receive Desired Data from the Phone" ]] || fail "7C: $out"
-out=$(ORBEK_ROOT="$root" "$send" 5 7C --timeout 300) || fail "7C after the fault: $out"
+out=$(ORBEK_ROOT="$root" "$send" 5 7C --timeout "$answered") || fail "7C after the fault: $out"
 
-out=$(ORBEK_ROOT="$root" "$send" 5 29 02 00) || fail "reset: $out"
+out=$(ORBEK_ROOT="$root" "$send" 5 29 02 00 --timeout "$answered") || fail "reset: $out"
 for _ in $(seq 200); do grep -q '^ports diag=COM7 modem=COM8' "$root/out" && break; sleep 0.02; done
 grep -q '^ports none' "$root/out" || fail "no unplug line"
 grep -q '^ports diag=COM7 modem=COM8' "$root/out" || fail "no re-enumeration"
 [[ -L "$root/dosdevices/com7" && ! -e "$root/dosdevices/com5" ]] || fail "links after reset"
-out=$(ORBEK_ROOT="$root" "$send" 7 01) || fail "ESN on the new port: $out"
+out=$(ORBEK_ROOT="$root" "$send" 7 01 --timeout "$answered") || fail "ESN on the new port: $out"
 
 # An AT line with a byte that is not UTF-8: answered, and in the report as a replacement.
 exec 3<>"$root/dosdevices/com8"
@@ -88,8 +91,10 @@ for line in "ready 1-1 diag=COM5 modem=COM6" "ready 1-2 diag=COM29 modem=COM30" 
   grep -qx "$line" "$root/out" || fail "three sticks: no '$line'"
 done
 grep -q '"Count"=dword:00000003' "$root/three/registry.reg" || fail "three sticks' registry"
-out=$(ORBEK_ROOT="$root/three" "$send" 5 01) || fail "ESN of the first stick: $out"
-out=$(ORBEK_ROOT="$root/three" "$send" 53 01) || fail "ESN of the third stick: $out"
+out=$(ORBEK_ROOT="$root/three" "$send" 5 01 --timeout "$answered") ||
+  fail "ESN of the first stick: $out"
+out=$(ORBEK_ROOT="$root/three" "$send" 53 01 --timeout "$answered") ||
+  fail "ESN of the third stick: $out"
 out=$(ORBEK_ROOT="$root/three" "$send" 29 01 --timeout 300) && fail "the second stick answered: $out"
 kill -TERM "$pid"
 wait "$pid" || fail "simulator exit status $?"
