@@ -104,9 +104,10 @@ void CVarnelView::ShowFactoryLineVersions(int line, const LineVersions& versions
   const bool startable = versions.ready || versions.inDownloadMode;
   if (!idle)
     return;  // the worker owns the status line
-  // The result of the line's last operation stays while its stick does.
+  // The result of the line's last operation stays while its stick is plugged in (a probe that
+  // went unanswered once does not take it away).
   const size_t index = static_cast<size_t>(line);
-  if (!startable)
+  if (Line(line).diagPort <= 1)
     resultShown_[index] = false;
   if (!resultShown_[index]) {
     const char* text = !startable       ? Text(kSearchingText, kSearchingTextGerman)
