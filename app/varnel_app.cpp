@@ -100,7 +100,8 @@ bool CVarnelApp::InitialiseForm() {
   return true;
 }
 
-bool CVarnelApp::StartLineOperation(int line) {
+// The board tag and the operation's preconditions, each refusal with its box.
+bool CVarnelApp::LaunchChecksPass(int line) {
   LineSession& session = view_->Line(line);
   // A stick in download mode has no version table to read the board tag from: the rescue
   // writes the package's firmware, the only one it can start again.
@@ -152,16 +153,26 @@ bool CVarnelApp::StartLineOperation(int line) {
     default:
       return false;
   }
+  return true;
+}
 
-  EnableIdleLines(false);
-  session.busy = 1;
-  view_->EnableLineControls(line, false);
-  // The worker takes the line's link only once the search thread has parked outside any
-  // exchange.
+bool CVarnelApp::StartLineOperation(int line) {
+  LineSession& session = view_->Line(line);
+  // The line's fields and its link belong to its search thread until it has parked outside any
+  // exchange: it parks before the checks read them, and goes on when a check refuses.
   if (session.searchThread) {
     session.searchThread->Suspend();
     session.searchThread->WaitUntilParked(kParkWaitMs, [this] { form_.ServeWaitingCalls(); });
   }
+  if (!LaunchChecksPass(line)) {
+    if (session.searchThread)
+      session.searchThread->Resume();
+    return false;
+  }
+
+  EnableIdleLines(false);
+  session.busy = 1;
+  view_->EnableLineControls(line, false);
   {
     std::lock_guard<std::mutex> hold(replugMutex_);
     if (replugThread_)
@@ -274,9 +285,9 @@ void CVarnelApp::StartAllLines() {
   for (int line = 0; line < kLineCount; ++line) {
     const LineSession& session = doc_.lines[static_cast<size_t>(line)];
     // With several lines only a ready stick starts: one that stopped answering would meet no
-    // board tag, and its refusal closes the program.
-    const bool ready = !doc_.severalLines || view_->LineReady(line);
-    if (session.diagPort > 0 && session.busy == 0 && ready) {
+    // board tag, and its refusal closes the program. (Its port is its search thread's to write.)
+    const bool startable = doc_.severalLines ? view_->LineReady(line) : session.diagPort > 0;
+    if (startable && session.busy == 0) {
       StartLineOperation(line);
       platform::SleepMs(kLaunchSpacingMs);
     }

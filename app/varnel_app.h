@@ -65,6 +65,7 @@ class CVarnelApp {
 
  private:
   void StartWorker(int line);
+  bool LaunchChecksPass(int line);
   void ResumeReplugWhenIdle();
   bool NvBackupsWritable(const LineSession& session);
   void EnableIdleLines(bool enable);

@@ -285,17 +285,24 @@ std::optional<int> TypedLine(const std::string& word) {
     }
     return false;
   };
-  // Status 0 when every line that ran an operation passed.
+  const auto linesThatRan = [&] {
+    int ran = 0;
+    for (int line = 0; line < kLineCount; ++line)
+      ran += app.OperationEnded(line) || app.WorkerRunning(line) ? 1 : 0;
+    return ran;
+  };
+  // Status 0 when every line that ran an operation passed, and with --start at least as many as
+  // were asked for.
   const auto endStatus = [&] {
-    bool ran = false;
+    int passed = 0;
     for (int line = 0; line < kLineCount; ++line) {
       if (!app.OperationEnded(line))
         continue;
-      ran = true;
       if (app.doc().lines[static_cast<size_t>(line)].state != kLinePass)
         return 1;
+      ++passed;
     }
-    return ran ? 0 : 1;
+    return passed >= (options.start ? options.sticks : 1) ? 0 : 1;
   };
   const auto startAll = [&] {
     started = true;
@@ -352,7 +359,16 @@ std::optional<int> TypedLine(const std::string& word) {
     }
     if (options.start && !started && ready >= options.sticks)
       startAll();
-    if (options.once && started && !app.AnyLineBusy() && !anyWorkerRunning()) {
+    // A stick that was not ready at the moment of start-all (a probe unanswered on a busy
+    // machine) is started once it is, until as many lines ran as were asked for.
+    if (options.start && started && linesThatRan() < options.sticks) {
+      for (int line = 0; line < kLineCount; ++line) {
+        if (!app.OperationEnded(line) && !app.WorkerRunning(line) && view.LineReady(line))
+          app.StartLineOperation(line);
+      }
+    }
+    const bool allAskedRan = !options.start || linesThatRan() >= options.sticks;
+    if (options.once && started && allAskedRan && !app.AnyLineBusy() && !anyWorkerRunning()) {
       const int status = endStatus();
       app.DestroyWindow();
       EndProcess(status);
