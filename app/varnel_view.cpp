@@ -120,8 +120,11 @@ void CVarnelView::ShowFactoryLineVersions(int line, const LineVersions& versions
 }
 
 std::optional<std::string> CVarnelView::StickLocationOf(int line) {
-  if (!doc_.severalLines)
-    return std::string();
+  if (!doc_.severalLines) {
+    // An update keeps to its stick's socket: another stick plugged in meanwhile is not its.
+    const LineSession& product = Line(0);
+    return product.busy != 0 ? product.socket : std::string();
+  }
   const std::vector<std::string> present = PortScanner::StickLocations();
   std::lock_guard<std::mutex> hold(bindingMutex_);
   binding_.Update(present, [this](int other) { return Line(other).busy != 0; });
@@ -129,12 +132,14 @@ std::optional<std::string> CVarnelView::StickLocationOf(int line) {
 }
 
 void CVarnelView::KeepFoundPorts(int line, std::optional<int32_t> diagPort,
-                                 std::optional<int32_t> dataPort) {
+                                 std::optional<int32_t> dataPort, const std::string& location) {
   LineSession& session = Line(doc_.severalLines ? line : 0);
   if (diagPort)
     session.diagPort = *diagPort;
   if (dataPort)
     session.dataPort = *dataPort;
+  if (!location.empty())
+    session.socket = location;
 }
 
 void CVarnelView::ChooseNvDirectory(const std::optional<std::string>& chosen) {

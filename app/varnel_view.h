@@ -86,8 +86,8 @@ class CVarnelView : public LineReport {
   void EndLineOperation(int line, const std::string& text, int outcome) override;
   void WriteLineLog(int line) override;
   std::optional<std::string> StickLocationOf(int line) override;
-  void KeepFoundPorts(int line, std::optional<int32_t> diagPort,
-                      std::optional<int32_t> dataPort) override;
+  void KeepFoundPorts(int line, std::optional<int32_t> diagPort, std::optional<int32_t> dataPort,
+                      const std::string& location) override;
   void RequestClose() override { form_.RequestClose(); }
   void ExitProgram(int status) override { exitProgram(status); }
 

@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
       NvBackupFault(bytes, length);
       DecodeNvTable(file.data(), file.size(), table);
       NvTableEsn(table);
+      IdentityOfTable(table);
       UnansweredNvItems(table);
       DecodeNvTable(bytes, length, table);
       break;
@@ -55,15 +56,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     case 3: {
       // The states file of a stick's kept backups.
       const std::string store = ScratchPath() + "-store";
+      // Its records, and the states file of an earlier version, beside one backup.
       platform::CreateDirectories(store + "/00000001");
-      std::FILE* out = std::fopen((store + "/00000001/states.txt").c_str(), "wb");
-      if (out == nullptr)
-        return 0;
-      std::fwrite(bytes, 1, length, out);
-      std::fclose(out);
+      for (const char* name : {"/00000001/states.txt", "/00000001/20260101-000000.rec"}) {
+        std::FILE* out = std::fopen((store + name).c_str(), "wb");
+        if (out == nullptr)
+          return 0;
+        std::fwrite(bytes, 1, length, out);
+        std::fclose(out);
+      }
+      if (std::FILE* backup = std::fopen((store + "/00000001/20260101-000000.nvm").c_str(), "wb"))
+        std::fclose(backup);
       const NvBackupStore kept(store);
-      kept.List(1);
-      kept.Pending(1);
+      kept.List("00000001");
+      kept.WaitingFor(StickIdentity{1, "", "1-1"});
+      IdentityOfFolderName(std::string(reinterpret_cast<const char*>(bytes), length));
       break;
     }
     default: {

@@ -62,14 +62,15 @@ class LineReport : public UserMessages {
   // The line's action log of what it did so far, written now.
   virtual void WriteLineLog(int line) = 0;
   // Where the line looks for its stick: "" at every stick (the one line of the product, where
-  // the last enumerated stick wins), else the USB location of the stick bound to the line;
-  // nothing when no stick is bound to it now.
+  // the last enumerated stick wins, until an update holds it to its stick's socket), else the
+  // USB location of the stick bound to the line; nothing when no stick is bound to it now.
   virtual std::optional<std::string> StickLocationOf(int line) = 0;
   // What the line's port discovery found: a diagnostic port (0 when it found none) and a modem
-  // port, each absent when its number could not be read. The product keeps them where discovery
-  // results always go, in the first line's ports; with several lines, each line keeps its own.
+  // port, each absent when its number could not be read, and the stick's USB location. The
+  // product keeps them where discovery results always go, in the first line's ports; with
+  // several lines, each line keeps its own.
   virtual void KeepFoundPorts(int line, std::optional<int32_t> diagPort,
-                              std::optional<int32_t> dataPort) = 0;
+                              std::optional<int32_t> dataPort, const std::string& location) = 0;
   // Asks the window to close (the close question applies).
   virtual void RequestClose() = 0;
   // Ends the program after a successful update; the face decides how.

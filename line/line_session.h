@@ -37,6 +37,8 @@ struct LineSession {
   // 0 and 1 mean no port.
   int32_t diagPort = 0;
   int32_t dataPort = 0;
+  // The USB socket (location) of the stick those ports belong to; "" when unknown.
+  std::string socket;
   PhoneLink link;
   AtPort atPort;
   int operation = kOperationUpdate;

@@ -6,6 +6,7 @@
 #include "diag/nv_status.h"
 #include "line/form_texts.h"
 #include "nv/nv_backup_store.h"
+#include "nv/stick_identity.h"
 #include "package/image_set.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -181,8 +182,33 @@ bool ReadStickEsn(PhoneLink& link, uint32_t& esn) {
   }
 }
 
-bool NvFileFitsStick(const LineHandle& line, const std::string& path,
-                     std::optional<uint32_t> stickEsn) {
+namespace {
+
+// The stick's own items 0 and 550, read as the backup reads them.
+FileIdentity IdentityInStick(PhoneLink& link) {
+  NvTable items(2);
+  items[0].itemId = 0;
+  items[1].itemId = kImeiItem;
+  for (NvRecord& record : items) {
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+      if (ReadNvItem(link, record.itemId, record.data, record.status) ||
+          record.status != kNvExchangeFailed)
+        break;
+      platform::SleepMs(kRetryWaitMs);
+    }
+  }
+  items.push_back(NvRecord{kNvEndMarker, {}, 0});
+  return IdentityOfTable(items);
+}
+
+std::string DescribeItems(const FileIdentity& items) {
+  return (items.item0 ? Format("ESN %08X", *items.item0) : std::string("ESN -")) + ", IMEI " +
+         (items.imei.empty() ? std::string("-") : items.imei);
+}
+
+}  // namespace
+
+bool NvFileFitsStick(const LineHandle& line, const std::string& path) {
   NvTable table = BuildNvItemList();
   if (!ReadNvBackupFile(line, path, table)) {
     if (!platform::RegularFileSize(path)) {
@@ -193,26 +219,44 @@ bool NvFileFitsStick(const LineHandle& line, const std::string& path,
     }
     return false;
   }
-  const std::optional<uint32_t> fileEsn = NvTableEsn(table);
-  if (!fileEsn || !stickEsn || *fileEsn == *stickEsn)
+  const FileIdentity file = IdentityOfTable(table);
+  const bool fileTellsNothing = !file.item0 && file.imei.empty();
+  const FileIdentity stick = IdentityInStick(line.session().link);
+  const bool differs = (file.item0 && stick.item0 && *file.item0 != *stick.item0) ||
+                       (!file.imei.empty() && !stick.imei.empty() && file.imei != stick.imei);
+  if (!differs && !fileTellsNothing)
     return true;
-  const std::string question = Format(
-      line.Text("The NV file %s belongs to another stick (ESN %08X); this stick's ESN is %08X. "
-                "Writing it gives this stick the other stick's IMEI and calibration. Write it "
-                "anyway?",
-                "Die NV-Datei %s gehört zu einem anderen Gerät (ESN %08X); dieses Gerät hat die "
-                "ESN %08X. Sie gäbe diesem Gerät die IMEI und Kalibrierung des anderen. Trotzdem "
-                "schreiben?"),
-      path.c_str(), *fileEsn, *stickEsn);
+  const std::string question =
+      differs
+          ? Format(line.Text("The NV file %s belongs to another stick (%s); this stick holds %s. "
+                             "Writing it gives this stick the other stick's IMEI and "
+                             "calibration. Write it anyway?",
+                             "Die NV-Datei %s gehört zu einem anderen Gerät (%s); dieses Gerät "
+                             "hat %s. Sie gäbe diesem Gerät die IMEI und Kalibrierung des "
+                             "anderen. Trotzdem schreiben?"),
+                   path.c_str(), DescribeItems(file).c_str(), DescribeItems(stick).c_str())
+          : Format(line.Text("The NV file %s does not tell which stick it belongs to (it holds "
+                             "no ESN and no IMEI); this stick holds %s. Writing it may give this "
+                             "stick another stick's IMEI and calibration. Write it anyway?",
+                             "Die NV-Datei %s sagt nicht, zu welchem Gerät sie gehört (sie "
+                             "enthält weder ESN noch IMEI); dieses Gerät hat %s. Sie könnte "
+                             "diesem Gerät die IMEI und Kalibrierung eines anderen geben. "
+                             "Trotzdem schreiben?"),
+                   path.c_str(), DescribeItems(stick).c_str());
   if (line.MessageBox(question, kApplicationTitle,
                       box::kYesNo | box::kIconExclamation | box::kDefaultNo) == box::kAnswerYes) {
-    line.SetStatus(
-        Format("NV file of ESN %08X written into ESN %08X as asked.", *fileEsn, *stickEsn), true);
+    line.SetStatus(Format("NV file of %s written into the stick of %s as asked.",
+                          DescribeItems(file).c_str(), DescribeItems(stick).c_str()),
+                   true);
     return true;
   }
-  line.SetStatus(line.Text("The NV file was not written: it belongs to another stick.",
-                           "Die NV-Datei wurde nicht geschrieben: sie gehört zu einem anderen "
-                           "Gerät."),
+  line.SetStatus(differs ? line.Text("The NV file was not written: it belongs to another stick.",
+                                     "Die NV-Datei wurde nicht geschrieben: sie gehört zu einem "
+                                     "anderen Gerät.")
+                         : line.Text("The NV file was not written: it does not tell which stick "
+                                     "it belongs to.",
+                                     "Die NV-Datei wurde nicht geschrieben: sie sagt nicht, zu "
+                                     "welchem Gerät sie gehört."),
                  true);
   return false;
 }
@@ -235,12 +279,12 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 int BackupNvThread(const LineHandle& line) {
   LineSession& session = line.session();
-  uint32_t esn = 0;
-  if (!ReadStickEsn(session.link, esn)) {
-    RefuseNvOperation(line, line.Text("The stick's ESN cannot be read: its backup could not be "
-                                      "kept apart from other sticks'.",
-                                      "Die ESN des Geräts kann nicht gelesen werden: seine "
-                                      "Sicherung ließe sich keinem Gerät zuordnen."));
+  const StickIdentity stick = ReadStickIdentity(session);
+  if (!stick.Known()) {
+    RefuseNvOperation(line, line.Text("The stick answers neither an ESN nor an IMEI: its backup "
+                                      "could not be kept apart from other sticks'.",
+                                      "Das Gerät nennt weder ESN noch IMEI: seine Sicherung ließe "
+                                      "sich keinem Gerät zuordnen."));
     return 0;
   }
   if (!NvDirectoryExists(line.report(), session.nvDirectory)) {
@@ -249,7 +293,9 @@ int BackupNvThread(const LineHandle& line) {
     return 0;
   }
   const NvBackupStore store(line.choices().nvBackupsDirectory);
-  if (const std::optional<KeptBackup> pending = store.Pending(esn)) {
+  const std::vector<KeptBackup> waiting = store.WaitingFor(stick);
+  if (!waiting.empty()) {
+    const KeptBackup* pending = &waiting.front();
     RefuseNvOperation(
         line, Format(line.Text("The last backup of this stick, %s, was never restored: the "
                                "stick's NV may be incomplete, so no new backup is taken. Restore "
@@ -269,7 +315,7 @@ int BackupNvThread(const LineHandle& line) {
   }
   std::string reason;
   const std::optional<KeptBackup> kept =
-      store.Keep(esn, table, LocalTimeNow(), KeptBackupState::Kept, reason);
+      store.Keep(stick, table, LocalTimeNow(), KeptBackupState::Kept, reason);
   if (!kept) {
     RefuseNvOperation(line, line.Text("The backup could not be kept: ",
                                       "Die Sicherung konnte "
@@ -293,19 +339,17 @@ int RestoreNvThread(const LineHandle& line) {
     const std::string& path = defaultFile ? line.choices().defaultNvFile : session.nvFilePath;
     const char* failed = defaultFile ? "装载缺省NV区失败" : "重载NV区参数失败";
     line.SetStatus(defaultFile ? "装载缺省NV区" : "重载NV区参数", true);
-    uint32_t esn = 0;
-    const bool esnRead = ReadStickEsn(session.link, esn);
-    const std::optional<uint32_t> stickEsn = esnRead ? std::optional<uint32_t>(esn) : std::nullopt;
-    if (!NvFileFitsStick(line, path, stickEsn) || !RestoreNv(line, path)) {
+    if (!NvFileFitsStick(line, path) || !RestoreNv(line, path)) {
       line.EndOperation(failed, kOutcomeFailedLeaveStick);
       line.SetState(kLineFail);
       return 0;
     }
     // The stick's own backup that waited for its restore has had it now.
     const NvBackupStore store(line.choices().nvBackupsDirectory);
-    const std::optional<KeptBackup> pending = esnRead ? store.Pending(esn) : std::nullopt;
-    if (pending && SameFile(pending->path, path))
-      store.MarkRestored(esn, pending->name);
+    for (const KeptBackup& pending : store.WaitingFor(ReadStickIdentity(session))) {
+      if (SameFile(pending.path, path))
+        store.MarkRestored(pending);
+    }
   }
   line.EndOperation("恢复NV区成功", kOutcomeRestored);
   line.SetState(kLinePass);

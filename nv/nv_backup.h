@@ -33,12 +33,12 @@ bool BackupNv(const LineHandle& line, const std::string& path, NvTable* read = n
 // fails four writes.
 bool RestoreNv(const LineHandle& line, const std::string& path);
 
-// Before a restore from `path` into the stick whose ESN is `stickEsn` (when it could be read):
-// the file must be a backup, and one of this stick, or the person must say to write another
-// stick's (its IMEI and calibration) into this one; the question's default is No. False with the
-// reason on the status line.
-bool NvFileFitsStick(const LineHandle& line, const std::string& path,
-                     std::optional<uint32_t> stickEsn);
+// Before a restore from a file a person chose (not one the updater took of this stick itself):
+// the file must be a backup, and its items 0 and 550 must not differ from the stick's own items
+// 0 and 550 where both hold a value. When they differ, or the file holds neither, the person is
+// asked whether to write it anyway (another stick's IMEI and calibration); the question's default
+// is No. False with the reason on the status line.
+bool NvFileFitsStick(const LineHandle& line, const std::string& path);
 
 // The stick's ESN (three tries, 200 ms apart).
 bool ReadStickEsn(PhoneLink& link, uint32_t& esn);

@@ -1,9 +1,10 @@
 // Every NV backup the updater ever took, kept per stick in the user's data folder:
-// "<folder>/<ESN as 8 hex digits>/<yyyymmdd-hhmmss>.nvm", each in the backup file's format,
-// never overwritten and never deleted. Beside them, "states.txt" records for each backup whether
+// "<folder>/<stick>/<yyyymmdd-hhmmss>.nvm", each in the backup file's format, never overwritten
+// and never deleted. <stick> names the stick by its ESN and IMEI ("<ESN>-<IMEI>", "<ESN>" or
+// "<IMEI>", see IdentityFolderName). Beside each backup, "<yyyymmdd-hhmmss>.rec" records whether
 // it waits for its restore (taken before a flash rewrite), was restored, or was only kept (taken
-// on its own). A stick whose last backup waits for its restore has had its NV wiped or cut
-// short: no new backup may be taken over it.
+// on its own), and the USB socket the stick was in. Folders of earlier versions, named by the
+// ESN alone with the states of all their backups in one "states.txt", are read as well.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "log/action_log.h"
 #include "nv/nv_item_list.h"
+#include "nv/stick_identity.h"
 
 namespace orbek {
 
@@ -25,6 +27,11 @@ struct KeptBackup {
   std::string name;  // "20261209-143000.nvm"
   std::string path;
   KeptBackupState state = KeptBackupState::Kept;
+  // The stick it was taken of, by its folder and record (the socket only when recorded).
+  StickIdentity stick;
+  std::string folder;  // the stick's folder name
+  // "2026-12-09 14:30:00", from the name.
+  std::string TimeText() const;
 };
 
 class NvBackupStore {
@@ -35,27 +42,33 @@ class NvBackupStore {
   static std::string DefaultDirectory();
 
   const std::string& directory() const { return directory_; }
-  std::string StickDirectory(uint32_t esn) const;
+  std::string FolderPath(const std::string& folder) const;
 
   // True when backups can be written here; the folder is made when missing.
   bool Writable() const;
 
-  // Writes the table as a new backup of the stick, named after `time` and never over another
-  // file, and records its state. The backup, or nothing with `reason` set (in English).
-  std::optional<KeptBackup> Keep(uint32_t esn, const NvTable& table, const LocalTime& time,
-                                 KeptBackupState state, std::string& reason) const;
-  // The stick's backup that waits for its restore.
-  std::optional<KeptBackup> Pending(uint32_t esn) const;
+  // Writes the table as a new backup of the stick (known by ESN or IMEI), named after `time`
+  // and never over another file, and records its state and socket. The backup, or nothing with
+  // `reason` set (in English).
+  std::optional<KeptBackup> Keep(const StickIdentity& stick, const NvTable& table,
+                                 const LocalTime& time, KeptBackupState state,
+                                 std::string& reason) const;
+  // The backups that wait for their restore and may go into this stick (BackupIsOfStick),
+  // newest first, from every folder.
+  std::vector<KeptBackup> WaitingFor(const StickIdentity& stick) const;
+  // The newest backup in any state of the stick known by its ESN or IMEI (never by its socket
+  // alone: other sticks were in that socket before).
+  std::optional<KeptBackup> NewestOf(const StickIdentity& stick) const;
   // The backup has been written back into the stick whole.
-  bool MarkRestored(uint32_t esn, const std::string& name) const;
+  bool MarkRestored(const KeptBackup& backup) const;
 
-  // The stick's backups, newest first.
-  std::vector<KeptBackup> List(uint32_t esn) const;
-  // Every stick with a folder here, in ascending order of ESN.
-  std::vector<uint32_t> Sticks() const;
+  // The backups in one stick's folder, newest first.
+  std::vector<KeptBackup> List(const std::string& folder) const;
+  // Every stick's folder here, in ascending order of name.
+  std::vector<std::string> Folders() const;
 
  private:
-  bool WriteStates(uint32_t esn, const std::vector<KeptBackup>& oldestFirst) const;
+  bool WriteRecord(const KeptBackup& backup) const;
 
   std::string directory_;
 };

@@ -90,11 +90,15 @@ FoundPorts PortScanner::Scan(const InstanceOfService& instanceOf) {
   FoundPorts ports;
   std::string instance;
   const bool modemFound = FindInstance(kModemServices, instanceOf, instance);
-  if (modemFound)
+  if (modemFound) {
     ports.dataPort = PortOfInstance(instance);
+    ports.location = UsbLocationOf(instance);
+  }
 
   const bool diagFound = FindInstance(kDiagServices, instanceOf, instance);
   ports.diagPort = diagFound ? PortOfInstance(instance) : 0;
+  if (diagFound)
+    ports.location = UsbLocationOf(instance);
   ports.found = modemFound || diagFound;
   return ports;
 }

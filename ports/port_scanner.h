@@ -19,6 +19,8 @@ struct FoundPorts {
   bool found = false;  // a diagnostic or a modem instance
   std::optional<int32_t> diagPort;
   std::optional<int32_t> dataPort;
+  // The USB location of the stick the instances belong to (see UsbLocationOf); "" when unknown.
+  std::string location;
   // Writes the numbers into a line's ports by those rules.
   void ApplyTo(int32_t& diagPortField, int32_t& dataPortField) const {
     if (diagPort)

@@ -264,10 +264,11 @@ Bytes StreamWrite(const StickConfig& config, StickState& state, const Bytes& pac
 
 // The NV items live in the file system the EFS image replaces; only the write-protected ones
 // (the ESN) sit elsewhere and survive.
-void LoseNvItems(StickState& state) {
+void LoseNvItems(const StickConfig& config, StickState& state) {
   for (auto item = state.nvItems.begin(); item != state.nvItems.end();) {
-    item =
-        state.readOnlyNvItems.count(item->first) != 0 ? std::next(item) : state.nvItems.erase(item);
+    const bool identity = config.esnInNv && (item->first == 0 || item->first == 550);
+    item = state.readOnlyNvItems.count(item->first) != 0 && !identity ? std::next(item)
+                                                                      : state.nvItems.erase(item);
   }
 }
 
@@ -288,7 +289,7 @@ Bytes CloseImage(const StickConfig& config, StickState& state) {
   if (!state.openImage)
     return StreamingError(kErrorCloseFailed);
   if (state.openImage->name == "efs" && config.efsWipesNv)
-    LoseNvItems(state);
+    LoseNvItems(config, state);
   state.unfinishedImages.erase(state.openImage->name);
   state.flash[state.openImage->name] = std::move(state.openImage->data);
   state.imageHeaders[state.openImage->name] = std::move(state.openImage->header);

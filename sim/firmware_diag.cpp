@@ -49,6 +49,17 @@ Bytes NvReply(uint8_t code, uint16_t item, const uint8_t* data, uint16_t status)
   return reply;
 }
 
+// The ESN a stick that keeps it in NV item 0 answers: the item's first four bytes, 0 while the
+// item is inactive or gone.
+uint32_t EsnInNv(const StickState& state) {
+  auto item = state.nvItems.find(0);
+  if (item == state.nvItems.end() || state.inactiveNvItems.count(0) != 0)
+    return 0;
+  return static_cast<uint32_t>(item->second[0]) | static_cast<uint32_t>(item->second[1]) << 8 |
+         static_cast<uint32_t>(item->second[2]) << 16 |
+         static_cast<uint32_t>(item->second[3]) << 24;
+}
+
 Bytes NvRead(StickState& state, const Bytes& request) {
   const uint16_t item = Le16(request, 1);
   static const NvData kZero{};
@@ -126,7 +137,7 @@ std::optional<Bytes> FirmwareDiag::Handle(Stick& stick, const Bytes& packet) {
       if (packet.size() != 1)
         return RefuseMalformed(state, packet, kBadLength, "ESN request with payload");
       Bytes reply{kEsn};
-      AppendLe32(reply, state.esn);
+      AppendLe32(reply, stick.Config().esnInNv ? EsnInNv(state) : state.esn);
       return reply;
     }
     case kExtendedBuildId: {

@@ -76,6 +76,9 @@ struct StickConfig {
   uint32_t flashMiB = 128;
   // Writing the EFS image loses every NV item but the write-protected ones, as on the stick.
   bool efsWipesNv = true;
+  // The stick keeps its ESN in NV item 0 alone: the ESN command answers that item (0 while it is
+  // inactive or gone), and writing the EFS image wipes items 0 and 550 too, read-only or not.
+  bool esnInNv = false;
   // The flash lacks a whole image set, as an update that stopped part-way leaves it: the stick
   // can start only its boot loader (start it with `initialMode` DMSS download, or streaming for
   // a programmer still running).

@@ -130,10 +130,13 @@ bool ParseStickConfig(const json& root, StickConfig& config, std::string& error)
     } else if (key == "firstCom") {
       ok = NumberOf(value, 250, number) && number >= 1;
       config.firstComNumber = static_cast<int>(number);
-    } else if (key == "efsWipesNv" || key == "flashIncomplete") {
+    } else if (key == "efsWipesNv" || key == "flashIncomplete" || key == "esnInNv") {
       ok = value.is_boolean();
-      if (ok)
-        (key == "efsWipesNv" ? config.efsWipesNv : config.flashIncomplete) = value.get<bool>();
+      if (ok) {
+        (key == "efsWipesNv"        ? config.efsWipesNv
+         : key == "flashIncomplete" ? config.flashIncomplete
+                                    : config.esnInNv) = value.get<bool>();
+      }
     } else if (key == "renumber" || key == "atEcho" || key == "versionSeparators" ||
                key == "diagPortInAtMode") {
       ok = value.is_boolean();

@@ -96,7 +96,7 @@ bool ProbeDownloadMode(LineSession& line) {
 bool FindLinePorts(const LineHandle& line, PortScanner& scanner) {
   const FoundPorts ports =
       scanner.FindPorts([&line] { return line.report().StickLocationOf(line.index()); });
-  line.report().KeepFoundPorts(line.index(), ports.diagPort, ports.dataPort);
+  line.report().KeepFoundPorts(line.index(), ports.diagPort, ports.dataPort, ports.location);
   return ports.found;
 }
 

@@ -11,6 +11,7 @@
 #include "line/form_texts.h"
 #include "nv/nv_backup.h"
 #include "nv/nv_backup_store.h"
+#include "nv/stick_identity.h"
 #include "package/image_package.h"
 #include "platform/clock.h"
 #include "platform/text_format.h"
@@ -64,6 +65,8 @@ class Update {
  private:
   int Rescue();
   bool ChooseBackupForTheRescue();
+  std::optional<KeptBackup> ChooseAmong(const std::vector<KeptBackup>& candidates);
+  bool SameStickAsBefore();
   bool German() const { return line_.UseGerman(); }
   void ErrorBox(const char* text) { line_.MessageBox(text, "Error", box::kOk | box::kIconError); }
   void Progress(int percent) { line_.SetProgress(percent); }
@@ -94,7 +97,10 @@ class Update {
   bool keptItemRead_ = false;
   NvItemData keptItem_{};
   const NvBackupStore store_{line_.choices().nvBackupsDirectory};
-  std::optional<uint32_t> esn_;
+  // The stick as read before the flash (in a rescue, only its socket).
+  StickIdentity identity_;
+  // Set once the line has found another stick than its own and ended for it.
+  bool anotherStick_ = false;
   // The stick's kept backup that step 26 writes back: the one taken now, or the one an earlier
   // update took and never restored.
   std::optional<KeptBackup> restoreFrom_;
@@ -108,6 +114,7 @@ int Update::Run() {
   LeaveNormalOperation();
   WaitForStickAfterReset();
   ReadKeptItem();
+  identity_ = ReadStickIdentity(session_);
   SendDownloadCheck(line_);
   Progress(9);
   if (!BackUpNvItems())
@@ -128,6 +135,7 @@ int Update::Run() {
 // A stick that an earlier update left in its boot loader: the sequence from the programmer
 // upload on, then its NV from its own newest backup.
 int Update::Rescue() {
+  identity_.socket = session_.socket;
   Progress(1);
   line_.SetStatus(line_.Text("Downloading...", "Gerät wird aktualisiert..."), true);
   session_.statusLog =
@@ -161,42 +169,85 @@ int Update::Rescue() {
   return 0;
 }
 
-// The stick's own newest backup: the one its interrupted update took and never restored, else
-// the newest kept. False (after a box) when there is none to restore, in modes 1 and 2.
+// The stick's own backup: one its interrupted update took and never restored (by its identity,
+// and by its socket when the flash wiped both its ESN and its IMEI), else its newest kept one.
+// False (after a box) when there is none to restore, in modes 1 and 2.
 bool Update::ChooseBackupForTheRescue() {
   const int mode = line_.choices().nvMode;
   if (mode == 3)
     return DefaultFileFitsStick();
   if (mode != 1 && mode != 2)
     return true;
-  uint32_t esn = 0;
-  if (ReadStickEsn(link_, esn)) {
-    esn_ = esn;
-    restoreFrom_ = store_.Pending(esn);
-    const std::vector<KeptBackup> newestFirst = store_.List(esn);
-    if (!restoreFrom_ && !newestFirst.empty())
-      restoreFrom_ = newestFirst.front();
-  }
+  StickIdentity stick = ReadStickIdentity(session_);
+  stick.socket = identity_.socket;
+  identity_ = stick;
+  restoreFrom_ = ChooseAmong(store_.WaitingFor(stick));
+  if (!restoreFrom_)
+    restoreFrom_ = store_.NewestOf(stick);
   if (restoreFrom_) {
-    line_.SetStatus(Format(line_.Text("The NV is restored from %s",
-                                      "Der NV-Speicher wird zurückgespielt aus %s"),
-                           restoreFrom_->path.c_str()),
+    line_.SetStatus(Format(line_.Text("The NV is restored from %s (%s, taken %s)",
+                                      "Der NV-Speicher wird zurückgespielt aus %s (%s, gesichert "
+                                      "%s)"),
+                           restoreFrom_->path.c_str(), restoreFrom_->stick.Describe().c_str(),
+                           restoreFrom_->TimeText().c_str()),
                     true);
     return true;
   }
   const std::string text =
-      esn_ ? Format(line_.Text("No NV backup of this stick (ESN %08X) was found: its calibration "
-                               "and settings could not be restored.",
-                               "Keine NV-Sicherung dieses Geräts (ESN %08X) gefunden: seine "
-                               "Kalibrierung und Einstellungen konnten nicht zurückgespielt "
-                               "werden."),
-                    *esn_)
-           : std::string(line_.Text("The stick's ESN cannot be read: no NV backup could be "
-                                    "chosen for it.",
-                                    "Die ESN des Geräts kann nicht gelesen werden: keine "
-                                    "NV-Sicherung konnte gewählt werden."));
+      Format(line_.Text("No NV backup of this stick (%s) was found: its calibration and settings "
+                        "could not be restored.",
+                        "Keine NV-Sicherung dieses Geräts (%s) gefunden: seine Kalibrierung und "
+                        "Einstellungen konnten nicht zurückgespielt werden."),
+             stick.Describe().c_str());
   line_.SetStatus(text, true);
   line_.MessageBox(text, kApplicationTitle, box::kOk | box::kIconExclamation);
+  return false;
+}
+
+// One waiting backup is taken as it is; among several the person chooses, each shown with its
+// stick and time, and No (the answer when nobody is asked) passes to the next.
+std::optional<KeptBackup> Update::ChooseAmong(const std::vector<KeptBackup>& candidates) {
+  if (candidates.size() == 1)
+    return candidates.front();
+  for (const KeptBackup& candidate : candidates) {
+    const std::string question = Format(
+        line_.Text("%d NV backups wait for a stick like this one. Restore %s (%s, taken %s) "
+                   "into it?",
+                   "%d NV-Sicherungen warten auf ein Gerät wie dieses. %s (%s, gesichert %s) "
+                   "zurückspielen?"),
+        static_cast<int>(candidates.size()), candidate.path.c_str(),
+        candidate.stick.Describe().c_str(), candidate.TimeText().c_str());
+    if (line_.MessageBox(question, kApplicationTitle,
+                         box::kYesNo | box::kIconQuestion | box::kDefaultNo) == box::kAnswerYes)
+      return candidate;
+  }
+  if (!candidates.empty()) {
+    line_.SetStatus(line_.Text("None of the waiting NV backups was chosen.",
+                               "Keine der wartenden NV-Sicherungen wurde gewählt."),
+                    true);
+  }
+  return std::nullopt;
+}
+
+// After a re-enumeration, before anything is written into the stick: the stick on the line must
+// be the one read before the flash. Another stick ends the line with a box and is left alone.
+bool Update::SameStickAsBefore() {
+  const StickIdentity now = ReadStickIdentity(session_);
+  if (!IdentityContradicts(identity_, now))
+    return true;
+  anotherStick_ = true;
+  session_.busy = 0;
+  const std::string text = Format(
+      line_.Text("Another stick is on this line now (%s); the stick being updated is %s. Nothing "
+                 "was written into it. Plug the stick being updated back in and update it again: "
+                 "its NV backup waits for it.",
+                 "Ein anderes Gerät ist jetzt an dieser Linie (%s); aktualisiert wird %s. Es wurde "
+                 "nichts hineingeschrieben. Stecken Sie das Gerät wieder ein und aktualisieren Sie "
+                 "es erneut: seine NV-Sicherung wartet darauf."),
+      now.Describe().c_str(), identity_.Describe().c_str());
+  line_.EndOperation(text, kOutcomeFailedLeaveStick);
+  line_.SetState(kLineFail);
+  ErrorBox(text.c_str());
   return false;
 }
 
@@ -259,38 +310,39 @@ bool Update::BackUpNvItems() {
   return false;
 }
 
-// The backup is kept per stick, by its ESN. A stick whose last backup was never restored has
-// lost its NV (or part of it) to an earlier update: a new backup would save the loss over the
-// good one, so that one is restored instead.
+// The backup is kept per stick, by its ESN and IMEI. A stick whose last backup was never restored
+// has lost its NV (or part of it) to an earlier update: a new backup would save the loss over
+// the good one, so that one is restored instead. It is checked now, while nothing is flashed.
 bool Update::TakeOrReuseBackup() {
-  uint32_t esn = 0;
-  if (!ReadStickEsn(link_, esn)) {
-    line_.SetStatus(line_.Text("The stick's ESN cannot be read: its NV backup could not be kept.",
-                               "Die ESN des Geräts kann nicht gelesen werden: seine NV-Sicherung "
-                               "ließe sich nicht aufbewahren."),
-                    true);
-    return false;
-  }
-  esn_ = esn;
-  if (std::optional<KeptBackup> pending = store_.Pending(esn)) {
+  const std::vector<KeptBackup> waiting = store_.WaitingFor(identity_);
+  if (!waiting.empty()) {
+    const KeptBackup& pending = waiting.front();
     NvTable table;
-    if (!ReadNvBackupFile(line_, pending->path, table))
+    if (!ReadNvBackupFile(line_, pending.path, table))
       return false;
     line_.SetStatus(
         Format(line_.Text("The last backup of this stick, %s, was never restored: no new backup "
                           "is taken, and that one is restored after the update.",
                           "Die letzte Sicherung dieses Geräts, %s, wurde nie zurückgespielt: es "
                           "wird keine neue angelegt, diese wird nach dem Update zurückgespielt."),
-               pending->path.c_str()),
+               pending.path.c_str()),
         true);
-    restoreFrom_ = std::move(pending);
+    restoreFrom_ = pending;
     return true;
+  }
+  if (!identity_.Known()) {
+    line_.SetStatus(line_.Text("The stick answers neither an ESN nor an IMEI: its NV backup could "
+                               "not be kept apart from other sticks'.",
+                               "Das Gerät nennt weder ESN noch IMEI: seine NV-Sicherung ließe "
+                               "sich nicht von denen anderer Geräte trennen."),
+                    true);
+    return false;
   }
   NvTable table;
   if (!BackupNv(line_, session_.nvFilePath, &table))
     return false;
   std::string reason;
-  restoreFrom_ = store_.Keep(esn, table, LocalTimeNow(), KeptBackupState::Pending, reason);
+  restoreFrom_ = store_.Keep(identity_, table, LocalTimeNow(), KeptBackupState::Pending, reason);
   if (!restoreFrom_) {
     line_.SetStatus(reason, true);
     return false;
@@ -301,10 +353,7 @@ bool Update::TakeOrReuseBackup() {
 // Mode 3 writes the default file into the stick after the flash: whether it may is asked now,
 // while the stick still holds its own NV.
 bool Update::DefaultFileFitsStick() {
-  uint32_t esn = 0;
-  if (ReadStickEsn(link_, esn))
-    esn_ = esn;
-  return NvFileFitsStick(line_, line_.choices().defaultNvFile, esn_);
+  return NvFileFitsStick(line_, line_.choices().defaultNvFile);
 }
 
 // Nothing has been flashed: the stick is left as it was, in normal operation, with what steps 3
@@ -465,6 +514,8 @@ bool Update::BackToNormalOperation() {
     }
     return false;
   }
+  if (!SameStickAsBefore())
+    return false;
   line_.ShowPort();
   Progress(81);
   if (keptItemRead_) {
@@ -479,9 +530,12 @@ bool Update::RestoreNvItems() {
   const int mode = line_.choices().nvMode;
   bool restored = true;
   if (mode == 1 || mode == 2) {
-    restored = NvFileFitsStick(line_, restoreFrom_->path, esn_) && RestoreWithReplugs();
+    // The backup this run took, or the stick's own waiting one: no question.
+    restored = RestoreWithReplugs();
+    if (anotherStick_)
+      return false;
     if (restored)
-      store_.MarkRestored(*esn_, restoreFrom_->name);
+      store_.MarkRestored(*restoreFrom_);
   } else if (mode == 3) {
     restored = RestoreNv(line_, line_.choices().defaultNvFile);
   }
@@ -509,6 +563,8 @@ bool Update::RestoreWithReplugs() {
     SleepMs(2000);
     WaitForPorts(line_, 1000);
     WaitForProbe(line_);
+    if (!SameStickAsBefore())
+      return false;
   }
 }
 

@@ -534,10 +534,11 @@ TEST_F(UpdaterProgram, NvBackupFromOneStickRestoredOntoAWipedOne) {
   }
   EXPECT_GT(back, 600u);
 
-  // The backup was also kept for good, under the stick's ESN.
+  // The backup was also kept for good, under the stick's ESN and IMEI.
   auto list = StartUpdater({"--nv-backups"});
   EXPECT_EQ(list->Wait(30000), 0) << list->Output();
-  EXPECT_NE(list->Output().find("Stick ESN 80A1B2C3 (" + root.Path() + "/nv-backups/80A1B2C3):"),
+  EXPECT_NE(list->Output().find("Stick ESN 80A1B2C3, IMEI 357123456789012 (" + root.Path() +
+                                "/nv-backups/80A1B2C3-357123456789012):"),
             std::string::npos)
       << list->Output();
   EXPECT_NE(list->Output().find(".nvm  kept"), std::string::npos) << list->Output();
@@ -604,8 +605,8 @@ TEST_F(UpdaterProgram, NvRestoreOfAnotherSticksBackupIsRefusedWithYes) {
   StartStick();
   auto restore = StartUpdater({"--nv-restore", file, "--yes"});
   EXPECT_EQ(restore->Wait(kUpdateRealMs), 1) << restore->Output();
-  EXPECT_NE(restore->Output().find("belongs to another stick (ESN 11223344); this stick's ESN is "
-                                   "80A1B2C3"),
+  EXPECT_NE(restore->Output().find("belongs to another stick (ESN 11223344, IMEI -); this stick "
+                                   "holds ESN 80A1B2C3, IMEI 357123456789012."),
             std::string::npos)
       << restore->Output();
   EXPECT_NE(restore->Output().find("[Yes/No] No"), std::string::npos) << restore->Output();

@@ -462,33 +462,57 @@ TEST_F(NvTest, FifoAndDirectoryAreNoBackupFilesAndNeverBlock) {
   EXPECT_FALSE(platform::TouchFile(root.Path()));
 }
 
-// A backup file of another stick gives this one its IMEI and calibration: asked first, with No
-// as the default, and nothing written unless the person says Yes.
-TEST_F(NvTest, AnotherSticksBackupIsWrittenOnlyWhenThePersonSaysSo) {
+// A file a person chose is compared with the stick's own items 0 and 550: another stick's, or one
+// that tells no stick, is asked about first, with No as the default, and written only on Yes.
+TEST_F(NvTest, AFileOfAnotherStickIsWrittenOnlyWhenThePersonSaysSo) {
   ASSERT_TRUE(BackupNv(view.Handle(0), path));
-  NvTable other = ReadFile();
-  other[0].data[0] ^= 0xFF;  // item 0: the ESN it was taken from
-  WriteFile(other);
-  const uint32_t stickEsn = stick->State().esn;
-  const uint32_t fileEsn = stickEsn ^ 0xFF;
-
-  EXPECT_TRUE(NvFileFitsStick(view.Handle(0), path, fileEsn));  // its own stick: no question
-  EXPECT_TRUE(form.Boxes().empty());
-  EXPECT_TRUE(NvFileFitsStick(view.Handle(0), path, std::nullopt));  // ESN unknown: no question
-
-  EXPECT_FALSE(NvFileFitsStick(view.Handle(0), path, stickEsn));  // the box answered OK: not Yes
-  ASSERT_EQ(form.Boxes().size(), 1u);
-  EXPECT_EQ(form.Boxes()[0].style, box::kYesNo | box::kIconExclamation | box::kDefaultNo);
-  EXPECT_NE(form.Boxes()[0].text.find(Format("belongs to another stick (ESN %08X); this stick's "
-                                             "ESN is %08X",
-                                             fileEsn, stickEsn)),
-            std::string::npos)
-      << form.Boxes()[0].text;
-  EXPECT_EQ(form.Text(control::kStatus[0]),
-            "The NV file was not written: it belongs to another stick.");
-
-  form.AnswerNextBox(box::kAnswerYes);
-  EXPECT_TRUE(NvFileFitsStick(view.Handle(0), path, stickEsn));
+  const NvTable own = ReadFile();
+  ASSERT_EQ(own[0].itemId, 0);
+  const size_t imeiSlot = kNvListedItemCount - 1;
+  ASSERT_EQ(own[imeiSlot].itemId, 550);
+  struct Case {
+    const char* name;
+    std::function<void(NvTable&)> change;
+    const char* question;  // "" when none is asked
+  };
+  const Case cases[] = {
+      {"its own", [](NvTable&) {}, ""},
+      {"item 0 zero, the same IMEI", [](NvTable& t) { t[0].data.fill(0); }, ""},
+      {"another item 0", [](NvTable& t) { t[0].data[0] ^= 0xFF; },
+       "belongs to another stick (ESN 80A1B23C, IMEI 357123456789012); this stick holds ESN "
+       "80A1B2C3, IMEI 357123456789012."},
+      {"another IMEI, item 0 refused at its backup",
+       [&](NvTable& t) {
+         t[0].status = 4;
+         t[imeiSlot].data[8] = 0x31;
+       },
+       "belongs to another stick (ESN -, IMEI 357123456789013); this stick holds ESN 80A1B2C3, "
+       "IMEI 357123456789012."},
+      {"no identity at all",
+       [&](NvTable& t) {
+         t[0].status = 4;
+         t[imeiSlot].data.fill(0);
+       },
+       "does not tell which stick it belongs to (it holds no ESN and no IMEI); this stick holds "
+       "ESN 80A1B2C3, IMEI 357123456789012."},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.name);
+    NvTable file = own;
+    row.change(file);
+    WriteFile(file);
+    const size_t boxesBefore = form.Boxes().size();
+    const bool asked = row.question[0] != 0;
+    EXPECT_EQ(NvFileFitsStick(view.Handle(0), path), !asked);  // a box is answered OK: not Yes
+    ASSERT_EQ(form.Boxes().size(), boxesBefore + (asked ? 1 : 0));
+    if (!asked)
+      continue;
+    EXPECT_EQ(form.Boxes().back().style, box::kYesNo | box::kIconExclamation | box::kDefaultNo);
+    EXPECT_NE(form.Boxes().back().text.find(row.question), std::string::npos)
+        << form.Boxes().back().text;
+    form.AnswerNextBox(box::kAnswerYes);
+    EXPECT_TRUE(NvFileFitsStick(view.Handle(0), path));
+  }
 
   // The stand-alone restore asks the same and writes nothing on No.
   Reconnect();
@@ -531,11 +555,12 @@ TEST_F(NvTest, BackupWithUnansweredItemsFailsAndLeavesTheEarlierFile) {
 // taken before an update and never restored.
 TEST_F(NvTest, StandAloneBackupIsKeptAndNeverTakenOverAPendingOne) {
   doc.SetNvDirectory(root.Path());
-  const uint32_t esn = stick->State().esn;
+  const StickIdentity stick{0x80A1B2C3, "357123456789012", ""};
+  const std::string folder = "80A1B2C3-357123456789012";
   const NvBackupStore store(doc.nvBackupsDirectory);
   EXPECT_EQ(BackupNvThread(view.Handle(0)), 0);
   EXPECT_EQ(view.Line(0).state, kLinePass);
-  std::vector<KeptBackup> kept = store.List(esn);
+  std::vector<KeptBackup> kept = store.List(folder);
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].state, KeptBackupState::Kept);
   EXPECT_EQ(testing::ReadFileBytes(kept[0].path),
@@ -543,7 +568,7 @@ TEST_F(NvTest, StandAloneBackupIsKeptAndNeverTakenOverAPendingOne) {
 
   std::string reason;
   const std::optional<KeptBackup> pending =
-      store.Keep(esn, ReadFile(), {2030, 1, 1, 0, 0, 0}, KeptBackupState::Pending, reason);
+      store.Keep(stick, ReadFile(), {2030, 1, 1, 0, 0, 0}, KeptBackupState::Pending, reason);
   ASSERT_TRUE(pending) << reason;
   Reconnect();
   const uint32_t readsBefore = Requests("firmware", kNvReadCode);
@@ -552,8 +577,8 @@ TEST_F(NvTest, StandAloneBackupIsKeptAndNeverTakenOverAPendingOne) {
   EXPECT_NE(form.Text(control::kStatus[0])
                 .find("The last backup of this stick, " + pending->path + ", was never restored"),
             std::string::npos);
-  EXPECT_EQ(Requests("firmware", kNvReadCode), readsBefore);
-  EXPECT_EQ(store.List(esn).size(), 2u);
+  EXPECT_EQ(Requests("firmware", kNvReadCode), readsBefore + 1);  // item 550, the IMEI alone
+  EXPECT_EQ(store.List(folder).size(), 2u);
 
   // Restoring that very file settles it.
   Reconnect();
@@ -561,47 +586,55 @@ TEST_F(NvTest, StandAloneBackupIsKeptAndNeverTakenOverAPendingOne) {
   view.Line(0).nvFilePath = pending->path;
   EXPECT_EQ(RestoreNvThread(view.Handle(0)), 0);
   EXPECT_EQ(view.Line(0).state, kLinePass);
-  EXPECT_FALSE(store.Pending(esn));
-  EXPECT_EQ(store.List(esn)[0].state, KeptBackupState::Restored);
+  EXPECT_TRUE(store.WaitingFor(stick).empty());
+  EXPECT_EQ(store.List(folder)[0].state, KeptBackupState::Restored);
 }
 
 TEST(NvBackupStore, NamesStatesAndUntrustedRecords) {
   testing::RegistryRoot root;
   const NvBackupStore store(root.Path() + "/nv-backups");
-  EXPECT_TRUE(store.Sticks().empty());
+  EXPECT_TRUE(store.Folders().empty());
   EXPECT_TRUE(store.Writable());
   const NvTable table = BuildNvItemList();
   std::string reason;
   const LocalTime noon{2026, 12, 9, 12, 0, 5};
-  const auto first = store.Keep(0x1234ABCD, table, noon, KeptBackupState::Restored, reason);
-  const auto second = store.Keep(0x1234ABCD, table, noon, KeptBackupState::Pending, reason);
-  const auto other = store.Keep(0x00000042, table, noon, KeptBackupState::Kept, reason);
+  const StickIdentity cdma{0x1234ABCD, "", "1-1"};
+  const StickIdentity umts{std::nullopt, "357123456789012", "1-2"};
+  const auto first = store.Keep(cdma, table, noon, KeptBackupState::Restored, reason);
+  const auto second = store.Keep(cdma, table, noon, KeptBackupState::Pending, reason);
+  const auto other = store.Keep(umts, table, noon, KeptBackupState::Kept, reason);
   ASSERT_TRUE(first && second && other) << reason;
+  EXPECT_FALSE(store.Keep(StickIdentity{std::nullopt, "", "1-3"}, table, noon,
+                          KeptBackupState::Kept, reason));  // nothing to keep it by
   EXPECT_EQ(first->name, "20261209-120005.nvm");
   EXPECT_EQ(second->name, "20261209-120005-2.nvm");  // the same second: never over the first
   EXPECT_EQ(first->path, root.Path() + "/nv-backups/1234ABCD/20261209-120005.nvm");
-  EXPECT_EQ(store.Sticks(), (std::vector<uint32_t>{0x42, 0x1234ABCD}));
-  std::vector<KeptBackup> list = store.List(0x1234ABCD);
+  EXPECT_EQ(store.Folders(), (std::vector<std::string>{"1234ABCD", "357123456789012"}));
+  std::vector<KeptBackup> list = store.List("1234ABCD");
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].name, second->name);  // newest first
   EXPECT_EQ(list[0].state, KeptBackupState::Pending);
-  EXPECT_EQ(store.Pending(0x1234ABCD)->name, second->name);
-  EXPECT_TRUE(store.MarkRestored(0x1234ABCD, second->name));
-  EXPECT_FALSE(store.Pending(0x1234ABCD));
-  EXPECT_FALSE(store.MarkRestored(0x1234ABCD, "19990101-000000.nvm"));
+  EXPECT_EQ(list[0].stick.socket, "1-1");
+  EXPECT_EQ(list[0].TimeText(), "2026-12-09 12:00:05");
+  EXPECT_EQ(store.WaitingFor(cdma).at(0).name, second->name);
+  EXPECT_TRUE(store.MarkRestored(list[0]));
+  EXPECT_TRUE(store.WaitingFor(cdma).empty());
   EXPECT_EQ(testing::ReadFileBytes(first->path), EncodeNvTable(table));
 
-  // The states file is data from the disk: names that are not the store's own never become
-  // paths, and a backup it does not name is listed as kept.
+  // An earlier version's states file is read where a backup has no record of its own; names
+  // that are not the store's own never become paths, and a backup nothing names is kept.
   const std::string folder = root.Path() + "/nv-backups/1234ABCD";
-  std::ofstream(folder + "/states.txt", std::ios::app)
-      << "../../etc/passwd pending\n20261209-120005.nvm bogus\n";
+  std::ofstream(folder + "/states.txt")
+      << "../../etc/passwd pending\n20261209-120005.nvm bogus\n20200101-000000.nvm pending\n";
   std::ofstream(folder + "/20200101-000000.nvm") << "x";
-  EXPECT_FALSE(store.Pending(0x1234ABCD));
-  list = store.List(0x1234ABCD);
-  ASSERT_EQ(list.size(), 3u);
-  EXPECT_EQ(list[0].name, "20200101-000000.nvm");
-  EXPECT_EQ(list[0].state, KeptBackupState::Kept);
+  std::ofstream(folder + "/20190101-000000.nvm") << "x";
+  list = store.List("1234ABCD");
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0].state, KeptBackupState::Restored);  // its record wins
+  EXPECT_EQ(list[2].name, "20200101-000000.nvm");
+  EXPECT_EQ(list[2].state, KeptBackupState::Pending);
+  EXPECT_EQ(list[3].state, KeptBackupState::Kept);
+  EXPECT_EQ(store.WaitingFor(cdma).at(0).name, "20200101-000000.nvm");
 }
 
 TEST(NvPaths, DefaultsFromTheProgramAndTheDialogChoices) {

@@ -18,8 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint32_t kStickEsn = 0x80A1B2C3;  // the simulated stick's own
-
 struct NvFaultCase {
   const char* name;
   const char* fault;
@@ -76,6 +74,7 @@ class NvSafety : public testing::UpdateWorkflow {
     PortScanner scanner;
     const FoundPorts found = scanner.FindPorts();
     found.ApplyTo(line.diagPort, line.dataPort);
+    line.socket = found.location;
     ASSERT_TRUE(found.found);
     ASSERT_TRUE(ReopenPort(line, LinePort::Diagnostic));
     ASSERT_TRUE(ReopenPort(line, LinePort::Modem));
@@ -95,8 +94,7 @@ class NvSafety : public testing::UpdateWorkflow {
 
   // Every kept backup is whole and holds the stick's items as they were before the first run.
   void ExpectKeptBackupsTrue() const {
-    const NvBackupStore store(doc.nvBackupsDirectory);
-    for (const KeptBackup& backup : store.List(kStickEsn)) {
+    for (const KeptBackup& backup : KeptOfTheStick()) {
       const Bytes bytes = testing::ReadAll(backup.path);
       NvTable table;
       ASSERT_TRUE(DecodeNvTable(bytes.data(), bytes.size(), table)) << backup.path;
@@ -137,7 +135,7 @@ TEST_P(NvSafetyUnderFaults, FaultsAndReRunsNeverLoseTheStickNv) {
     EXPECT_EQ(testing::ReadAll(file), earlierFile);
     EXPECT_EQ(ItemsLost(), 0u);
     EXPECT_EQ(BoxTexts().back(), "Download failure, Please download again!");
-    EXPECT_TRUE(store.List(kStickEsn).empty());
+    EXPECT_TRUE(KeptOfTheStick().empty());
     EXPECT_EQ(stick->State().partitionTable, Bytes{});
     if (row.stickBack) {
       EXPECT_EQ(stick->State().flagAAHistory.back(), 0);
@@ -145,10 +143,10 @@ TEST_P(NvSafetyUnderFaults, FaultsAndReRunsNeverLoseTheStickNv) {
     }
   } else {
     // The backup was taken whole, and kept waiting for its restore until the restore happened.
-    ASSERT_EQ(store.List(kStickEsn).size(), 1u);
-    EXPECT_EQ(store.List(kStickEsn)[0].state,
+    ASSERT_EQ(KeptOfTheStick().size(), 1u);
+    EXPECT_EQ(KeptOfTheStick()[0].state,
               passed ? KeptBackupState::Restored : KeptBackupState::Pending);
-    EXPECT_EQ(testing::ReadAll(file), testing::ReadAll(store.List(kStickEsn)[0].path));
+    EXPECT_EQ(testing::ReadAll(file), testing::ReadAll(KeptOfTheStick()[0].path));
   }
   if (passed) {
     EXPECT_EQ(ItemsLost(), 0u);
@@ -159,14 +157,14 @@ TEST_P(NvSafetyUnderFaults, FaultsAndReRunsNeverLoseTheStickNv) {
 
   // The person does what the box says: plugs the stick in again and updates once more.
   const Bytes fileAfterFirst = testing::ReadAll(file);
-  const std::vector<KeptBackup> keptAfterFirst = store.List(kStickEsn);
+  const std::vector<KeptBackup> keptAfterFirst = KeptOfTheStick();
   PlugInAgainAndGetReady();
   ASSERT_FALSE(HasFatalFailure());
   Run();
   EXPECT_EQ(exitStatus, 0);
   EXPECT_EQ(form.Text(control::kStatus[0]), "The update was successful.");
   EXPECT_EQ(ItemsLost(), 0u);
-  const std::vector<KeptBackup> kept = store.List(kStickEsn);
+  const std::vector<KeptBackup> kept = KeptOfTheStick();
   if (row.flashedFirst) {
     // No backup over the one that was never restored: it was restored instead.
     EXPECT_EQ(testing::ReadAll(file), fileAfterFirst);
@@ -200,8 +198,8 @@ TEST_F(NvSafetyWorkflow, PendingBackupIsRestoredInsteadOfANewOne) {
   const NvTable table = BackupOfTheStickAsItWas();
   const NvBackupStore store(doc.nvBackupsDirectory);
   std::string reason;
-  const std::optional<KeptBackup> pending =
-      store.Keep(kStickEsn, table, {2026, 1, 2, 3, 4, 5}, KeptBackupState::Pending, reason);
+  const std::optional<KeptBackup> pending = store.Keep(
+      IdentityOfTheStick(), table, {2026, 1, 2, 3, 4, 5}, KeptBackupState::Pending, reason);
   ASSERT_TRUE(pending) << reason;
   const Bytes pendingBytes = testing::ReadAll(pending->path);
   // The stick lost most of its items to that earlier update.
@@ -216,11 +214,13 @@ TEST_F(NvSafetyWorkflow, PendingBackupIsRestoredInsteadOfANewOne) {
   EXPECT_EQ(exitStatus, 0);
   EXPECT_EQ(ItemsLost(), 0u);
   EXPECT_FALSE(fs::exists(platform::NativePath(doc.lines[0].nvFilePath)));
-  const std::vector<KeptBackup> kept = store.List(kStickEsn);
+  const std::vector<KeptBackup> kept = KeptOfTheStick();
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].state, KeptBackupState::Restored);
   EXPECT_EQ(testing::ReadAll(kept[0].path), pendingBytes);
-  EXPECT_EQ(FirmwareRequests(0x26), 1u);  // only item 22 for its kept bytes: no backup was read
+  // Only item 22 for its kept bytes and item 550 for the stick's identity, before the flash and
+  // after it: no backup was read.
+  EXPECT_EQ(FirmwareRequests(0x26), 3u);
 }
 
 }  // namespace

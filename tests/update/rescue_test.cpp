@@ -9,8 +9,6 @@
 namespace orbek {
 namespace {
 
-constexpr uint32_t kStickEsn = 0x80A1B2C3;  // the simulated stick's own
-
 class Rescue : public testing::UpdateWorkflow {
  protected:
   // The search asks a stick DIAG first, whatever it runs; what a programmer made of that is no
@@ -25,9 +23,9 @@ class Rescue : public testing::UpdateWorkflow {
   void LoseNvWithItsBackupKept() {
     const NvTable table = BackupOfTheStickAsItWas();
     std::string reason;
-    ASSERT_TRUE(
-        NvBackupStore(doc.nvBackupsDirectory)
-            .Keep(kStickEsn, table, {2026, 12, 9, 10, 0, 0}, KeptBackupState::Pending, reason))
+    ASSERT_TRUE(NvBackupStore(doc.nvBackupsDirectory)
+                    .Keep(IdentityOfTheStick(), table, {2026, 12, 9, 10, 0, 0},
+                          KeptBackupState::Pending, reason))
         << reason;
     std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
     for (auto it = stick->State().nvItems.begin(); it != stick->State().nvItems.end();) {
@@ -68,7 +66,7 @@ TEST_P(RescueFrom, EveryImageWrittenAndTheStickOwnNvBack) {
   EXPECT_EQ(Run(), 0);
   ExpectRescued();
   EXPECT_EQ(ItemsLost(), 0u);
-  const std::vector<KeptBackup> kept = NvBackupStore(doc.nvBackupsDirectory).List(kStickEsn);
+  const std::vector<KeptBackup> kept = KeptOfTheStick();
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].state, KeptBackupState::Restored);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"The update was successful."});
@@ -89,8 +87,9 @@ TEST_F(Rescue, WithoutABackupTheFirmwareIsWrittenAndThePersonTold) {
   EXPECT_EQ(Run(), 0);
   ExpectRescued();
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
-                            "No NV backup of this stick (ESN 80A1B2C3) was found: its calibration "
-                            "and settings could not be restored.",
+                            "No NV backup of this stick (ESN 80A1B2C3, IMEI -, socket "
+                            "7&1a2b3c4d&0) was found: its calibration and settings could not be "
+                            "restored.",
                             "The update was successful."}));
 }
 

@@ -191,13 +191,19 @@ void CloseStartUpBoxesOnInterrupt(ui::ConsoleForm& form, const std::atomic<bool>
 // Prints every backup the store keeps, by stick, newest first.
 int ListKeptBackups() {
   const NvBackupStore store(NvBackupStore::DefaultDirectory());
-  const std::vector<uint32_t> sticks = store.Sticks();
-  if (sticks.empty())
+  const std::vector<std::string> folders = store.Folders();
+  if (folders.empty())
     std::printf("No NV backups are kept in %s.\n", store.directory().c_str());
-  for (uint32_t esn : sticks) {
-    std::printf("Stick ESN %08X (%s):\n", esn, store.StickDirectory(esn).c_str());
-    for (const KeptBackup& backup : store.List(esn))
-      std::printf("  %s  %s\n", backup.name.c_str(), KeptBackupStateText(backup.state));
+  for (const std::string& folder : folders) {
+    const std::vector<KeptBackup> backups = store.List(folder);
+    const std::string stick =
+        backups.empty() ? folder
+                        : StickIdentity{backups[0].stick.esn, backups[0].stick.imei, ""}.Describe();
+    std::printf("Stick %s (%s):\n", stick.c_str(), store.FolderPath(folder).c_str());
+    for (const KeptBackup& backup : backups) {
+      std::printf("  %s  %s%s\n", backup.name.c_str(), KeptBackupStateText(backup.state),
+                  backup.stick.socket.empty() ? "" : (", socket " + backup.stick.socket).c_str());
+    }
   }
   return 0;
 }
