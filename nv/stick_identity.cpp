@@ -92,7 +92,7 @@ std::optional<StickIdentity> IdentityOfFolderName(const std::string& name) {
     identity.esn = UsableEsn(static_cast<uint32_t>(std::stoul(first, nullptr, 16)));
   const std::string imei = esnFirst ? (dash == std::string::npos ? "" : name.substr(dash + 1))
                                     : (dash == std::string::npos ? name : "");
-  if (!esnFirst && imei.empty())
+  if ((!esnFirst && imei.empty()) || (dash != std::string::npos && imei.empty()))
     return std::nullopt;
   if (!imei.empty()) {
     if (imei.size() == kEsnDigits || !AllOf(imei, std::isxdigit))

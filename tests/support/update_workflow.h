@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,9 @@
 #include "app/varnel_view.h"
 #include "host/connection_manager.h"
 #include "line/control_ids.h"
+#include "nv/nv_backup_store.h"
 #include "nv/nv_item_list.h"
+#include "nv/stick_identity.h"
 #include "package/image_package.h"
 #include "platform/clock.h"
 #include "ports/port_scanner.h"
@@ -107,13 +110,28 @@ class UpdateWorkflow : public ::testing::Test {
     }
     if (stick)
       stick->RemoveListener(&registry);
+    if (other) {
+      other->RemoveListener(&registry);
+      other->RemoveListener(&registry.StickListener(1));
+    }
     clock.stick = nullptr;
+    clock.sticks.clear();
   }
 
   void Start(bool german = false) {
     stick = std::make_unique<sim::Stick>(config);
     clock.stick = stick.get();
-    bus = std::make_unique<sim::InProcessBus>(*stick);
+    if (otherConfig) {
+      // Another stick on the same computer, not plugged in yet (PlugInOther).
+      otherConfig->initialMode = sim::StickMode::Unplugged;
+      other = std::make_unique<sim::Stick>(*otherConfig);
+      clock.sticks = {other.get()};
+      bus = std::make_unique<sim::InProcessBus>(std::vector<sim::Stick*>{stick.get(), other.get()});
+      other->Start();
+      nvOfOther = other->State().nvItems;
+    } else {
+      bus = std::make_unique<sim::InProcessBus>(*stick);
+    }
     stick->AddListener(&registry);
     stick->Start();
     fs::create_directories(installDir);
@@ -138,6 +156,7 @@ class UpdateWorkflow : public ::testing::Test {
       PortScanner scanner;
       const FoundPorts found = scanner.FindPorts();
       found.ApplyTo(line.diagPort, line.dataPort);
+      line.socket = found.location;
       if (found.found && ReopenPort(line, LinePort::Diagnostic)) {
         if (ProbeStick(line)) {
           line.atPort.port.Close();
@@ -164,6 +183,34 @@ class UpdateWorkflow : public ::testing::Test {
       std::copy(held->second.begin(), held->second.end(), table[slot].data.begin());
     }
     return table;
+  }
+
+  // Plugs the other stick in: into a socket of its own, or into the stick's own socket.
+  void PlugInOther(bool intoTheStickSocket) {
+    std::lock_guard<std::recursive_mutex> hold(other->Mutex());
+    other->AddListener(intoTheStickSocket ? static_cast<sim::PortListener*>(&registry)
+                                          : &registry.StickListener(1));
+    other->SetMode(sim::StickMode::Firmware);
+  }
+  // Pulls the stick out for good.
+  void PullOutTheStick() {
+    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+    stick->Reenumerate(sim::StickMode::Unplugged, std::nullopt, /*forever=*/true,
+                       /*immediately=*/true);
+    stick->RemoveListener(&registry);
+  }
+
+  // The stick as the updater knows it: its configured ESN, the IMEI in its item 550, its socket.
+  StickIdentity IdentityOfTheStick() const {
+    StickIdentity identity{UsableEsn(config.esn), "", doc.lines[0].socket};
+    auto imei = config.nvItems.find(kImeiItem);
+    if (imei != config.nvItems.end())
+      identity.imei = ImeiOfItem(imei->second);
+    return identity;
+  }
+  // The backups the store keeps in the stick's own folder, newest first.
+  std::vector<KeptBackup> KeptOfTheStick() const {
+    return NvBackupStore(doc.nvBackupsDirectory).List(IdentityFolderName(IdentityOfTheStick()));
   }
 
   // Preserved items whose value differs from the one the stick held when the test started.
@@ -210,6 +257,9 @@ class UpdateWorkflow : public ::testing::Test {
   std::unique_ptr<CVarnelView> view;
   ConnectionManager connectionManager{kInstallDirectory};
   std::map<uint16_t, sim::NvData> nvBefore;
+  std::optional<sim::StickConfig> otherConfig;
+  std::unique_ptr<sim::Stick> other;
+  std::map<uint16_t, sim::NvData> nvOfOther;
   int exitStatus = -1;
 };
 
