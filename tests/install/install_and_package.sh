@@ -82,8 +82,8 @@ if [[ $(id -u) -eq 0 ]] && id nobody >/dev/null 2>&1 && command -v setpriv >/dev
   update_with_stick "$user/update.out"
   check "the installed program updates a stick as a normal user" test "$status" -eq 0
   check "its backup lies in the user's data folder" test -s "$data/Channel1.nvm"
-  check "and is kept there under the stick's ESN" \
-    bash -c 'ls "$1"/nv-backups/80A1B2C3/*.nvm >/dev/null' _ "$data"
+  check "and is kept there under the stick's ESN and IMEI" \
+    bash -c 'ls "$1"/nv-backups/80A1B2C3-357123456789012/*.nvm >/dev/null' _ "$data"
   check "nothing was written where the program is installed" \
     test -z "$(find "$work/prefix" -newer "$work/before-update")"
   [[ $status -eq 0 ]] || tail -n 30 "$user/update.out"
