@@ -51,11 +51,14 @@ TEST(SearchWithProgram, ShowsTheStickWhileTheSimulatorRuns) {
     waitpid(simulator, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
+    // The port goes first, then the versions and what follows them: each is waited for.
     EXPECT_TRUE(testing::WaitUntil([&] { return form.Text(1166) == "NULL"; }, 20000));
-    EXPECT_EQ(form.Text(1192), "NULL");
-    EXPECT_EQ(form.Text(1193), "NULL");
-    EXPECT_EQ(form.Text(1168), "Searching communication ports...");
-    EXPECT_FALSE(form.Enabled(control::kUpdateButton));
+    EXPECT_TRUE(testing::WaitUntil([&] { return form.Text(1192) == "NULL"; }, 20000));
+    EXPECT_TRUE(testing::WaitUntil([&] { return form.Text(1193) == "NULL"; }, 20000));
+    EXPECT_TRUE(testing::WaitUntil(
+        [&] { return form.Text(1168) == "Searching communication ports..."; }, 20000))
+        << form.Text(1168);
+    EXPECT_TRUE(testing::WaitUntil([&] { return !form.Enabled(control::kUpdateButton); }, 20000));
     doc.lines[0].searchThread.reset();
   }
   platform::SetTimeScale(scale);
