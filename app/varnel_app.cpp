@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/language.h"
 #include "platform/text_format.h"
+#include "platform/worker_hold.h"
 #include "update/port_search.h"
 #include "update/update_worker.h"
 #include "update/version_check.h"
@@ -22,6 +23,8 @@ constexpr const char* kInstallDirectories[] = {
     "C:\\Program Files", "C:\\Program Files\\Windows Service", kInstallDirectory};
 constexpr uint32_t kLaunchSpacingMs = 100;
 constexpr uint32_t kParkWaitMs = 60000;
+// How long a close waits for the running workers to stop at a safe point.
+constexpr uint32_t kHoldWorkersMs = 5000;
 
 }  // namespace
 
@@ -226,6 +229,7 @@ void CVarnelApp::StartWorker(int line) {
   session.worker.reset();
   session.worker = std::make_unique<platform::SuspendableThread>(
       [this, line, operation](platform::SuspendableThread&) {
+        const platform::WorkerScope worker;
         switch (operation) {
           case kOperationUpdate:
             UpdateWorker(view_->Handle(line), connectionManager_);
@@ -344,10 +348,6 @@ bool CVarnelApp::ConfirmClose() {
 }
 
 void CVarnelApp::DestroyWindow(bool askNothing) {
-  {
-    std::lock_guard<std::mutex> hold(replugMutex_);
-    RemovePackage(replugThread_.get(), connectionManager_);
-  }
   bool workerRunning = false;
   bool updateRunning = false;
   for (int line = 0; line < kLineCount; ++line) {
@@ -355,17 +355,29 @@ void CVarnelApp::DestroyWindow(bool askNothing) {
     updateRunning =
         updateRunning || (WorkerRunning(line) && doc_.lines[line].operation == kOperationUpdate);
   }
+  // A running worker reads the images: it is held at its next sleep first, and the package is
+  // removed only once every worker is held. One that does not stop in time (it waits for a box)
+  // keeps the package: the next start writes it anew, and no image is cut away under a write.
+  const bool workersHeld = !workerRunning || platform::HoldWorkers(kHoldWorkersMs);
+  if (workersHeld) {
+    std::lock_guard<std::mutex> hold(replugMutex_);
+    RemovePackage(replugThread_.get(), connectionManager_);
+  }
   if (!workerRunning)
     return;
   // The stick is left part-way, in its firmware, its boot loader or its flash programmer: the
-  // person is told what to do before the process ends (the worker still uses the window).
+  // person is told what to do before the process ends, on every line that was updating.
   if (updateRunning) {
     const char* text = view_->Text(kInterruptedText, kInterruptedTextGerman);
-    form_.SetText(control::kStatus[0], text);
+    for (int line = 0; line < kLineCount; ++line) {
+      if (WorkerRunning(line) && doc_.lines[line].operation == kOperationUpdate)
+        form_.SetText(control::kStatus[line], text);
+    }
     if (!askNothing)
       form_.MessageBox(text, kApplicationTitle, box::kOk | box::kIconExclamation);
   }
   exitProgram_(1);
+  platform::ReleaseWorkers();  // reached only where ending the program does not end the process
 }
 
 }  // namespace orbek

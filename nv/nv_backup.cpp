@@ -172,6 +172,39 @@ bool RestoreNv(const LineHandle& line, const std::string& path) {
   return true;
 }
 
+std::vector<KeptBackup> WaitingBackupsOf(const LineHandle& line, const NvBackupStore& store,
+                                         const StickIdentity& stick) {
+  std::vector<KeptBackup> waiting;
+  for (KeptBackup& backup : store.WaitingFor(stick)) {
+    if (backup.missing) {
+      const bool closed = store.Mark(backup, KeptBackupState::Lost);
+      const std::string text = Format(
+          line.Text("The NV backup %s waited for its restore, but the file is gone%s. The stick is "
+                    "backed up anew.",
+                    "Die NV-Sicherung %s wartete auf ihre Rückspielung, aber die Datei fehlt%s. "
+                    "Das Gerät wird neu gesichert."),
+          backup.path.c_str(),
+          closed ? ""
+                 : line.Text(" (its record could not be closed)",
+                             " (ihr Eintrag ließ sich nicht schließen)"));
+      line.SetStatus(text, true);
+      line.MessageBox(text, kApplicationTitle, box::kOk | box::kIconExclamation);
+      continue;
+    }
+    if (backup.uncertain) {
+      line.SetStatus(
+          Format(line.Text("The state of the NV backup %s cannot be read: as the stick's newest, "
+                           "it is taken as waiting for its restore.",
+                           "Der Zustand der NV-Sicherung %s ist nicht lesbar: als neueste des "
+                           "Geräts gilt sie als wartend."),
+                 backup.path.c_str()),
+          true);
+    }
+    waiting.push_back(std::move(backup));
+  }
+  return waiting;
+}
+
 bool ReadStickEsn(PhoneLink& link, uint32_t& esn) {
   for (int attempt = 1;; ++attempt) {
     if (ReadEsn(link, esn))
@@ -293,7 +326,7 @@ int BackupNvThread(const LineHandle& line) {
     return 0;
   }
   const NvBackupStore store(line.choices().nvBackupsDirectory);
-  const std::vector<KeptBackup> waiting = store.WaitingFor(stick);
+  const std::vector<KeptBackup> waiting = WaitingBackupsOf(line, store, stick);
   if (!waiting.empty()) {
     const KeptBackup* pending = &waiting.front();
     RefuseNvOperation(
@@ -346,7 +379,7 @@ int RestoreNvThread(const LineHandle& line) {
     }
     // The stick's own backup that waited for its restore has had it now.
     const NvBackupStore store(line.choices().nvBackupsDirectory);
-    for (const KeptBackup& pending : store.WaitingFor(ReadStickIdentity(session))) {
+    for (const KeptBackup& pending : WaitingBackupsOf(line, store, ReadStickIdentity(session))) {
       if (SameFile(pending.path, path))
         store.MarkRestored(pending);
     }

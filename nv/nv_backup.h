@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "line/line_handle.h"
 #include "nv/nv_item_list.h"
@@ -39,6 +40,16 @@ bool RestoreNv(const LineHandle& line, const std::string& path);
 // asked whether to write it anyway (another stick's IMEI and calibration); the question's default
 // is No. False with the reason on the status line.
 bool NvFileFitsStick(const LineHandle& line, const std::string& path);
+
+class NvBackupStore;
+struct KeptBackup;
+struct StickIdentity;
+// The stick's backups that wait for their restore, newest first, whose files are there. One whose
+// file is gone is named with its file on the status line and in a box, and closed as lost, so
+// that the stick can be backed up again; one whose state could not be read is said to be taken
+// as waiting.
+std::vector<KeptBackup> WaitingBackupsOf(const LineHandle& line, const NvBackupStore& store,
+                                         const StickIdentity& stick);
 
 // The stick's ESN (three tries, 200 ms apart).
 bool ReadStickEsn(PhoneLink& link, uint32_t& esn);

@@ -24,9 +24,10 @@ struct StateName {
   KeptBackupState state;
   const char* word;
 };
-constexpr StateName kStateNames[] = {{KeptBackupState::Pending, "pending"},
-                                     {KeptBackupState::Restored, "restored"},
-                                     {KeptBackupState::Kept, "kept"}};
+constexpr StateName kStateNames[] = {
+    {KeptBackupState::Pending, "pending"}, {KeptBackupState::Restored, "restored"},
+    {KeptBackupState::Kept, "kept"},       {KeptBackupState::Taken, "taken"},
+    {KeptBackupState::Settled, "settled"}, {KeptBackupState::Lost, "lost"}};
 
 std::optional<KeptBackupState> StateOfWord(const std::string& word) {
   for (const StateName& name : kStateNames) {
@@ -74,17 +75,22 @@ bool Older(const KeptBackup& a, const KeptBackup& b) {
   return key(a.name) < key(b.name);
 }
 
-std::string ReadText(const std::string& path, uint64_t maxBytes) {
+// The file's text; nothing when it is missing, no regular file, or longer than `maxBytes`.
+std::optional<std::string> ReadText(const std::string& path, uint64_t maxBytes) {
   const std::optional<platform::RegularFileBytes> file = platform::ReadRegularFile(path, maxBytes);
   if (!file || file->size > maxBytes)
-    return "";
+    return std::nullopt;
   return std::string(file->bytes.begin(), file->bytes.end());
 }
 
-// The states an earlier version kept for a whole folder; a later line wins.
-std::map<std::string, KeptBackupState> OldStates(const std::string& folder) {
+// The states an earlier version kept for a whole folder; a later line wins. `damaged` when the
+// file is there but cannot be read whole.
+std::map<std::string, KeptBackupState> OldStates(const std::string& folder, bool& damaged) {
   std::map<std::string, KeptBackupState> states;
-  std::istringstream lines(ReadText(platform::JoinPath(folder, kOldStatesFile), kMaxStatesBytes));
+  const std::string path = platform::JoinPath(folder, kOldStatesFile);
+  const std::optional<std::string> text = ReadText(path, kMaxStatesBytes);
+  damaged = !text && platform::KindOfPath(path) != platform::PathKind::Missing;
+  std::istringstream lines(text.value_or(""));
   std::string name;
   std::string word;
   while (lines >> name >> word) {
@@ -95,10 +101,13 @@ std::map<std::string, KeptBackupState> OldStates(const std::string& folder) {
   return states;
 }
 
-// A backup's own record: "state=WORD" and "socket=LOCATION" lines. False when it is missing or
-// names no known state.
+// A backup's own record: "state=WORD" and "socket=LOCATION" lines. False when it is missing; a
+// record that names no known state gives Unknown.
 bool ReadRecord(const std::string& path, KeptBackup& backup) {
-  std::istringstream lines(ReadText(path, kMaxRecordBytes));
+  if (platform::KindOfPath(path) == platform::PathKind::Missing)
+    return false;
+  backup.state = KeptBackupState::Unknown;
+  std::istringstream lines(ReadText(path, kMaxRecordBytes).value_or(""));
   std::string line;
   bool stateRead = false;
   while (std::getline(lines, line)) {
@@ -117,7 +126,9 @@ bool ReadRecord(const std::string& path, KeptBackup& backup) {
       backup.stick.socket = value;
     }
   }
-  return stateRead;
+  if (!stateRead)
+    backup.state = KeptBackupState::Unknown;
+  return true;
 }
 
 }  // namespace
@@ -128,6 +139,14 @@ const char* KeptBackupStateText(KeptBackupState state) {
       return "pending restore";
     case KeptBackupState::Restored:
       return "restored";
+    case KeptBackupState::Taken:
+      return "taken";
+    case KeptBackupState::Settled:
+      return "settled";
+    case KeptBackupState::Lost:
+      return "lost (file missing)";
+    case KeptBackupState::Unknown:
+      return "unknown";
     default:
       return "kept";
   }
@@ -158,22 +177,33 @@ std::vector<KeptBackup> NvBackupStore::List(const std::string& folder) const {
   if (!stick)
     return backups;
   const std::string folderPath = FolderPath(folder);
-  const std::map<std::string, KeptBackupState> oldStates = OldStates(folderPath);
+  bool oldStatesDamaged = false;
+  const std::map<std::string, KeptBackupState> oldStates = OldStates(folderPath, oldStatesDamaged);
   std::error_code error;
   for (const auto& entry :
        std::filesystem::directory_iterator(platform::NativePath(folderPath), error)) {
-    const std::string name = entry.path().filename().string();
+    std::string name = entry.path().filename().string();
+    const bool recordAlone = EndsWith(name, kRecordSuffix);
+    if (recordAlone)
+      name = name.substr(0, name.size() - 4) + kBackupSuffix;
     if (!IsBackupName(name))
       continue;
-    KeptBackup backup{name, platform::JoinPath(folderPath, name), KeptBackupState::Kept, *stick,
+    KeptBackup backup{name, platform::JoinPath(folderPath, name), KeptBackupState::Unknown, *stick,
                       folder};
+    const bool fileThere = platform::KindOfPath(backup.path) != platform::PathKind::Missing;
+    if (recordAlone && fileThere)
+      continue;  // listed with its file
+    backup.missing = !fileThere;
     if (!ReadRecord(RecordPathOf(backup.path), backup)) {
-      // A backup of an earlier version, or one whose run ended before it could record it: never
-      // restored over.
+      // A backup of an earlier version: its state from the folder's states file. One that file
+      // does not name was written by a run that ended before it could record it, unless the
+      // file is damaged: then its state cannot be told.
       const auto old = oldStates.find(name);
-      if (old != oldStates.end())
-        backup.state = old->second;
+      backup.state = old != oldStates.end() ? old->second
+                     : oldStatesDamaged     ? KeptBackupState::Unknown
+                                            : KeptBackupState::Kept;
     }
+    backup.uncertain = backup.state == KeptBackupState::Unknown;
     backups.push_back(std::move(backup));
   }
   std::sort(backups.begin(), backups.end(), Older);
@@ -197,10 +227,15 @@ std::vector<std::string> NvBackupStore::Folders() const {
 std::vector<KeptBackup> NvBackupStore::WaitingFor(const StickIdentity& stick) const {
   std::vector<KeptBackup> waiting;
   for (const std::string& folder : Folders()) {
-    for (KeptBackup& backup : List(folder)) {
-      if (backup.state != KeptBackupState::Pending)
+    std::vector<KeptBackup> backups = List(folder);
+    for (KeptBackup& backup : backups) {
+      // A state that cannot be read is never taken as "nothing waiting": the stick's newest
+      // backup then counts as waiting.
+      const bool newestUnknown =
+          backup.state == KeptBackupState::Unknown && &backup == &backups.front();
+      if (backup.state != KeptBackupState::Pending && !newestUnknown)
         continue;
-      if (backup.stick.imei.empty()) {
+      if (backup.stick.imei.empty() && !backup.missing) {
         // A folder named by the ESN alone: the backup itself tells the IMEI it was taken with.
         const std::optional<platform::RegularFileBytes> file =
             platform::ReadRegularFile(backup.path, kNvBackupFileSize);
@@ -225,7 +260,8 @@ std::optional<KeptBackup> NvBackupStore::NewestOf(const StickIdentity& stick) co
   std::optional<KeptBackup> newest;
   for (const std::string& folder : Folders()) {
     for (KeptBackup& backup : List(folder)) {
-      if (BackupIsOfStick(backup.stick, placeless) && (!newest || Older(*newest, backup)))
+      if (!backup.missing && BackupIsOfStick(backup.stick, placeless) &&
+          (!newest || Older(*newest, backup)))
         newest = std::move(backup);
     }
   }
@@ -280,12 +316,10 @@ std::optional<KeptBackup> NvBackupStore::Keep(const StickIdentity& stick, const 
   return kept;
 }
 
-bool NvBackupStore::MarkRestored(const KeptBackup& backup) const {
-  if (platform::KindOfPath(backup.path) != platform::PathKind::RegularFile)
-    return false;
-  KeptBackup restored = backup;
-  restored.state = KeptBackupState::Restored;
-  return WriteRecord(restored);
+bool NvBackupStore::Mark(const KeptBackup& backup, KeptBackupState state) const {
+  KeptBackup marked = backup;
+  marked.state = state;
+  return WriteRecord(marked);
 }
 
 }  // namespace orbek

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/worker_hold.h"
+
 namespace orbek::platform {
 namespace {
 
@@ -94,6 +96,7 @@ uint64_t TickCountMs() {
   return CurrentClock().TickCountMs();
 }
 void SleepMs(uint32_t ms) {
+  ParkIfHeld();
   CurrentClock().SleepMs(ms);
 }
 

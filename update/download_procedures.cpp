@@ -96,18 +96,20 @@ bool WriteImage(const LineHandle& line, const ImageWrite& spec) {
     if (!headerFile.ReadAll(header))
       return Fail(line, spec.headerOpenText);
   }
+  // The file is opened before the stick opens the image: an image opened on the stick and then
+  // closed without its bytes (by this pass or the next one's close) would be written empty, and
+  // an empty file-system image wipes the stick's NV.
+  ImageFile image(spec.imagePath);
+  if (!image.IsOpen())
+    return Fail(line, spec.imageOpenText);
+  if (image.Length() < 1)
+    return Fail(line, spec.lengthText != nullptr ? spec.lengthText : spec.imageOpenText);
   if (!TryWithRetries(session, spec.openRetries, [&] {
         return StreamOpenMultiImage(link, spec.type, header.empty() ? nullptr : header.data(),
                                     static_cast<uint32_t>(header.size()));
       })) {
     return Fail(line, spec.openFailure);
   }
-
-  ImageFile image(spec.imagePath);
-  if (!image.IsOpen())
-    return Fail(line, spec.imageOpenText);
-  if (spec.lengthText != nullptr && image.Length() < 1)
-    return Fail(line, spec.lengthText);
 
   int progress = 0;
   uint64_t blocksPerStep = 0;

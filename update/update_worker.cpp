@@ -14,6 +14,7 @@
 #include "nv/stick_identity.h"
 #include "package/image_package.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/text_format.h"
 #include "update/download_procedures.h"
 #include "update/port_search.h"
@@ -39,6 +40,23 @@ constexpr const char* kReinsertTextGerman =
 constexpr const char* kFailedGerman = "Download fehlgeschlagen";
 constexpr const char* kBackupFailed = "Backup NV fail!";
 constexpr const char* kFailedGermanBang = "Download fehlgeschlagen!";
+
+// Every item the earlier backup read is still there (read, and not "not active") in the new
+// one: the stick's NV was not wiped in between.
+bool NothingLostSince(const NvTable& earlier, const NvTable& now) {
+  for (const NvRecord& item : earlier) {
+    if (item.itemId >= kNvEndMarker)
+      break;
+    if (item.status != 0)
+      continue;
+    const auto same = std::find_if(now.begin(), now.end(), [&](const NvRecord& record) {
+      return record.itemId == item.itemId && record.status == 0;
+    });
+    if (same == now.end())
+      return false;
+  }
+  return true;
+}
 
 // Up to `attempts` tries, `waitMs` after each failure but the last.
 template <typename Attempt>
@@ -66,6 +84,9 @@ class Update {
   int Rescue();
   bool ChooseBackupForTheRescue();
   std::optional<KeptBackup> ChooseAmong(const std::vector<KeptBackup>& candidates);
+  std::optional<KeptBackup> LineFileOf(const StickIdentity& stick);
+  void FailWithoutNv();
+  bool MarkWaiting();
   bool SameStickAsBefore();
   bool German() const { return line_.UseGerman(); }
   void ErrorBox(const char* text) { line_.MessageBox(text, "Error", box::kOk | box::kIconError); }
@@ -76,6 +97,7 @@ class Update {
   void ReadKeptItem();
   bool BackUpNvItems();
   bool TakeOrReuseBackup();
+  bool KeepTakenBackup(const NvTable& table);
   bool DefaultFileFitsStick();
   void FailBeforeTheFlash();
   bool RestoreWithReplugs();
@@ -160,9 +182,14 @@ int Update::Rescue() {
   Progress(21);
   if (StoppedBeforeDownload() || !LoadProgrammer() || !WriteImages() || !BackToNormalOperation())
     return 0;
-  if (ChooseBackupForTheRescue() && !RestoreNvItems())
+  const bool nvFound = ChooseBackupForTheRescue();
+  if (nvFound && !RestoreNvItems())
     return 0;
   RestoreSettings();
+  if (!nvFound) {
+    FailWithoutNv();
+    return 0;
+  }
   if (!line_.choices().severalLines)  // there the end of the line writes it
     line_.WriteLog();
   Succeed();
@@ -181,9 +208,11 @@ bool Update::ChooseBackupForTheRescue() {
   StickIdentity stick = ReadStickIdentity(session_);
   stick.socket = identity_.socket;
   identity_ = stick;
-  restoreFrom_ = ChooseAmong(store_.WaitingFor(stick));
+  restoreFrom_ = ChooseAmong(WaitingBackupsOf(line_, store_, stick));
   if (!restoreFrom_)
     restoreFrom_ = store_.NewestOf(stick);
+  if (!restoreFrom_)
+    restoreFrom_ = LineFileOf(stick);
   if (restoreFrom_) {
     line_.SetStatus(Format(line_.Text("The NV is restored from %s (%s, taken %s)",
                                       "Der NV-Speicher wird zurückgespielt aus %s (%s, gesichert "
@@ -200,8 +229,50 @@ bool Update::ChooseBackupForTheRescue() {
                         "Einstellungen konnten nicht zurückgespielt werden."),
              stick.Describe().c_str());
   line_.SetStatus(text, true);
-  line_.MessageBox(text, kApplicationTitle, box::kOk | box::kIconExclamation);
   return false;
+}
+
+// The line's own backup file, which an interrupted update wrote before its flash: used when it
+// is whole and this stick's (the same IMEI, or for a stick whose IMEI was wiped, its ESN in
+// item 0).
+std::optional<KeptBackup> Update::LineFileOf(const StickIdentity& stick) {
+  NvTable table;
+  if (!ReadNvBackupFile(line_, session_.nvFilePath, table) || UnansweredNvItems(table) != 0)
+    return std::nullopt;
+  const FileIdentity file = IdentityOfTable(table);
+  const bool fits =
+      stick.imei.empty() ? stick.esn && file.item0 == stick.esn : file.imei == stick.imei;
+  if (!fits) {
+    line_.SetStatus(Format(line_.Text("%s is not this stick's backup (it holds ESN %08X, IMEI %s).",
+                                      "%s ist nicht die Sicherung dieses Geräts (sie enthält ESN "
+                                      "%08X, IMEI %s)."),
+                           session_.nvFilePath.c_str(), file.item0.value_or(0),
+                           file.imei.empty() ? "-" : file.imei.c_str()),
+                    true);
+    return std::nullopt;
+  }
+  const std::string name = session_.nvFilePath;
+  return KeptBackup{name, name, KeptBackupState::Kept, {file.item0, file.imei, ""}, ""};
+}
+
+// The firmware is written again and the stick works, but without its own NV: a failure that says
+// so and where a backup could come from.
+void Update::FailWithoutNv() {
+  const std::string text = Format(
+      line_.Text("The firmware was written again, but the stick's calibration and IMEI could not "
+                 "be restored: no NV backup of this stick (%s) was found in %s or in %s. A backup "
+                 "of it kept on another computer, or a Channel file saved elsewhere, can be "
+                 "written back with the NV restore.",
+                 "Die Firmware wurde neu geschrieben, aber Kalibrierung und IMEI des Geräts "
+                 "konnten nicht zurückgespielt werden: keine NV-Sicherung dieses Geräts (%s) in "
+                 "%s oder %s. Eine Sicherung auf einem anderen Rechner oder eine anderswo "
+                 "gespeicherte Channel-Datei kann mit der NV-Rückspielung zurückgeschrieben "
+                 "werden."),
+      identity_.Describe().c_str(), platform::NativePath(store_.directory()).c_str(),
+      platform::NativePath(session_.nvFilePath).c_str());
+  line_.EndOperation(text, kOutcomeFailedLeaveStick);
+  line_.SetState(kLineFail);
+  ErrorBox(text.c_str());
 }
 
 // One waiting backup is taken as it is; among several the person chooses, each shown with its
@@ -314,12 +385,30 @@ bool Update::BackUpNvItems() {
 // has lost its NV (or part of it) to an earlier update: a new backup would save the loss over
 // the good one, so that one is restored instead. It is checked now, while nothing is flashed.
 bool Update::TakeOrReuseBackup() {
-  const std::vector<KeptBackup> waiting = store_.WaitingFor(identity_);
+  const std::vector<KeptBackup> waiting = WaitingBackupsOf(line_, store_, identity_);
   if (!waiting.empty()) {
     const KeptBackup& pending = waiting.front();
     NvTable table;
     if (!ReadNvBackupFile(line_, pending.path, table))
       return false;
+    // A stick with its own IMEI and every item of that backup still there was not wiped: its NV
+    // is not at risk, and a new backup keeps what changed since.
+    NvTable fresh;
+    if (!identity_.imei.empty() && pending.stick.imei == identity_.imei &&
+        BackupNv(line_, session_.nvFilePath, &fresh) && NothingLostSince(table, fresh)) {
+      if (!store_.Mark(pending, KeptBackupState::Settled)) {
+        line_.SetStatus("cannot record the state of " + pending.path, true);
+        return false;
+      }
+      line_.SetStatus(
+          Format(line_.Text("The backup %s waited for its restore, but the stick still holds "
+                            "its NV: a new backup takes its place.",
+                            "Die Sicherung %s wartete auf ihre Rückspielung, aber das Gerät hat "
+                            "seinen NV-Speicher noch: eine neue Sicherung tritt an ihre Stelle."),
+                 pending.path.c_str()),
+          true);
+      return KeepTakenBackup(fresh);
+    }
     line_.SetStatus(
         Format(line_.Text("The last backup of this stick, %s, was never restored: no new backup "
                           "is taken, and that one is restored after the update.",
@@ -341,13 +430,41 @@ bool Update::TakeOrReuseBackup() {
   NvTable table;
   if (!BackupNv(line_, session_.nvFilePath, &table))
     return false;
+  return KeepTakenBackup(table);
+}
+
+// The backup is kept as taken: it waits for its restore only once the flash begins.
+bool Update::KeepTakenBackup(const NvTable& table) {
   std::string reason;
-  restoreFrom_ = store_.Keep(identity_, table, LocalTimeNow(), KeptBackupState::Pending, reason);
+  restoreFrom_ = store_.Keep(identity_, table, LocalTimeNow(), KeptBackupState::Taken, reason);
   if (!restoreFrom_) {
     line_.SetStatus(reason, true);
     return false;
   }
   return true;
+}
+
+// Before the first image is written: from now on the stick's NV is at risk, and its backup waits
+// for its restore. A record that cannot say so stops the update before the flash; the programmer
+// is reset, and the stick starts its firmware as it was.
+bool Update::MarkWaiting() {
+  if (!restoreFrom_ || restoreFrom_->state != KeptBackupState::Taken)
+    return true;
+  if (store_.Mark(*restoreFrom_, KeptBackupState::Pending)) {
+    restoreFrom_->state = KeptBackupState::Pending;
+    return true;
+  }
+  StreamReset(link_);
+  session_.busy = 0;
+  const std::string text = Format(
+      line_.Text("The NV backup's record %s cannot be written: nothing was flashed.",
+                 "Der Eintrag der NV-Sicherung %s kann nicht geschrieben werden: es wurde nichts "
+                 "geschrieben."),
+      restoreFrom_->path.c_str());
+  line_.EndOperation(text, kOutcomeFailedLeaveStick);
+  line_.SetState(kLineFail);
+  ErrorBox(text.c_str());
+  return false;
 }
 
 // Mode 3 writes the default file into the stick after the flash: whether it may is asked now,
@@ -442,6 +559,8 @@ bool Update::LoadProgrammer() {
 }
 
 bool Update::WriteImages() {
+  if (!MarkWaiting())
+    return false;
   for (int pass = 1; pass <= kImagePasses; ++pass) {
     if (ImagePass(pass)) {
       Progress(80);
@@ -534,8 +653,19 @@ bool Update::RestoreNvItems() {
     restored = RestoreWithReplugs();
     if (anotherStick_)
       return false;
-    if (restored)
-      store_.MarkRestored(*restoreFrom_);
+    if (restored && !restoreFrom_->folder.empty() && !store_.MarkRestored(*restoreFrom_)) {
+      // The NV is back, but the record still says it waits: the run does not say "successful".
+      const std::string text = Format(
+          line_.Text("The NV was restored, but the record of %s cannot be written: it still "
+                     "reads as waiting for its restore.",
+                     "Der NV-Speicher wurde zurückgespielt, aber der Eintrag von %s kann nicht "
+                     "geschrieben werden: er gilt weiter als wartend."),
+          restoreFrom_->path.c_str());
+      line_.EndOperation(text, kOutcomeFailedLeaveStick);
+      line_.SetState(kLineFail);
+      ErrorBox(text.c_str());
+      return false;
+    }
   } else if (mode == 3) {
     restored = RestoreNv(line_, line_.choices().defaultNvFile);
   }

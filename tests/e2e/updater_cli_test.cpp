@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -370,7 +371,8 @@ TEST_F(UpdaterProgram, InterruptAnsweredNoLetsTheUpdateFinish) {
 
 TEST_F(UpdaterProgram, InterruptAnsweredYesEndsAndCleansUp) {
   StartStick();
-  auto updater = StartUpdater({"--start"});
+  const std::string trace = root.Path() + "/trace.txt";
+  auto updater = StartUpdater({"--start"}, {{"ORBEK_TRACE", trace}});
   ASSERT_TRUE(updater->WaitForOutput("Downloading...", 60000)) << updater->Output();
   updater->Signal(SIGINT);
   ASSERT_TRUE(updater->WaitForOutput("[Yes/No]", 30000)) << updater->Output();
@@ -382,11 +384,16 @@ TEST_F(UpdaterProgram, InterruptAnsweredYesEndsAndCleansUp) {
                              "not found, unplug it and plug it in again.",
                              30000))
       << updater->Output();
+  // While that box is open the package is gone, and the worker, stopped before it went, sends
+  // the stick nothing more.
+  for (const char* gone : {"amss.mbn", "efs.mbn", "partition.mbn", "ResetUSB.dll"})
+    EXPECT_FALSE(fs::exists(install / gone)) << gone;
+  const auto traced = fs::file_size(trace);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // 10 s of the program's time
+  EXPECT_EQ(fs::file_size(trace), traced);
   updater->Input("\n", /*close=*/true);
   EXPECT_EQ(updater->Wait(30000), 1) << updater->Output();
   EXPECT_EQ(updater->Output().find("The update was successful."), std::string::npos);
-  for (const char* gone : {"amss.mbn", "efs.mbn", "partition.mbn", "ResetUSB.dll"})
-    EXPECT_FALSE(fs::exists(install / gone)) << gone;
 }
 
 TEST_F(UpdaterProgram, TerminatedDuringAnUpdateSaysWhatToDoAndCleansUp) {

@@ -2,7 +2,10 @@
 // search finds it in download mode, and UPDATE rescues it, in-process on the stick's clock.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "nv/nv_backup_store.h"
+#include "platform/files.h"
 #include "tests/support/simulated_stick_test.h"
 #include "tests/support/update_workflow.h"
 
@@ -78,19 +81,41 @@ INSTANTIATE_TEST_SUITE_P(
                       LeftIn{"ProgrammerStillRunning", sim::StickMode::StreamingDownload}),
     [](const ::testing::TestParamInfo<LeftIn>& info) { return std::string(info.param.name); });
 
-// Without a backup of this stick the firmware is still written, and the person told.
-TEST_F(Rescue, WithoutABackupTheFirmwareIsWrittenAndThePersonTold) {
+// Without a backup of this stick the firmware is still written, so that the stick works again,
+// but the rescue ends as a failure that says the NV could not be restored and where a backup
+// could come from. The line's own file counts when it is this stick's and whole.
+TEST_F(Rescue, WithoutABackupTheFirmwareIsWrittenAndTheRescueFails) {
   config.flashIncomplete = true;
   config.initialMode = sim::StickMode::DmssDownload;
   Start();
   ASSERT_FALSE(HasFatalFailure());
   EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(exitStatus, -1);
+  ExpectFlashHoldsThePackage();
+  const std::string status = form.Text(control::kStatus[0]);
+  EXPECT_EQ(status.rfind("The firmware was written again, but the stick's calibration and IMEI "
+                         "could not be restored: no NV backup of this stick (ESN 80A1B2C3, IMEI -, "
+                         "socket 7&1a2b3c4d&0) was found in ",
+                         0),
+            0u)
+      << status;
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{status});
+  EXPECT_EQ(doc.lines[0].state, kLineFail);
+}
+
+TEST_F(Rescue, TheLineFileOfThisStickIsRestoredWhenTheStoreHasNone) {
+  config.flashIncomplete = true;
+  config.initialMode = sim::StickMode::DmssDownload;
+  Start();
+  ASSERT_FALSE(HasFatalFailure());
+  const std::vector<uint8_t> bytes = EncodeNvTable(BackupOfTheStickAsItWas());
+  std::ofstream(platform::NativePath(doc.lines[0].nvFilePath), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  ForgetWhatTheSearchSent();
+  EXPECT_EQ(Run(), 0);
   ExpectRescued();
-  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
-                            "No NV backup of this stick (ESN 80A1B2C3, IMEI -, socket "
-                            "7&1a2b3c4d&0) was found: its calibration and settings could not be "
-                            "restored.",
-                            "The update was successful."}));
+  EXPECT_EQ(ItemsLost(), 0u);
 }
 
 // An update cut off after the partition table (the stick dropped off for good while its images
