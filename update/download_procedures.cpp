@@ -39,12 +39,6 @@ class ImageFile {
     file_.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length_));
     return static_cast<uint64_t>(file_.gcount()) == length_;
   }
-  // The next block into `block` (zeroed first); the number of bytes read.
-  uint32_t ReadBlock(std::vector<uint8_t>& block) {
-    std::fill(block.begin(), block.end(), 0);
-    file_.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
-    return static_cast<uint32_t>(file_.gcount());
-  }
 
  private:
   std::ifstream file_;
@@ -96,14 +90,17 @@ bool WriteImage(const LineHandle& line, const ImageWrite& spec) {
     if (!headerFile.ReadAll(header))
       return Fail(line, spec.headerOpenText);
   }
-  // The file is opened before the stick opens the image: an image opened on the stick and then
-  // closed without its bytes (by this pass or the next one's close) would be written empty, and
-  // an empty file-system image wipes the stick's NV.
+  // The whole file is read before the stick opens the image: an image opened on the stick and
+  // then closed without all its bytes (by this pass or the next one's close) would be written
+  // empty or short, and an empty file-system image wipes the stick's NV.
   ImageFile image(spec.imagePath);
   if (!image.IsOpen())
     return Fail(line, spec.imageOpenText);
   if (image.Length() < 1)
     return Fail(line, spec.lengthText != nullptr ? spec.lengthText : spec.imageOpenText);
+  std::vector<uint8_t> bytes;
+  if (!image.ReadAll(bytes))
+    return Fail(line, spec.imageOpenText);
   if (!TryWithRetries(session, spec.openRetries, [&] {
         return StreamOpenMultiImage(link, spec.type, header.empty() ? nullptr : header.data(),
                                     static_cast<uint32_t>(header.size()));
@@ -116,17 +113,15 @@ bool WriteImage(const LineHandle& line, const ImageWrite& spec) {
   if (spec.progress != nullptr) {
     progress = spec.progress->start;
     line.SetProgress(progress);
-    blocksPerStep = (image.Length() / kStreamBlockSize) /
+    blocksPerStep = (bytes.size() / kStreamBlockSize) /
                     static_cast<uint64_t>(spec.progress->end - spec.progress->start);
   }
-  std::vector<uint8_t> block(kStreamBlockSize);
   uint64_t blocksSent = 0;
-  for (uint64_t offset = 0; offset < image.Length(); offset += kStreamBlockSize) {
-    const uint32_t length = image.ReadBlock(block);
-    if (length == 0)
-      return Fail(line, spec.imageOpenText);
+  for (uint64_t offset = 0; offset < bytes.size(); offset += kStreamBlockSize) {
+    const uint32_t length =
+        static_cast<uint32_t>(std::min<uint64_t>(kStreamBlockSize, bytes.size() - offset));
     if (!TryWithRetries(session, spec.writeRetries, [&] {
-          return StreamWrite(link, block.data(), static_cast<uint32_t>(offset), length);
+          return StreamWrite(link, bytes.data() + offset, static_cast<uint32_t>(offset), length);
         })) {
       return Fail(line, link.reason);
     }

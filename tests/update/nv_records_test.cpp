@@ -228,5 +228,61 @@ TEST_P(NvRecords, StatesAgainstRuns) {
 INSTANTIATE_TEST_SUITE_P(Rows, NvRecords, ::testing::ValuesIn(kCases),
                          testing::CaseName<RecordCase>);
 
+// The program killed at a step of the update (its worker ends at the first sleep there), the stick
+// losing power with it; then the stick is plugged in again and updated once more. It ends with
+// its own NV, settings changed before the first run and between the runs included.
+struct Killed {};
+
+class KilledAtProgress : public UpdateWorkflow, public ::testing::WithParamInterface<int> {};
+
+TEST_P(KilledAtProgress, ReRunGivesTheStickItsOwnNv) {
+  const int killAt = GetParam();
+  Start();
+  ASSERT_FALSE(HasFatalFailure());
+  {
+    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+    stick->State().nvItems[kSetting].fill(0x77);
+    nvBefore = stick->State().nvItems;
+  }
+  clock.onSleep = [&] {
+    if (doc.lines[0].progress == killAt) {
+      clock.onSleep = nullptr;
+      throw Killed{};
+    }
+  };
+  EXPECT_THROW(Run(), Killed);
+  clock.onSleep = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+    stick->Reenumerate(sim::StickMode::Firmware, 0, false, true);  // power lost, plugged in again
+  }
+  for (int second = 0; second < 30; ++second)
+    clock.SleepMs(1000);
+  {
+    // A stick that starts its firmware with its NV whole is in use meanwhile: a setting changed
+    // now is its own, and the next update keeps it rather than an older backup's value.
+    std::lock_guard<std::recursive_mutex> hold(stick->Mutex());
+    if (stick->Mode() == sim::StickMode::Firmware && ItemsLost() == 0) {
+      stick->State().nvItems[kSetting].fill(0x55);
+      nvBefore = stick->State().nvItems;
+    }
+  }
+  doc.lines[0].busy = 0;
+  ExtractPackage(*view, connectionManager);  // the program started again
+  ASSERT_TRUE(FindStickAsTheSearchDoes());
+  doc.lines[0].busy = 1;
+  form.AnswerNextBox(box::kAnswerOk);
+  Run();
+  EXPECT_EQ(exitStatus, 0) << doc.lines[0].statusLog;
+  EXPECT_EQ(ItemsLost(), 0u) << doc.lines[0].statusLog;
+  ExpectFlashHoldsThePackage();
+}
+
+// The progress values the update sleeps at, each a step of the sequence (3 and 7 pass without
+// a sleep).
+INSTANTIATE_TEST_SUITE_P(Steps, KilledAtProgress,
+                         ::testing::Values(1, 2, 8, 9, 10, 15, 20, 21, 22, 23, 24, 25, 40, 51, 70,
+                                           80, 81, 82, 85, 89, 95, 96, 97, 98, 99));
+
 }  // namespace
 }  // namespace orbek
