@@ -369,6 +369,17 @@ TEST_F(UpdaterProgram, InterruptAnsweredNoLetsTheUpdateFinish) {
   EXPECT_NE(updater->Output().find("The update was successful."), std::string::npos);
 }
 
+// A count is digits alone: blanks, signs and numbers past the lines are refused before anything
+// starts.
+TEST_F(UpdaterProgram, StickCountsThatAreNotPlainNumbersAreRefused) {
+  for (const char* count : {" 2", "+3", "0", "9", "2x", ""}) {
+    auto updater = StartUpdater({"--factory", "--sticks", count});
+    EXPECT_EQ(updater->Wait(30000), 2) << "[" << count << "] " << updater->Output();
+    EXPECT_NE(updater->Output().find("--sticks takes a number from 1 to 8"), std::string::npos)
+        << updater->Output();
+  }
+}
+
 TEST_F(UpdaterProgram, InterruptAnsweredYesEndsAndCleansUp) {
   StartStick();
   const std::string trace = root.Path() + "/trace.txt";

@@ -123,14 +123,19 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else if (arg == "--factory") {
       options.factory = true;
     } else if (arg == "--sticks") {
-      char* end = nullptr;
-      const long count = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : 0;
-      if (i + 1 >= argc || *end != '\0' || count < 1 || count > kLineCount) {
+      // Digits alone: strtol would also take leading blanks and a sign.
+      const std::string text = i + 1 < argc ? argv[i + 1] : "";
+      const bool digits =
+          !text.empty() && text.size() <= 2 && std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) != 0;
+          });
+      const int count = digits ? std::atoi(text.c_str()) : 0;
+      if (count < 1 || count > kLineCount) {
         std::fprintf(stderr, "orbek-updater-cli: --sticks takes a number from 1 to %d\n",
                      kLineCount);
         return false;
       }
-      options.sticks = static_cast<int>(count);
+      options.sticks = count;
       ++i;
     } else if (arg == "--help") {
       PrintUsage(stdout);
