@@ -295,14 +295,24 @@ TEST_F(UpdaterProgram, SecondInstanceLeavesTheFirstAlone) {
 
 // Without --start only Enter starts an update: once the input is at its end, the program says
 // so and ends instead of waiting for ever.
+// Without --start nobody presses UPDATE once the input has ended: the program ends, with
+// status 1 where --once asked for the work to be done.
 TEST_F(UpdaterProgram, InputAtItsEndEndsTheProgramAtTheReadyPrompt) {
   StartStick();
-  auto updater = StartUpdater({});
-  updater->Input("", /*close=*/true);
-  EXPECT_EQ(updater->Wait(30000), 0) << updater->Output();
-  EXPECT_NE(updater->Output().find("The input has ended: nobody can press UPDATE any more"),
-            std::string::npos)
-      << updater->Output();
+  const struct {
+    std::vector<std::string> args;
+    const char* text;
+    int status;
+  } rows[] = {
+      {{}, "The input has ended: nobody can press UPDATE any more", 0},
+      {{"--once"}, "The input has ended: nobody can press UPDATE any more", 1},
+      {{"--factory", "--once"}, "The input has ended: nobody can start a line any more", 1}};
+  for (const auto& row : rows) {
+    auto updater = StartUpdater(row.args);
+    updater->Input("", /*close=*/true);
+    EXPECT_EQ(updater->Wait(30000), row.status) << updater->Output();
+    EXPECT_NE(updater->Output().find(row.text), std::string::npos) << updater->Output();
+  }
   EXPECT_TRUE(StopStick()["images"].empty());
 }
 

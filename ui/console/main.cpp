@@ -394,7 +394,8 @@ std::optional<int> TypedLine(const std::string& word) {
       form.Say(german ? "Die Eingabe ist zu Ende: niemand kann mehr starten, das Programm endet."
                       : "The input has ended: nobody can start a line any more, so the program "
                         "ends.");
-      const int status = started ? endStatus() : 0;
+      // With --once, an end with nothing done is no success.
+      const int status = started ? endStatus() : (options.once ? 1 : 0);
       app.DestroyWindow();
       EndProcess(status);
     }
@@ -514,7 +515,8 @@ int main(int argc, char** argv) {
                         "endet."
                       : "The input has ended: nobody can press UPDATE any more, so the program "
                         "ends.");
-      const int status = line.state == kLineFail ? 1 : 0;
+      // With --once (or an NV option) the operation never ran: that is no success either.
+      const int status = line.state == kLineFail || endAfterFirst ? 1 : 0;
       app.DestroyWindow();
       EndProcess(status);
     }
