@@ -59,7 +59,8 @@ bool WriteNvBackupFile(const LineHandle& line, const std::string& path, const Nv
   int cause = platform::kCauseNone;
   if (platform::WriteFileWhole(path, bytes.data(), bytes.size(), &cause))
     return true;
-  line.SetStatus(Format("线路 %d 失败,保存数据到 %s (%d)", line.index() + 1, path.c_str(), cause),
+  line.SetStatus(Format("线路 %d 失败,保存数据到 %s (%d)", line.index() + 1,
+                        platform::DisplayPath(path).c_str(), cause),
                  true);
   return false;
 }
@@ -76,7 +77,7 @@ bool ReadNvBackupFile(const LineHandle& line, const std::string& path, NvTable& 
   if (fault) {
     line.SetStatus(
         Format(line.Text("%s is not an NV backup: %s.", "%s ist keine NV-Sicherung: %s."),
-               path.c_str(), fault->c_str()),
+               platform::DisplayPath(path).c_str(), fault->c_str()),
         true);
   }
   line.MessageBox(kDamagedFile, kApplicationTitle, box::kOk);
@@ -132,11 +133,11 @@ bool BackupNv(const LineHandle& line, const std::string& path, NvTable* read) {
     link.reason = Format(
         "The NV backup is incomplete: the stick stopped answering at item %u. "
         "Nothing was saved over %s.",
-        item, path.c_str());
+        item, platform::DisplayPath(path).c_str());
     line.SetStatus(line.UseGerman()
                        ? Format("Die NV-Sicherung ist unvollständig: das Gerät antwortet ab "
                                 "Eintrag %u nicht mehr. %s wurde nicht überschrieben.",
-                                item, path.c_str())
+                                item, platform::DisplayPath(path).c_str())
                        : link.reason,
                    true);
     return false;
@@ -247,7 +248,7 @@ bool NvFileFitsStick(const LineHandle& line, const std::string& path) {
     if (!platform::RegularFileSize(path)) {
       line.SetStatus(Format(line.Text("%s is no NV backup file that can be read.",
                                       "%s ist keine lesbare NV-Sicherungsdatei."),
-                            path.c_str()),
+                            platform::DisplayPath(path).c_str()),
                      true);
     }
     return false;
@@ -267,7 +268,8 @@ bool NvFileFitsStick(const LineHandle& line, const std::string& path) {
                              "Die NV-Datei %s gehört zu einem anderen Gerät (%s); dieses Gerät "
                              "hat %s. Sie gäbe diesem Gerät die IMEI und Kalibrierung des "
                              "anderen. Trotzdem schreiben?"),
-                   path.c_str(), DescribeItems(file).c_str(), DescribeItems(stick).c_str())
+                   platform::DisplayPath(path).c_str(), DescribeItems(file).c_str(),
+                   DescribeItems(stick).c_str())
           : Format(line.Text("The NV file %s does not tell which stick it belongs to (it holds "
                              "no ESN and no IMEI); this stick holds %s. Writing it may give this "
                              "stick another stick's IMEI and calibration. Write it anyway?",
@@ -275,7 +277,7 @@ bool NvFileFitsStick(const LineHandle& line, const std::string& path) {
                              "enthält weder ESN noch IMEI); dieses Gerät hat %s. Sie könnte "
                              "diesem Gerät die IMEI und Kalibrierung eines anderen geben. "
                              "Trotzdem schreiben?"),
-                   path.c_str(), DescribeItems(stick).c_str());
+                   platform::DisplayPath(path).c_str(), DescribeItems(stick).c_str());
   if (line.MessageBox(question, kApplicationTitle,
                       box::kYesNo | box::kIconExclamation | box::kDefaultNo) == box::kAnswerYes) {
     line.SetStatus(Format("NV file of %s written into the stick of %s as asked.",

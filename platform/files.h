@@ -12,6 +12,9 @@ namespace orbek::platform {
 // A Windows-style path as the platform opens it. Windows: unchanged. Posix: "\" is a separator,
 // and a drive path "X:\a\b" lies under $ORBEK_ROOT/drive_x/a/b.
 std::string NativePath(const std::string& path);
+// The path as the system writes it, for the person to read: on posix the native path with
+// doubled separators made single ("/a/ui/\Channel3.nvm" reads "/a/ui/Channel3.nvm").
+std::string DisplayPath(const std::string& path);
 
 // The process's current directory (in native form).
 std::string CurrentDirectory();

@@ -246,8 +246,8 @@ std::optional<KeptBackup> Update::LineFileOf(const StickIdentity& stick) {
     line_.SetStatus(Format(line_.Text("%s is not this stick's backup (it holds ESN %08X, IMEI %s).",
                                       "%s ist nicht die Sicherung dieses Geräts (sie enthält ESN "
                                       "%08X, IMEI %s)."),
-                           session_.nvFilePath.c_str(), file.item0.value_or(0),
-                           file.imei.empty() ? "-" : file.imei.c_str()),
+                           platform::DisplayPath(session_.nvFilePath).c_str(),
+                           file.item0.value_or(0), file.imei.empty() ? "-" : file.imei.c_str()),
                     true);
     return std::nullopt;
   }
@@ -268,8 +268,8 @@ void Update::FailWithoutNv() {
                  "%s oder %s. Eine Sicherung auf einem anderen Rechner oder eine anderswo "
                  "gespeicherte Channel-Datei kann mit der NV-Rückspielung zurückgeschrieben "
                  "werden."),
-      identity_.Describe().c_str(), platform::NativePath(store_.directory()).c_str(),
-      platform::NativePath(session_.nvFilePath).c_str());
+      identity_.Describe().c_str(), platform::DisplayPath(store_.directory()).c_str(),
+      platform::DisplayPath(session_.nvFilePath).c_str());
   line_.EndOperation(text, kOutcomeFailedLeaveStick);
   line_.SetState(kLineFail);
   ErrorBox(text.c_str());

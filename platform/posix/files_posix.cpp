@@ -26,6 +26,15 @@ std::string NativePath(const std::string& path) {
   return native;
 }
 
+std::string DisplayPath(const std::string& path) {
+  std::string shown;
+  for (char c : NativePath(path)) {
+    if (c != '/' || shown.empty() || shown.back() != '/')
+      shown += c;
+  }
+  return shown;
+}
+
 std::string CurrentDirectory() {
   char buffer[4096];
   return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string(".");

@@ -11,6 +11,10 @@ std::string NativePath(const std::string& path) {
   return path;
 }
 
+std::string DisplayPath(const std::string& path) {
+  return path;
+}
+
 std::string CurrentDirectory() {
   char buffer[MAX_PATH + 1] = {};
   DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);

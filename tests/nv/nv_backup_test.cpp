@@ -653,6 +653,8 @@ TEST(NvPaths, DefaultsFromTheProgramAndTheDialogChoices) {
   view.ChooseDefaultNvFile("D:\\nv\\x.nvm");
   EXPECT_EQ(doc.defaultNvFile, "D:\\nv\\x.nvm");
   EXPECT_EQ(form.Text(control::kDefaultNvFileEdit), "D:\\nv\\x.nvm");
+  // What the person reads of a line's file: the system's own path.
+  EXPECT_EQ(platform::DisplayPath(home + "\\Channel3.nvm"), home + "Channel3.nvm");
 }
 
 }  // namespace
