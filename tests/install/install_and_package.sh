@@ -59,6 +59,8 @@ if [[ $(id -u) -eq 0 ]] && id nobody >/dev/null 2>&1 && command -v setpriv >/dev
   mkdir -p "$user"
   chown nobody "$user"
   data="$user/data/orbek-updater"
+  # The user runs the simulator from here: the checkout may lie where it cannot enter.
+  install -m 755 "$build/sim/orbek-stick-sim" "$work/orbek-stick-sim"
   # Each program runs as the user in place of this shell's child, so that its pid is the child's.
   as_user=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups
            env HOME="$user" XDG_DATA_HOME="$user/data" ORBEK_TIME_SCALE=20 LC_ALL=C)
@@ -66,14 +68,14 @@ if [[ $(id -u) -eq 0 ]] && id nobody >/dev/null 2>&1 && command -v setpriv >/dev
   # update_with_stick OUTPUT: one update with --once against a simulated stick of its own;
   # sets status and leaves the stick's report in $user/report.json.
   update_with_stick() {
-    "${as_user[@]}" "$build/sim/orbek-stick-sim" --root "$data" --report "$user/report.json" \
+    "${as_user[@]}" "$work/orbek-stick-sim" --root "$data" --report "$user/report.json" \
       >"$user/stick.out" 2>&1 &
     local stick_pid=$!
     for _ in $(seq 100); do grep -q '^ready' "$user/stick.out" && break; sleep 0.1; done
     status=0
     as_user timeout 300 "$work/prefix/bin/orbek-updater-cli" --start --yes --once \
       >"$1" 2>&1 </dev/null || status=$?
-    kill -TERM "$stick_pid"
+    kill -TERM "$stick_pid" 2>/dev/null || true  # a stick that could not start is gone already
     wait "$stick_pid" || true
   }
   as_user mkdir -p "$data"
