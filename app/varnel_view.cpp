@@ -269,8 +269,14 @@ void CVarnelView::FinishLineOperation(int line, int outcome) {
     ResetStick(session.link, lastMode);
   }
   if (outcome == kOutcomeFailedLeaveStick && lastMode == LinkMode::Dload) {
-    form_.MessageBox(Format("线路%d任务失败，请手动重启相应手机", line + 1), kApplicationTitle,
-                     box::kOk);
+    const char* text = doc_.severalLines
+                           ? "线路%d任务失败，请手动重启相应手机"
+                           : Text(
+                                 "Line %d: the operation failed; please restart the stick by "
+                                 "hand (unplug it and plug it in again).",
+                                 "Linie %d: der Vorgang ist fehlgeschlagen; bitte das Gerät von "
+                                 "Hand neu starten (ab- und wieder anstecken).");
+    form_.MessageBox(Format(text, line + 1), kApplicationTitle, box::kOk);
   }
   session.busy = 0;
   lineReady_[static_cast<size_t>(line)] = false;  // until its search shows the stick again

@@ -28,6 +28,11 @@ class LineHandle {
   int MessageBox(const std::string& text, const std::string& caption, uint32_t style) const {
     return report_.MessageBox(choices_.severalLines ? LineNamed(text) : text, caption, style);
   }
+  // A text the factory face shows in Chinese, as its other texts are; the product's faces in the
+  // system's language.
+  const char* FaceText(const char* chinese, const char* english, const char* german) const {
+    return choices_.severalLines ? chinese : Text(english, german);
+  }
   std::string LineNamed(const std::string& text) const {
     return "Line" + std::to_string(index() + 1) + ": " + text;
   }

@@ -59,8 +59,11 @@ bool WriteNvBackupFile(const LineHandle& line, const std::string& path, const Nv
   int cause = platform::kCauseNone;
   if (platform::WriteFileWhole(path, bytes.data(), bytes.size(), &cause))
     return true;
-  line.SetStatus(Format("线路 %d 失败,保存数据到 %s (%d)", line.index() + 1,
-                        platform::DisplayPath(path).c_str(), cause),
+  line.SetStatus(Format(line.FaceText("线路 %d 失败,保存数据到 %s (%d)",
+                                      "Line %d failed to save the data to %s (%d)",
+                                      "Linie %d: die Daten konnten nicht in %s gespeichert werden "
+                                      "(%d)"),
+                        line.index() + 1, platform::DisplayPath(path).c_str(), cause),
                  true);
   return false;
 }
@@ -323,7 +326,11 @@ int BackupNvThread(const LineHandle& line) {
     return 0;
   }
   if (!NvDirectoryExists(line.report(), session.nvDirectory)) {
-    line.EndOperation("不能建立NV区目录，请检查备份路径设置是否正确!", kOutcomeFailedLeaveStick);
+    line.EndOperation(line.FaceText("不能建立NV区目录，请检查备份路径设置是否正确!",
+                                    "The NV folder cannot be made: please check the backup path.",
+                                    "Der NV-Ordner kann nicht angelegt werden: bitte den "
+                                    "Sicherungspfad prüfen."),
+                      kOutcomeFailedLeaveStick);
     line.SetState(kLineFail);
     return 0;
   }
@@ -341,8 +348,12 @@ int BackupNvThread(const LineHandle& line) {
                      pending->path.c_str()));
     return 0;
   }
-  line.SetStatus("NV区备份目录建立成功", true);
-  line.SetStatus("现在开始备份NV区", true);
+  line.SetStatus(line.FaceText("NV区备份目录建立成功", "The NV backup folder is there.",
+                               "Der NV-Sicherungsordner ist vorhanden."),
+                 true);
+  line.SetStatus(line.FaceText("现在开始备份NV区", "Backing up the NV now.",
+                               "Der NV-Speicher wird jetzt gesichert."),
+                 true);
   NvTable table;
   if (!BackupNv(line, session.nvFilePath, &table)) {
     line.EndOperation(session.link.reason, kOutcomeFailedLeaveStick);
@@ -360,7 +371,9 @@ int BackupNvThread(const LineHandle& line) {
   }
   line.SetStatus(Format(line.Text("Also kept as %s", "Auch aufbewahrt als %s"), kept->path.c_str()),
                  true);
-  line.EndOperation("备份NV区成功", kOutcomeBackedUp);
+  line.EndOperation(
+      line.FaceText("备份NV区成功", "The NV was backed up.", "Der NV-Speicher wurde gesichert."),
+      kOutcomeBackedUp);
   line.SetState(kLinePass);
   line.SetProgress(100);
   return 0;
@@ -372,8 +385,16 @@ int RestoreNvThread(const LineHandle& line) {
   if (mode != 0) {
     const bool defaultFile = mode == kNvModeDefaultFile;
     const std::string& path = defaultFile ? line.choices().defaultNvFile : session.nvFilePath;
-    const char* failed = defaultFile ? "装载缺省NV区失败" : "重载NV区参数失败";
-    line.SetStatus(defaultFile ? "装载缺省NV区" : "重载NV区参数", true);
+    const char* failed =
+        defaultFile ? line.FaceText("装载缺省NV区失败", "Loading the default NV file failed.",
+                                    "Das Laden der Standard-NV-Datei ist fehlgeschlagen.")
+                    : line.FaceText("重载NV区参数失败", "Restoring the NV failed.",
+                                    "Das Zurückspielen des NV-Speichers ist fehlgeschlagen.");
+    line.SetStatus(defaultFile ? line.FaceText("装载缺省NV区", "Loading the default NV file.",
+                                               "Die Standard-NV-Datei wird geladen.")
+                               : line.FaceText("重载NV区参数", "Restoring the NV.",
+                                               "Der NV-Speicher wird zurückgespielt."),
+                   true);
     if (!NvFileFitsStick(line, path) || !RestoreNv(line, path)) {
       line.EndOperation(failed, kOutcomeFailedLeaveStick);
       line.SetState(kLineFail);
@@ -386,7 +407,9 @@ int RestoreNvThread(const LineHandle& line) {
         store.MarkRestored(pending);
     }
   }
-  line.EndOperation("恢复NV区成功", kOutcomeRestored);
+  line.EndOperation(line.FaceText("恢复NV区成功", "The NV was restored.",
+                                  "Der NV-Speicher wurde zurückgespielt."),
+                    kOutcomeRestored);
   line.SetState(kLinePass);
   return 0;
 }

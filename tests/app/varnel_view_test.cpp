@@ -185,7 +185,9 @@ TEST_F(ViewTest, EndingInDownloadModeAsksForAManualRestart) {
   view.EndLineOperation(0, "failed", kOutcomeFailedLeaveStick);
   auto boxes = form.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "线路1任务失败，请手动重启相应手机");
+  EXPECT_EQ(boxes[0].text,
+            "Line 1: the operation failed; please restart the stick by hand (unplug it and plug "
+            "it in again).");
   EXPECT_EQ(Requests("dmss", 0x0A), 0u);  // outcome 5 leaves the stick alone
 
   view.EndLineOperation(0, "stopped", kOutcomeStopped);

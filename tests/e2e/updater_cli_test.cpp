@@ -536,7 +536,7 @@ TEST_F(UpdaterProgram, NvBackupFromOneStickRestoredOntoAWipedOne) {
   StartStick();
   auto backup = StartUpdater({"--nv-backup", file});
   EXPECT_EQ(backup->Wait(kUpdateRealMs), 0) << backup->Output();
-  EXPECT_NE(backup->Output().find("备份NV区成功"), std::string::npos) << backup->Output();
+  EXPECT_NE(backup->Output().find("The NV was backed up."), std::string::npos) << backup->Output();
   StopStick();
   const std::vector<uint8_t> saved = ReadAll(file);
   NvTable table;

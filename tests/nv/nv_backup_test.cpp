@@ -326,7 +326,7 @@ TEST_F(NvTest, FailedWriteOfTheBackupLeavesTheEarlierOneReadable) {
     ScopedFileSizeLimit full(4096);
     EXPECT_FALSE(BackupNv(view.Handle(0), path));
   }
-  EXPECT_EQ(form.Text(control::kStatus[0]), "线路 1 失败,保存数据到 " + path + " (13)");
+  EXPECT_EQ(form.Text(control::kStatus[0]), "Line 1 failed to save the data to " + path + " (13)");
   const NvTable after = ReadFile();
   EXPECT_EQ(after[1].status, earlier[1].status);
   EXPECT_EQ(after[1].data, earlier[1].data);
@@ -359,34 +359,66 @@ TEST_F(NvTest, DirectoryCheck) {
   EXPECT_FALSE(fs::exists(root.Path() + "/missing"));
 }
 
+// The stand-alone operations speak the system's language in the product's faces and Chinese in
+// the factory face, as its other texts do.
 TEST_F(NvTest, StandAloneOperationsReportInTheirTexts) {
-  doc.SetNvDirectory(root.Path());
-  EXPECT_EQ(view.Line(0).nvFilePath, root.Path() + "\\Channel1.nvm");
-  EXPECT_EQ(view.Line(7).nvFilePath, root.Path() + "\\Channel8.nvm");
-  EXPECT_EQ(BackupNvThread(view.Handle(0)), 0);
-  EXPECT_EQ(form.Text(control::kStatus[0]), "备份NV区成功");
-  EXPECT_EQ(view.Line(0).state, kLinePass);
-  EXPECT_EQ(view.Line(0).progress, 100);
-  EXPECT_NE(view.Line(0).statusLog.find("NV区备份目录建立成功"), std::string::npos);
+  struct Face {
+    const char* name;
+    bool severalLines;
+    bool german;
+    const char* backedUp;
+    const char* folderThere;
+    const char* restored;
+    const char* defaultFileFailed;
+    const char* noFolder;
+  };
+  const Face faces[] = {
+      {"factory", true, false, "备份NV区成功", "NV区备份目录建立成功", "恢复NV区成功",
+       "装载缺省NV区失败", "不能建立NV区目录，请检查备份路径设置是否正确!"},
+      {"English", false, false, "The NV was backed up.", "The NV backup folder is there.",
+       "The NV was restored.", "Loading the default NV file failed.",
+       "The NV folder cannot be made: please check the backup path."},
+      {"German", false, true, "Der NV-Speicher wurde gesichert.",
+       "Der NV-Sicherungsordner ist vorhanden.", "Der NV-Speicher wurde zurückgespielt.",
+       "Das Laden der Standard-NV-Datei ist fehlgeschlagen.",
+       "Der NV-Ordner kann nicht angelegt werden: bitte den Sicherungspfad prüfen."},
+  };
+  for (const Face& face : faces) {
+    SCOPED_TRACE(face.name);
+    view.Line(0).link.port.Close();
+    PlugIn();  // a stick of its own: the restore before resets the stick it had
+    doc.severalLines = face.severalLines;
+    CVarnelView faceView(form, doc, face.german, root.Path());
+    doc.nvBackupsDirectory = root.Path() + "/kept-" + face.name;
+    doc.SetNvDirectory(root.Path());
+    EXPECT_EQ(faceView.Line(0).nvFilePath, root.Path() + "\\Channel1.nvm");
+    EXPECT_EQ(faceView.Line(7).nvFilePath, root.Path() + "\\Channel8.nvm");
+    Reconnect();
+    EXPECT_EQ(BackupNvThread(faceView.Handle(0)), 0);
+    EXPECT_EQ(form.Text(control::kStatus[0]), face.backedUp);
+    EXPECT_EQ(faceView.Line(0).state, kLinePass);
+    EXPECT_EQ(faceView.Line(0).progress, 100);
+    EXPECT_NE(faceView.Line(0).statusLog.find(face.folderThere), std::string::npos);
 
-  Reconnect();
-  doc.nvMode = 0;
-  EXPECT_EQ(RestoreNvThread(view.Handle(0)), 0);
-  EXPECT_EQ(form.Text(control::kStatus[0]), "恢复NV区成功");
+    Reconnect();
+    doc.nvMode = 0;
+    EXPECT_EQ(RestoreNvThread(faceView.Handle(0)), 0);
+    EXPECT_EQ(form.Text(control::kStatus[0]), face.restored);
+
+    Reconnect();
+    doc.nvMode = 3;
+    doc.defaultNvFile = root.Path() + "/none.nvm";
+    EXPECT_EQ(RestoreNvThread(faceView.Handle(0)), 0);
+    EXPECT_EQ(form.Text(control::kStatus[0]), face.defaultFileFailed);
+    EXPECT_EQ(faceView.Line(0).state, kLineFail);
+
+    doc.SetNvDirectory(root.Path() + "/gone");
+    Reconnect();
+    EXPECT_EQ(BackupNvThread(faceView.Handle(0)), 0);
+    EXPECT_EQ(form.Text(control::kStatus[0]), face.noFolder);
+    EXPECT_EQ(faceView.Line(0).state, kLineFail);
+  }
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 0u);
-
-  Reconnect();
-  doc.nvMode = 3;
-  doc.defaultNvFile = root.Path() + "/none.nvm";
-  EXPECT_EQ(RestoreNvThread(view.Handle(0)), 0);
-  EXPECT_EQ(form.Text(control::kStatus[0]), "装载缺省NV区失败");
-  EXPECT_EQ(view.Line(0).state, kLineFail);
-
-  doc.SetNvDirectory(root.Path() + "/gone");
-  Reconnect();
-  EXPECT_EQ(BackupNvThread(view.Handle(0)), 0);
-  EXPECT_EQ(form.Text(control::kStatus[0]), "不能建立NV区目录，请检查备份路径设置是否正确!");
-  EXPECT_EQ(view.Line(0).state, kLineFail);
 }
 
 // What a restore takes: only a backup file as this program writes them. Each refused file gets
@@ -520,7 +552,7 @@ TEST_F(NvTest, AFileOfAnotherStickIsWrittenOnlyWhenThePersonSaysSo) {
   ASSERT_EQ(platform::NativePath(view.Line(0).nvFilePath), path);
   form.AnswerNextBox(box::kAnswerNo);
   EXPECT_EQ(RestoreNvThread(view.Handle(0)), 0);
-  EXPECT_EQ(form.Text(control::kStatus[0]), "重载NV区参数失败");
+  EXPECT_EQ(form.Text(control::kStatus[0]), "Restoring the NV failed.");
   EXPECT_EQ(view.Line(0).state, kLineFail);
   EXPECT_EQ(Requests("firmware", kNvWriteCode), 0u);
 }

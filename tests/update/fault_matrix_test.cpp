@@ -203,7 +203,9 @@ class Cell final : public testing::UpdateWorkflow {
         EXPECT_FALSE(after.restarted) << "this end leaves the stick as it is";
         // Left by a link that last spoke the boot loader's protocol, the stick is for the person
         // to restart.
-        EXPECT_EQ(Count(BoxTexts(), "线路1任务失败，请手动重启相应手机"),
+        EXPECT_EQ(Count(BoxTexts(),
+                        "Line 1: the operation failed; please restart the stick by "
+                        "hand (unplug it and plug it in again)."),
                   theEnd_->linkMode == LinkMode::Dload ? 1u : 0u);
       }
       if (after.restarted && after.flashIncomplete)
