@@ -90,6 +90,13 @@ class Update {
   bool SameStickAsBefore();
   bool German() const { return line_.UseGerman(); }
   void ErrorBox(const char* text) { line_.MessageBox(text, "Error", box::kOk | box::kIconError); }
+  // Ends the line as failed, the stick left as it is, with the text on its status line and in a
+  // box.
+  void FailLeavingTheStick(const std::string& text) {
+    line_.EndOperation(text, kOutcomeFailedLeaveStick);
+    line_.SetState(kLineFail);
+    ErrorBox(text.c_str());
+  }
   void Progress(int percent) { line_.SetProgress(percent); }
 
   void LeaveNormalOperation();
@@ -270,9 +277,7 @@ void Update::FailWithoutNv() {
                  "werden."),
       identity_.Describe().c_str(), platform::DisplayPath(store_.directory()).c_str(),
       platform::DisplayPath(session_.nvFilePath).c_str());
-  line_.EndOperation(text, kOutcomeFailedLeaveStick);
-  line_.SetState(kLineFail);
-  ErrorBox(text.c_str());
+  FailLeavingTheStick(text);
 }
 
 // One waiting backup is taken as it is; among several the person chooses, each shown with its
@@ -316,9 +321,7 @@ bool Update::SameStickAsBefore() {
                  "nichts hineingeschrieben. Stecken Sie das Gerät wieder ein und aktualisieren Sie "
                  "es erneut: seine NV-Sicherung wartet darauf."),
       now.Describe().c_str(), identity_.Describe().c_str());
-  line_.EndOperation(text, kOutcomeFailedLeaveStick);
-  line_.SetState(kLineFail);
-  ErrorBox(text.c_str());
+  FailLeavingTheStick(text);
   return false;
 }
 
@@ -461,9 +464,7 @@ bool Update::MarkWaiting() {
                  "Der Eintrag der NV-Sicherung %s kann nicht geschrieben werden: es wurde nichts "
                  "geschrieben."),
       restoreFrom_->path.c_str());
-  line_.EndOperation(text, kOutcomeFailedLeaveStick);
-  line_.SetState(kLineFail);
-  ErrorBox(text.c_str());
+  FailLeavingTheStick(text);
   return false;
 }
 
@@ -661,9 +662,7 @@ bool Update::RestoreNvItems() {
                      "Der NV-Speicher wurde zurückgespielt, aber der Eintrag von %s kann nicht "
                      "geschrieben werden: er gilt weiter als wartend."),
           restoreFrom_->path.c_str());
-      line_.EndOperation(text, kOutcomeFailedLeaveStick);
-      line_.SetState(kLineFail);
-      ErrorBox(text.c_str());
+      FailLeavingTheStick(text);
       return false;
     }
   } else if (mode == 3) {
