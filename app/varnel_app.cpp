@@ -22,6 +22,14 @@ namespace {
 constexpr const char* kInstallDirectories[] = {
     "C:\\Program Files", "C:\\Program Files\\Windows Service", kInstallDirectory};
 constexpr uint32_t kLaunchSpacingMs = 100;
+// How long after start-all a line whose stick becomes ready is started too.
+constexpr uint64_t kStartAllWindowMs = 10000;
+constexpr const char* kNoLineReadyYetText =
+    "No line is ready: each line whose stick is ready within 10 s starts then.";
+constexpr const char* kNoLineReadyYetTextGerman =
+    "Keine Linie ist bereit: jede Linie, deren Gerät binnen 10 s bereit ist, startet dann.";
+constexpr const char* kNoLineReadyText = "No line was ready: nothing was started.";
+constexpr const char* kNoLineReadyTextGerman = "Keine Linie war bereit: nichts wurde gestartet.";
 constexpr uint32_t kParkWaitMs = 60000;
 // How long a close waits for the running workers to stop at a safe point.
 constexpr uint32_t kHoldWorkersMs = 5000;
@@ -181,6 +189,7 @@ bool CVarnelApp::StartLineOperation(int line) {
     if (replugThread_)
       replugThread_->Suspend();
   }
+  view_->NoteLineStarted(line);
   view_->SetLineState(line, kLineRunning);
   view_->currentLine = line;
   view_->SetLineProgress(line, 0);
@@ -286,16 +295,47 @@ bool CVarnelApp::OnCommand(int commandId) {
 }
 
 void CVarnelApp::StartAllLines() {
+  startAllUntilMs_ = platform::TickCountMs() + kStartAllWindowMs;
+  startAllCovered_ = {};
+  startAllStarted_ = 0;
+  StartLinesBecomingReady();
+  if (doc_.severalLines && startAllStarted_ == 0)
+    view_->ShowTally(view_->Text(kNoLineReadyYetText, kNoLineReadyYetTextGerman));
+}
+
+void CVarnelApp::StartLinesBecomingReady() {
+  // A start's box runs the UI's events, and with them this again.
+  if (startAllUntilMs_ == 0 || startingLines_)
+    return;
+  startingLines_ = true;
+  StartReadyLinesInWindow();
+  startingLines_ = false;
+}
+
+void CVarnelApp::StartReadyLinesInWindow() {
+  if (platform::TickCountMs() > startAllUntilMs_) {
+    startAllUntilMs_ = 0;
+    if (doc_.severalLines && startAllStarted_ == 0)
+      view_->ShowTally(view_->Text(kNoLineReadyText, kNoLineReadyTextGerman));
+    return;
+  }
   for (int line = 0; line < kLineCount; ++line) {
     const LineSession& session = doc_.lines[static_cast<size_t>(line)];
     // With several lines only a ready stick starts: one that stopped answering would meet no
     // board tag, and its refusal closes the program. (Its port is its search thread's to write.)
     const bool startable = doc_.severalLines ? view_->LineReady(line) : session.diagPort > 0;
-    if (startable && session.busy == 0) {
-      StartLineOperation(line);
+    bool& covered = startAllCovered_[static_cast<size_t>(line)];
+    if (covered || !startable || session.busy != 0)
+      continue;
+    covered = true;
+    if (StartLineOperation(line)) {
+      if (startAllStarted_++ == 0 && doc_.severalLines)
+        view_->ShowTally();
       platform::SleepMs(kLaunchSpacingMs);
     }
   }
+  if (!doc_.severalLines)
+    startAllUntilMs_ = 0;  // the product's one line: nothing waits
 }
 
 bool CVarnelApp::SetLineOperation(int line, int operation) {

@@ -3,6 +3,7 @@
 // the end. Every face (window, console) drives one CVarnelApp from its UI thread.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,7 +38,13 @@ class CVarnelApp {
   // A command of the form by its id: the start buttons 1008-1015 (UPDATE is 1008), the stop
   // buttons 1016-1023, stop-all 1100 and the factory start-all. False for any other id.
   bool OnCommand(int commandId);
+  // Starts every line whose stick is ready; a line whose stick becomes ready within the next
+  // 10 s is started by StartLinesBecomingReady, which the face calls on its UI thread at least a
+  // few times a second. With no line ready, the form says so.
   void StartAllLines();
+  void StartLinesBecomingReady();
+  // True while start-all's window is open.
+  bool StartAllWaiting() const { return startAllUntilMs_ != 0; }
   // What a line's start runs: an update, an NV backup or an NV restore (its setting field in
   // the factory face). False (and nothing changes) while the line is busy or for another value.
   bool SetLineOperation(int line, int operation);
@@ -69,6 +76,7 @@ class CVarnelApp {
   void ResumeReplugWhenIdle();
   bool NvBackupsWritable(const LineSession& session);
   void EnableIdleLines(bool enable);
+  void StartReadyLinesInWindow();
 
   Form& form_;
   std::function<void(int)> exitProgram_;
@@ -81,6 +89,11 @@ class CVarnelApp {
   // when several lines run).
   std::mutex replugMutex_;
   std::atomic<int> workerDone_[kLineCount] = {};
+  // Start-all's window (clock ms, 0: closed), the lines it has started or tried, how many started.
+  uint64_t startAllUntilMs_ = 0;
+  std::array<bool, kLineCount> startAllCovered_{};
+  int startAllStarted_ = 0;
+  bool startingLines_ = false;
   bool workerStarted_[kLineCount] = {};
 };
 

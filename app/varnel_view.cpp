@@ -7,6 +7,8 @@
 #include "download/streaming.h"
 #include "line/control_ids.h"
 #include "line/form_texts.h"
+#include "log/factory_log.h"
+#include "nv/stick_identity.h"
 #include "package/release_data.h"
 #include "platform/files.h"
 #include "platform/text_format.h"
@@ -15,7 +17,11 @@
 namespace orbek {
 
 CVarnelView::CVarnelView(Form& form, CVarnelDoc& doc, bool useGerman, std::string logDirectory)
-    : form_(form), doc_(doc), useGerman_(useGerman), logDirectory_(std::move(logDirectory)) {}
+    : factoryLogPath(platform::JoinPath(platform::UserDataDirectory(), kFactoryLogName)),
+      form_(form),
+      doc_(doc),
+      useGerman_(useGerman),
+      logDirectory_(std::move(logDirectory)) {}
 
 void CVarnelView::ApplyLanguageTexts() {
   for (const LanguageText& text : kLanguageTexts) {
@@ -70,7 +76,14 @@ void CVarnelView::SetLineState(int line, int state) {
 
 void CVarnelView::ShowLinePort(int line) {
   const int32_t port = Line(line).diagPort;
-  form_.SetText(control::kPort[line], port > 1 ? Format("COM%d", port) : std::string("NULL"));
+  std::string text = port > 1 ? Format("COM%d", port) : std::string("NULL");
+  if (doc_.severalLines) {
+    // The socket that the line keeps, so that a person can label the hub.
+    std::lock_guard<std::mutex> hold(bindingMutex_);
+    if (const std::optional<std::string> socket = binding_.LocationOf(line))
+      text += "  " + *socket;
+  }
+  form_.SetText(control::kPort[line], text);
 }
 
 void CVarnelView::ShowLineVersions(int line, const LineVersions& versions) {
@@ -104,11 +117,12 @@ void CVarnelView::ShowFactoryLineVersions(int line, const LineVersions& versions
   const bool startable = versions.ready || versions.inDownloadMode;
   if (!idle)
     return;  // the worker owns the status line
-  // The result of the line's last operation stays while its stick is plugged in (a probe that
-  // went unanswered once does not take it away).
+  // The result of the line's last operation stays while its stick is away and when it comes
+  // back; another stick in the socket takes it away.
   const size_t index = static_cast<size_t>(line);
-  if (Line(line).diagPort <= 1)
-    resultShown_[index] = false;
+  if (resultShown_[index] && startable &&
+      IdentityContradicts(resultIdentity_[index], Line(line).identity))
+    ClearLineResult(line);
   if (!resultShown_[index]) {
     const char* text = !startable       ? Text(kSearchingText, kSearchingTextGerman)
                        : versions.ready ? Text(kReadyText, kReadyTextGerman)
@@ -233,7 +247,76 @@ void CVarnelView::EndLineOperation(int line, const std::string& text, int outcom
   SetLineStatus(line, text, true);
   WriteActionLog(logDirectory_, line, Line(line).statusLog, now());
   SetLineStatus(line, text, true);
-  FinishLineOperation(line, outcome);
+  FinishLineOperation(line, text, outcome);
+}
+
+void CVarnelView::NoteLineStarted(int line) {
+  const size_t index = static_cast<size_t>(line);
+  started_[index] = {now(), Line(line).currentVersion};
+  resultShown_[index] = false;
+}
+
+void CVarnelView::ClearLineResult(int line) {
+  resultShown_[static_cast<size_t>(line)] = false;
+  SetLineState(line, kLineReady);
+  SetLineProgress(line, 0);
+  form_.SetText(control::kPercent[line], "");
+}
+
+void CVarnelView::ShowTally(const std::string& note) {
+  std::string text = Format(Text("Passed: %d   Failed: %d", "Bestanden: %d   Fehlgeschlagen: %d"),
+                            passed_.load(), failed_.load());
+  if (!note.empty())
+    text += "   " + note;
+  form_.SetText(control::kFactoryTally, text);
+}
+
+namespace {
+
+const char* OperationName(int operation) {
+  switch (operation) {
+    case kOperationNvBackup:
+      return "nv backup";
+    case kOperationNvRestore:
+      return "nv restore";
+    default:
+      return "update";
+  }
+}
+
+}  // namespace
+
+// One record in the production log, and the tally on the form.
+void CVarnelView::RecordFactoryOperation(int line, const std::string& text, int outcome) {
+  const LineSession& session = Line(line);
+  const bool passed = outcome == kOutcomeRestored || outcome == kOutcomeBackedUp;
+  ++(passed ? passed_ : failed_);
+  const LineStart& start = started_[static_cast<size_t>(line)];
+  FactoryRecord record;
+  record.start = start.time;
+  record.end = now();
+  record.line = line + 1;
+  record.socket = session.socket;
+  record.esn = session.identity.esn ? Format("%08X", *session.identity.esn) : "";
+  record.imei = session.identity.imei;
+  record.firmwareBefore = start.firmware;
+  // An update that passed leaves the package's firmware; anything else leaves the stick's.
+  record.firmwareAfter = passed && session.operation == kOperationUpdate
+                             ? std::string(ORBEK_RELEASE_FIRMWARE)
+                             : start.firmware;
+  record.operation = OperationName(session.operation);
+  record.result = passed ? "pass" : outcome == kOutcomeStopped ? "stopped" : "fail";
+  record.failure = passed ? "" : text;
+  record.backupFile = session.nvFileUsed;
+  platform::CreateDirectories(platform::UserDataDirectory());
+  if (!AppendFactoryRecord(factoryLogPath, record)) {
+    SetLineStatus(line,
+                  Format(Text("The production log %s cannot be written.",
+                              "Das Produktionsprotokoll %s kann nicht geschrieben werden."),
+                         platform::DisplayPath(factoryLogPath).c_str()),
+                  true);
+  }
+  ShowTally();
 }
 
 namespace {
@@ -259,11 +342,13 @@ void ResetStick(PhoneLink& link, LinkMode lastMode) {
 
 }  // namespace
 
-void CVarnelView::FinishLineOperation(int line, int outcome) {
+void CVarnelView::FinishLineOperation(int line, const std::string& text, int outcome) {
   LineSession& session = Line(line);
   const LinkMode lastMode = session.link.mode;  // before the reset speaks
   const bool passed = outcome == kOutcomeRestored || outcome == kOutcomeBackedUp;
   SetLineState(line, passed ? kLinePass : kLineFail);
+  if (doc_.severalLines)
+    RecordFactoryOperation(line, text, outcome);
   if (outcome == kOutcomeRestored || outcome == kOutcomeStopped || outcome == kOutcomeFailed) {
     session.stickState = kStickSilent;
     ResetStick(session.link, lastMode);
@@ -278,11 +363,18 @@ void CVarnelView::FinishLineOperation(int line, int outcome) {
                                  "Hand neu starten (ab- und wieder anstecken).");
     form_.MessageBox(Format(text, line + 1), kApplicationTitle, box::kOk);
   }
+  const size_t index = static_cast<size_t>(line);
+  resultIdentity_[index] = session.identity;
+  resultShown_[index] = true;
   session.busy = 0;
-  lineReady_[static_cast<size_t>(line)] = false;  // until its search shows the stick again
-  resultShown_[static_cast<size_t>(line)] = true;
+  lineReady_[index] = false;  // until its search shows the stick again
   EnableLineControls(line, true);
-  SetLineProgress(line, 0);
+  // A row keeps its bar where the operation ended (full when it passed); the product's starts
+  // again from nothing.
+  if (!doc_.severalLines)
+    SetLineProgress(line, 0);
+  else if (passed)
+    SetLineProgress(line, 100);
   if (session.searchThread)
     session.searchThread->Resume();
 }

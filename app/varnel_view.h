@@ -75,6 +75,17 @@ class CVarnelView : public LineReport {
   // A radio button of nvMode: the value (0 to 3) for every line.
   void SetNvMode(int value);
 
+  // With several lines: a line's operation passed its checks and starts now. The row's last
+  // result goes, and the production log keeps when it started and from which firmware.
+  void NoteLineStarted(int line);
+  // The passed and failed operations since start, on the form (with `note` after them).
+  void ShowTally(const std::string& note = {});
+  int passedCount() const { return passed_; }
+  int failedCount() const { return failed_; }
+  // The production log's path ("factory-log.csv" in the user's data folder; replaceable for
+  // tests).
+  std::string factoryLogPath;
+
   // LineReport
   int MessageBox(const std::string& text, const std::string& caption, uint32_t style) override;
   bool UseGerman() const override { return useGerman_; }
@@ -92,8 +103,10 @@ class CVarnelView : public LineReport {
   void ExitProgram(int status) override { exitProgram(status); }
 
  private:
-  void FinishLineOperation(int line, int outcome);
+  void FinishLineOperation(int line, const std::string& text, int outcome);
   void ShowFactoryLineVersions(int line, const LineVersions& versions);
+  void ClearLineResult(int line);
+  void RecordFactoryOperation(int line, const std::string& text, int outcome);
 
   Form& form_;
   CVarnelDoc& doc_;
@@ -101,8 +114,18 @@ class CVarnelView : public LineReport {
   const std::string logDirectory_;
   FactoryControls factory_;
   std::array<std::atomic<bool>, kLineCount> lineReady_{};
-  // With several lines: the status shows the result of the line's last operation.
+  // With several lines: the row shows the result of the line's last operation (its picture,
+  // status and bar) until another stick is in its socket; the stick it is of.
   std::array<std::atomic<bool>, kLineCount> resultShown_{};
+  std::array<StickIdentity, kLineCount> resultIdentity_{};
+  // When each line's running operation started, and the firmware it found.
+  struct LineStart {
+    LocalTime time;
+    std::string firmware;
+  };
+  std::array<LineStart, kLineCount> started_{};
+  std::atomic<int> passed_{0};
+  std::atomic<int> failed_{0};
   // With several lines, which stick each line holds; every line's search brings it up to date.
   std::mutex bindingMutex_;
   LineBinding binding_{kLineCount};

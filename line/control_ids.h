@@ -42,6 +42,9 @@ inline constexpr int kSharedSettings[] = {2050, 2051, 2052};
 inline constexpr int kNvDirectoryEdit = 2055;
 inline constexpr int kDefaultNvFileEdit = 2056;
 inline constexpr int kStartAll = 2060;
+// The factory face's count of passed and failed operations since start, and start-all's word
+// when no line was ready.
+inline constexpr int kFactoryTally = 2061;
 // The factory tool's NV settings: the radio buttons of nvMode's values 0 to 3, and the buttons
 // that choose the NV directory and the default NV file.
 inline constexpr int kNvModeRadio[4] = {2030, 2031, 2032, 2033};

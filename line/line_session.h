@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "at/at_port.h"
@@ -31,6 +32,20 @@ enum LineOperation : int {
 // The probe's verdict on the stick. In download mode it gives no DIAG answer but its boot
 // loader acknowledges: an earlier update did not finish, and the stick can be updated only.
 enum StickState : int { kStickSilent = 1, kStickAnswers = 2, kStickInDownloadMode = 3 };
+
+// Which stick a line talks to. A stick is known by three things: its ESN (unless the stick
+// answers 0 or FFFFFFFF, as UMTS sticks do), its IMEI (NV item 550, when it reads active and not
+// blank) and the USB socket it is plugged into.
+struct StickIdentity {
+  std::optional<uint32_t> esn;  // none when unread, 0 or FFFFFFFF
+  std::string imei;             // its digits; "" when unread, inactive or blank
+  std::string socket;           // the USB location; "" when unknown
+
+  // Known by ESN or IMEI (a socket alone names a place, not a stick).
+  bool Known() const { return esn.has_value() || !imei.empty(); }
+  // "ESN 80A1B2C3, IMEI 357123456789012, socket 1-1", naming only what is known.
+  std::string Describe() const;
+};
 
 struct LineSession {
   int index = 0;
@@ -68,6 +83,10 @@ struct LineSession {
   std::string statusLog;
   int state = kLineReady;
   int progress = 0;
+  // The stick the line last read (by its operation, or by its search once a stick came back),
+  // and the NV file its last operation kept, wrote or read ("" for none).
+  StickIdentity identity;
+  std::string nvFileUsed;
   std::unique_ptr<platform::SuspendableThread> worker;
   std::unique_ptr<platform::SuspendableThread> searchThread;
 };

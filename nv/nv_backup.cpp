@@ -161,7 +161,10 @@ bool RestoreNv(const LineHandle& line, const std::string& path) {
   ChangeModeWithRetries(link, GoOffline);
   const bool radioOnly = line.choices().nvMode == kNvModeRadioOnly;
   for (size_t slot = 0; slot < table.size(); ++slot) {
-    line.SetProgress(82 + static_cast<int>(slot * 13 / kNvSlotCount));
+    // A retry goes over the items again without taking the bar back.
+    const int percent = 82 + static_cast<int>(slot * 13 / kNvSlotCount);
+    if (percent > line.session().progress)
+      line.SetProgress(percent);
     NvRecord& record = table[slot];
     if (record.itemId >= kNvEndMarker)
       break;
@@ -317,7 +320,9 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 int BackupNvThread(const LineHandle& line) {
   LineSession& session = line.session();
-  const StickIdentity stick = ReadStickIdentity(session);
+  session.identity = ReadStickIdentity(session);
+  session.nvFileUsed = session.nvFilePath;
+  const StickIdentity& stick = session.identity;
   if (!stick.Known()) {
     RefuseNvOperation(line, line.Text("The stick answers neither an ESN nor an IMEI: its backup "
                                       "could not be kept apart from other sticks'.",
@@ -385,6 +390,8 @@ int RestoreNvThread(const LineHandle& line) {
   if (mode != 0) {
     const bool defaultFile = mode == kNvModeDefaultFile;
     const std::string& path = defaultFile ? line.choices().defaultNvFile : session.nvFilePath;
+    session.identity = ReadStickIdentity(session);
+    session.nvFileUsed = path;
     const char* failed =
         defaultFile ? line.FaceText("装载缺省NV区失败", "Loading the default NV file failed.",
                                     "Das Laden der Standard-NV-Datei ist fehlgeschlagen.")
@@ -400,9 +407,11 @@ int RestoreNvThread(const LineHandle& line) {
       line.SetState(kLineFail);
       return 0;
     }
-    // The stick's own backup that waited for its restore has had it now.
+    // The stick's own backup that waited for its restore has had it now. The stick is known from
+    // now on by what the file gave it.
+    session.identity = ReadStickIdentity(session);
     const NvBackupStore store(line.choices().nvBackupsDirectory);
-    for (const KeptBackup& pending : WaitingBackupsOf(line, store, ReadStickIdentity(session))) {
+    for (const KeptBackup& pending : WaitingBackupsOf(line, store, session.identity)) {
       if (SameFile(pending.path, path))
         store.MarkRestored(pending);
     }

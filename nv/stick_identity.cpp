@@ -35,16 +35,6 @@ std::string HexOf(const uint8_t* bytes, size_t count) {
 
 }  // namespace
 
-std::string StickIdentity::Describe() const {
-  std::string text;
-  const auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
-  add(esn ? Format("ESN %08X", *esn) : std::string("ESN 0"));
-  add("IMEI " + (imei.empty() ? std::string("-") : imei));
-  if (!socket.empty())
-    add("socket " + socket);
-  return text;
-}
-
 std::optional<uint32_t> UsableEsn(uint32_t answered) {
   if (answered == 0 || answered == 0xFFFFFFFF)
     return std::nullopt;

@@ -1,7 +1,6 @@
-// Which stick a line talks to. A stick is known by three things: its ESN (unless the stick
-// answers 0 or FFFFFFFF, as UMTS sticks do), its IMEI (NV item 550, when it reads active and not
-// blank) and the USB socket it is plugged into. Item 0 of the NV is not the ESN: many sticks keep
-// it zero or inactive and answer the ESN command with a value of their own.
+// Which stick a line talks to (StickIdentity, with the line): the rules that read, name and
+// compare it. Item 0 of the NV is not the ESN: many sticks keep it zero or inactive and answer
+// the ESN command with a value of their own.
 #pragma once
 
 #include <array>
@@ -15,17 +14,6 @@
 namespace orbek {
 
 inline constexpr uint16_t kImeiItem = 550;
-
-struct StickIdentity {
-  std::optional<uint32_t> esn;  // none when unread, 0 or FFFFFFFF
-  std::string imei;             // its digits; "" when unread, inactive or blank
-  std::string socket;           // the USB location; "" when unknown
-
-  // Known by ESN or IMEI (a socket alone names a place, not a stick).
-  bool Known() const { return esn.has_value() || !imei.empty(); }
-  // "ESN 80A1B2C3, IMEI 357123456789012, socket 1-1", naming only what is known.
-  std::string Describe() const;
-};
 
 // The ESN the stick answered, unless it names no stick (0 or FFFFFFFF).
 std::optional<uint32_t> UsableEsn(uint32_t answered);

@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -111,6 +112,13 @@ double TimeScale() {
 void SetTimeScale(double scale) {
   SystemClock().TickCountMs();  // close the period that ran at the old scale
   ScaleSetting().store(scale > 0.0 && std::isfinite(scale) ? scale : 1.0);
+}
+
+uint32_t PollStepMs(uint32_t ms, uint32_t minRealMs) {
+  if (installedClock.load() != nullptr)
+    return ms;
+  const double floor = std::ceil(static_cast<double>(minRealMs) * TimeScale());
+  return floor > ms ? static_cast<uint32_t>(std::min(floor, 4294967295.0)) : ms;
 }
 
 uint32_t RealWaitMs(uint32_t ms) {

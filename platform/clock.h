@@ -38,6 +38,10 @@ inline constexpr double kMaxTimeScale = 1000;
 // `complaint` that says why; a number above kMaxTimeScale gives kMaxTimeScale and a line.
 double ParseTimeScale(const char* text, std::string& complaint);
 
+// The step of a wait that polls: `ms` of clock time, but on the system clock never less than
+// `minRealMs` of real time, so that a fast clock does not turn the poll into a spin.
+uint32_t PollStepMs(uint32_t ms, uint32_t minRealMs);
+
 // Real milliseconds that `ms` of clock time take at the current scale (at least 1 when ms > 0),
 // for the few OS calls that wait by themselves (poll, WaitForSingleObject).
 uint32_t RealWaitMs(uint32_t ms);

@@ -98,6 +98,11 @@ bool TouchFile(const std::string& path);
 // file is then as it was.
 bool WriteFileWhole(const std::string& path, const void* data, size_t size, int* cause = nullptr);
 
+// Appends `text` at the end of `path` (created when missing) in one write, so that a reader of
+// the file, or another line appending at the same time, never sees a part of it; what the file
+// held is never rewritten. False when the file cannot be opened or not all of it was written.
+bool AppendToFile(const std::string& path, const std::string& text);
+
 // Deletes one file; false when it cannot be deleted.
 bool DeleteOneFile(const std::string& path);
 

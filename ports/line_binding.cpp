@@ -20,33 +20,46 @@ std::string UsbLocationOf(const std::string& instanceId) {
 
 void LineBinding::Update(const std::vector<std::string>& present,
                          const std::function<bool(int)>& busy) {
-  for (size_t line = 0; line < locations_.size(); ++line) {
-    std::optional<std::string>& location = locations_[line];
-    if (location && std::find(present.begin(), present.end(), *location) == present.end() &&
-        !busy(static_cast<int>(line))) {
-      location.reset();
-    }
+  ++updates_;
+  for (Bound& bound : lines_) {
+    if (bound.location &&
+        std::find(present.begin(), present.end(), *bound.location) != present.end())
+      bound.lastSeen = updates_;
   }
   for (const std::string& location : present) {
     if (location.empty() || LineOf(location))
       continue;
-    auto free = std::find_if(locations_.begin(), locations_.end(),
-                             [](const std::optional<std::string>& taken) { return !taken; });
-    if (free == locations_.end())
-      return;  // more sticks than lines: the rest wait
-    *free = location;
+    const std::optional<size_t> line = LineForNewSocket(present, busy);
+    if (!line)
+      return;  // more sockets than lines: the rest wait
+    lines_[*line] = Bound{location, updates_};
   }
 }
 
+std::optional<size_t> LineBinding::LineForNewSocket(const std::vector<std::string>& present,
+                                                    const std::function<bool(int)>& busy) const {
+  std::optional<size_t> longestAway;
+  for (size_t line = 0; line < lines_.size(); ++line) {
+    const Bound& bound = lines_[line];
+    if (!bound.location)
+      return line;
+    const bool away = std::find(present.begin(), present.end(), *bound.location) == present.end();
+    if (away && !busy(static_cast<int>(line)) &&
+        (!longestAway || bound.lastSeen < lines_[*longestAway].lastSeen))
+      longestAway = line;
+  }
+  return longestAway;
+}
+
 std::optional<std::string> LineBinding::LocationOf(int line) const {
-  if (line < 0 || static_cast<size_t>(line) >= locations_.size())
+  if (line < 0 || static_cast<size_t>(line) >= lines_.size())
     return std::nullopt;
-  return locations_[static_cast<size_t>(line)];
+  return lines_[static_cast<size_t>(line)].location;
 }
 
 std::optional<int> LineBinding::LineOf(const std::string& location) const {
-  for (size_t line = 0; line < locations_.size(); ++line) {
-    if (locations_[line] == location)
+  for (size_t line = 0; line < lines_.size(); ++line) {
+    if (lines_[line].location == location)
       return static_cast<int>(line);
   }
   return std::nullopt;

@@ -1,10 +1,12 @@
 // Which line each stick belongs to, by where it is plugged in rather than by its COM numbers,
-// which change at every re-enumeration. A stick in a free location takes the lowest free line;
-// a line keeps its location while the stick is there, and while the line is busy even when the
-// stick is gone (an update re-enumerates it, or the person re-plugs it into the same socket).
-// Sticks beyond the lines wait unbound until a line is free.
+// which change at every re-enumeration. A socket keeps its line for the life of the program,
+// also while its stick is away (re-enumerating, unplugged, being rescued), so that a person can
+// label the hub. A socket never seen before takes the lowest line that was never bound; when
+// every line is bound, the idle line whose socket has been away longest. Sockets beyond that
+// wait unbound until a line can be taken.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,17 +22,25 @@ std::string UsbLocationOf(const std::string& instanceId);
 
 class LineBinding {
  public:
-  explicit LineBinding(int lines) : locations_(static_cast<size_t>(lines)) {}
+  explicit LineBinding(int lines) : lines_(static_cast<size_t>(lines)) {}
 
-  // The sticks present now, by location, in the order they were enumerated. A line whose stick
-  // is gone is freed unless `busy(line)`; then the new ones take the lowest free lines.
+  // The sticks present now, by location, in the order they were enumerated; `busy(line)` tells
+  // the lines whose socket may not be taken over.
   void Update(const std::vector<std::string>& present, const std::function<bool(int)>& busy);
 
   std::optional<std::string> LocationOf(int line) const;
   std::optional<int> LineOf(const std::string& location) const;
 
  private:
-  std::vector<std::optional<std::string>> locations_;  // per line
+  struct Bound {
+    std::optional<std::string> location;
+    uint64_t lastSeen = 0;  // the update that last saw its socket
+  };
+  std::optional<size_t> LineForNewSocket(const std::vector<std::string>& present,
+                                         const std::function<bool(int)>& busy) const;
+
+  std::vector<Bound> lines_;
+  uint64_t updates_ = 0;
 };
 
 }  // namespace orbek

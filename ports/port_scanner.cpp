@@ -147,8 +147,9 @@ FoundPorts PortScanner::FindPorts(const WhereToLook& where) {
     ports = location->empty() ? ScanOnce() : ScanLocation(*location);
   if (ports.found)
     return ports;
-  for (uint32_t waited = 0; waited < kIdleWaitMs; waited += kIdleStepMs) {
-    platform::SleepMs(kIdleStepMs);
+  const uint32_t step = platform::PollStepMs(kIdleStepMs, kIdleStepMs);
+  for (uint32_t waited = 0; waited < kIdleWaitMs; waited += step) {
+    platform::SleepMs(step);
     if (watch_.Changed())
       break;
   }

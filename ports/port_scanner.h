@@ -36,7 +36,8 @@ int32_t PortNumberOf(const std::string& portName);
 
 class PortScanner {
  public:
-  // Longest wait for the registry to change when a scan finds nothing.
+  // Longest wait for the registry to change when a scan finds nothing, in steps of at least
+  // kIdleStepMs of clock and of real time.
   static constexpr uint32_t kIdleWaitMs = 500;
   static constexpr uint32_t kIdleStepMs = 20;
 

@@ -4,6 +4,7 @@
 #include "download/dmss.h"
 #include "download/streaming.h"
 #include "line/form_texts.h"
+#include "nv/stick_identity.h"
 #include "platform/serial_channel.h"
 #include "platform/text_format.h"
 #include "ports/port_scanner.h"
@@ -118,15 +119,34 @@ std::string OpenProblemText(const LineHandle& line) {
   return {};
 }
 
+// With several lines, a row keeps its last result until another stick is in its socket: a stick
+// that arrives is read for its identity once, so that the row can tell.
+void ReadArrivingStick(const LineHandle& line, bool& arriving) {
+  LineSession& session = line.session();
+  if (!line.choices().severalLines || session.stickState == kStickSilent) {
+    arriving = true;
+    return;
+  }
+  if (!arriving)
+    return;
+  arriving = false;
+  if (session.stickState == kStickAnswers)
+    session.identity = ReadStickIdentity(session);
+  else
+    session.identity = StickIdentity{std::nullopt, "", session.socket};
+}
+
 void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& line) {
   LineSession& session = line.session();
   PortScanner scanner;
   std::string shownProblem;
+  bool arriving = true;
 
   line.SetStatus(line.Text(kSearchingText, kSearchingTextGerman), true);
   ReopenPort(session, LinePort::Diagnostic);
   while (thread.SafePoint()) {
     for (int failed = 1; !FindLinePorts(line, scanner); ++failed) {
+      arriving = true;
       if (!thread.SafePoint())
         return;
       if (failed % kChecksBetweenClears == 0) {
@@ -179,6 +199,7 @@ void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& lin
       continue;
     }
     shownProblem.clear();
+    ReadArrivingStick(line, arriving);
     // The port first: the versions may make the stick ready, and what is ready follows them.
     line.ShowPort();
     ShowLineVersions(line);

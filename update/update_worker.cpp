@@ -76,7 +76,10 @@ class Update {
       : line_(line),
         session_(line.session()),
         link_(session_.link),
-        connectionManager_(connectionManager) {}
+        connectionManager_(connectionManager) {
+    identity_ = {};
+    session_.nvFileUsed.clear();
+  }
 
   int Run();
 
@@ -88,6 +91,12 @@ class Update {
   void FailWithoutNv();
   bool MarkWaiting();
   bool SameStickAsBefore();
+  void NoteNvFileUsed() {
+    if (restoreFrom_)
+      session_.nvFileUsed = restoreFrom_->path;
+    else if (line_.choices().nvMode == 3)
+      session_.nvFileUsed = line_.choices().defaultNvFile;
+  }
   bool German() const { return line_.UseGerman(); }
   void ErrorBox(const char* text) { line_.MessageBox(text, "Error", box::kOk | box::kIconError); }
   // Ends the line as failed, the stick left as it is, with the text on its status line and in a
@@ -126,8 +135,9 @@ class Update {
   bool keptItemRead_ = false;
   NvItemData keptItem_{};
   const NvBackupStore store_{line_.choices().nvBackupsDirectory};
-  // The stick as read before the flash (in a rescue, only its socket).
-  StickIdentity identity_;
+  // The stick as read before the flash (in a rescue, only its socket); the line's, so that the
+  // end of the operation can tell which stick it was.
+  StickIdentity& identity_ = session_.identity;
   // Set once the line has found another stick than its own and ended for it.
   bool anotherStick_ = false;
   // The stick's kept backup that step 26 writes back: the one taken now, or the one an earlier
@@ -146,7 +156,9 @@ int Update::Run() {
   identity_ = ReadStickIdentity(session_);
   SendDownloadCheck(line_);
   Progress(9);
-  if (!BackUpNvItems())
+  const bool backedUp = BackUpNvItems();
+  NoteNvFileUsed();
+  if (!backedUp)
     return 0;
   Progress(20);
   ReadFourVersions(link_, session_.versionRecord);
@@ -190,6 +202,7 @@ int Update::Rescue() {
   if (StoppedBeforeDownload() || !LoadProgrammer() || !WriteImages() || !BackToNormalOperation())
     return 0;
   const bool nvFound = ChooseBackupForTheRescue();
+  NoteNvFileUsed();
   if (nvFound && !RestoreNvItems())
     return 0;
   RestoreSettings();

@@ -222,6 +222,22 @@ bool TouchFile(const std::string& path) {
   return close(fd) == 0 && regular;
 }
 
+bool AppendToFile(const std::string& path, const std::string& text) {
+  const int fd =
+      open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return false;
+  struct stat info {};
+  ssize_t written = -1;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    do {
+      written = write(fd, text.data(), text.size());
+    } while (written < 0 && errno == EINTR);
+  }
+  const bool closed = close(fd) == 0;
+  return closed && written == static_cast<ssize_t>(text.size());
+}
+
 bool DeleteOneFile(const std::string& path) {
   return unlink(NativePath(path).c_str()) == 0;
 }

@@ -207,6 +207,20 @@ bool TouchFile(const std::string& path) {
   return CloseHandle(file) != 0 && regular;
 }
 
+bool AppendToFile(const std::string& path, const std::string& text) {
+  // FILE_APPEND_DATA alone: every write lands at the end, whoever else appends meanwhile.
+  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  DWORD written = 0;
+  const bool complete =
+      GetFileType(file) == FILE_TYPE_DISK &&
+      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0 &&
+      written == text.size();
+  return CloseHandle(file) != 0 && complete;
+}
+
 bool DeleteOneFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0;
 }

@@ -11,6 +11,7 @@
 #include "app/recording_form.h"
 #include "line/control_ids.h"
 #include "package/image_package.h"
+#include "platform/clock.h"
 #include "tests/support/registry_root.h"
 #include "tests/support/scoped_environment.h"
 
@@ -135,6 +136,30 @@ TEST_F(AppTest, CommandsByTheirIds) {
   EXPECT_FALSE(app->OnCommand(1024));
   EXPECT_FALSE(app->OnCommand(1101));
   app->DestroyWindow();
+}
+
+// Start-all in the factory face with no stick anywhere: it says so, waits its 10 s for a stick,
+// then says that nothing was started.
+TEST_F(AppTest, StartAllWithNoLineReadySaysSoThenThatNothingStarted) {
+  ScopedLanguage english("C");
+  const double previousScale = platform::TimeScale();
+  platform::SetTimeScale(1000);
+  app->doc().severalLines = true;
+  ASSERT_TRUE(app->InitialiseForm());
+  EXPECT_TRUE(app->OnCommand(control::kStartAll));
+  EXPECT_EQ(form.Text(control::kFactoryTally),
+            "Passed: 0   Failed: 0   No line is ready: each line whose stick is ready within 10 s "
+            "starts then.");
+  EXPECT_TRUE(app->StartAllWaiting());
+  for (int step = 0; step < 1000 && app->StartAllWaiting(); ++step) {
+    platform::SleepMs(100);
+    app->StartLinesBecomingReady();
+  }
+  EXPECT_FALSE(app->StartAllWaiting());
+  EXPECT_EQ(form.Text(control::kFactoryTally),
+            "Passed: 0   Failed: 0   No line was ready: nothing was started.");
+  app->DestroyWindow();
+  platform::SetTimeScale(previousScale);
 }
 
 TEST_F(AppTest, SecondInstanceEndsBeforeWritingAnything) {

@@ -554,6 +554,12 @@ TEST_F(UpdaterProgram, NvBackupFromOneStickRestoredOntoAWipedOne) {
   StartStick({"--config", wiped});
   auto restore = StartUpdater({"--nv-restore", file});
   EXPECT_EQ(restore->Wait(kUpdateRealMs), 0) << restore->Output();
+  EXPECT_NE(restore->Output().find("Waiting for the stick to answer again after its reset."),
+            std::string::npos)
+      << restore->Output();
+  // The restore ended once the stick answered again: a backup right after it finds it ready.
+  auto again = StartUpdater({"--nv-backup", root.Path() + "/again.nvm"});
+  EXPECT_EQ(again->Wait(kUpdateRealMs), 0) << again->Output();
   const json after = StopStick()["nv"];
   // Every item the backup read is back on the wiped stick, as it was read.
   size_t back = 0;

@@ -1,5 +1,5 @@
 // Sticks bound to lines by their USB location through plugging, unplugging, re-enumeration and
-// more sticks than lines.
+// more sockets than lines.
 #include "ports/line_binding.h"
 
 #include <gtest/gtest.h>
@@ -33,29 +33,27 @@ const BindingCase kCases[] = {
     {"several at once take lines in enumeration order",
      8,
      {{{"1-4", "1-2", "1-3"}, {}, {{0, "1-4"}, {1, "1-2"}, {2, "1-3"}}}}},
-    {"an unplugged idle stick frees its line for the next one",
-     8,
-     {{{"1-1", "1-2"}, {}, {{0, "1-1"}, {1, "1-2"}}},
-      {{"1-2"}, {}, {{1, "1-2"}}},
-      {{"1-2", "1-5"}, {}, {{0, "1-5"}, {1, "1-2"}}}}},
-    {"a busy line keeps its socket while its stick re-enumerates",
+    {"re-enumerations during and after an update keep the line, whatever comes back first",
      8,
      {{{"1-1", "1-2"}, {}, {{0, "1-1"}, {1, "1-2"}}},
       {{"1-2"}, {0}, {{0, "1-1"}, {1, "1-2"}}},
-      {{"1-2", "1-1"}, {0}, {{0, "1-1"}, {1, "1-2"}}}}},
-    {"re-plugged at another socket during its update: a new stick; back at its own, bound back",
+      {{}, {0, 1}, {{0, "1-1"}, {1, "1-2"}}},
+      {{}, {}, {{0, "1-1"}, {1, "1-2"}}},
+      {{"1-2", "1-1"}, {}, {{0, "1-1"}, {1, "1-2"}}}}},
+    {"unplugged and plugged into its own socket again, or into a new one",
      8,
-     {{{"1-1"}, {0}, {{0, "1-1"}}},
-      {{}, {0}, {{0, "1-1"}}},
-      {{"1-4"}, {0}, {{0, "1-1"}, {1, "1-4"}}},
-      {{"1-1"}, {0}, {{0, "1-1"}}}}},
-    {"a busy line freed once it ends without its stick",
-     8,
-     {{{"1-1"}, {0}, {{0, "1-1"}}}, {{}, {0}, {{0, "1-1"}}}, {{}, {}, {}}}},
-    {"more sticks than lines: the rest wait for a free line",
-     2,
-     {{{"1-1", "1-2", "1-3"}, {}, {{0, "1-1"}, {1, "1-2"}}},
-      {{"1-2", "1-3"}, {}, {{0, "1-3"}, {1, "1-2"}}}}},
+     {{{"1-1", "1-2"}, {}, {{0, "1-1"}, {1, "1-2"}}},
+      {{"1-2"}, {}, {{0, "1-1"}, {1, "1-2"}}},
+      {{"1-2", "1-5"}, {}, {{0, "1-1"}, {1, "1-2"}, {2, "1-5"}}},
+      {{"1-1", "1-5"}, {}, {{0, "1-1"}, {1, "1-2"}, {2, "1-5"}}}}},
+    {"a socket beyond the lines takes the idle line away longest, never a busy one",
+     3,
+     {{{"1-1", "1-2", "1-3"}, {}, {{0, "1-1"}, {1, "1-2"}, {2, "1-3"}}},
+      {{"1-2", "1-3"}, {}, {{0, "1-1"}, {1, "1-2"}, {2, "1-3"}}},
+      {{"1-3"}, {0}, {{0, "1-1"}, {1, "1-2"}, {2, "1-3"}}},
+      {{"1-3", "1-9"}, {0}, {{0, "1-1"}, {1, "1-9"}, {2, "1-3"}}},
+      {{"1-3", "1-9", "1-8"}, {0}, {{0, "1-1"}, {1, "1-9"}, {2, "1-3"}}},
+      {{"1-3", "1-9", "1-8"}, {}, {{0, "1-8"}, {1, "1-9"}, {2, "1-3"}}}}},
     {"a port without a location binds nothing", 8, {{{""}, {}, {}}}},
 };
 

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <filesystem>
+#include <functional>
 
 #include "line/control_ids.h"
 #include "platform/clock.h"
@@ -25,12 +26,14 @@ namespace orbek {
 namespace {
 
 constexpr int kSticks = 3;
-constexpr int kRealMs = 120000;
+// Every wait is bounded; a busy machine answers the sticks' NV reads in time at a clock of 5.
+constexpr int kRealMs = 300000;
+constexpr double kClockScale = 5;
 
 class FactoryWindowTest : public ::testing::Test {
  protected:
   FactoryWindowTest() : previousScale_(platform::TimeScale()) {
-    platform::SetTimeScale(50);
+    platform::SetTimeScale(kClockScale);
     std::vector<sim::Stick*> plugged;
     for (int i = 0; i < kSticks; ++i) {
       sticks.push_back(
@@ -55,6 +58,15 @@ class FactoryWindowTest : public ::testing::Test {
   }
 
   QWidget* Widget(int id) const { return window->form().Control(id); }
+  // A click as a person makes it, repeated (five times at most) while it did not take.
+  bool ClickUntil(int id, const std::function<bool()>& took) {
+    for (int click = 0; click < 5; ++click) {
+      QTest::mouseClick(Widget(id), Qt::LeftButton);
+      if (QTest::qWaitFor(took, 5000))
+        return true;
+    }
+    return false;
+  }
   QString Text(int id) const {
     if (auto* label = qobject_cast<QLabel*>(Widget(id)))
       return label->text();
@@ -89,6 +101,10 @@ TEST_F(FactoryWindowTest, StartAllUpdatesEachRowThenOneRowBacksUpItsOwnNv) {
   }
   EXPECT_EQ(qobject_cast<QPushButton*>(Widget(control::kChooseNvDirectory))->text(),
             "nv bakup path");
+  // The updates keep their NV files in a folder of their own, not beside the program.
+  const std::string updatesNv = root.Path() + "/nv";
+  std::filesystem::create_directories(updatesNv);
+  window->app().view().ChooseNvDirectory(updatesNv);
 
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {
@@ -103,14 +119,20 @@ TEST_F(FactoryWindowTest, StartAllUpdatesEachRowThenOneRowBacksUpItsOwnNv) {
   for (int line = 0; line < kSticks; ++line)
     EXPECT_EQ(Text(control::kStatus[line]), "Ready to start update.");
 
-  QTest::mouseClick(Widget(control::kStartAll), Qt::LeftButton);
+  ASSERT_TRUE(ClickUntil(control::kStartAll, [&] {
+    return Widget(control::kStopButton[0])->isEnabled() &&
+           Widget(control::kStopButton[1])->isEnabled() &&
+           Widget(control::kStopButton[2])->isEnabled();
+  }));
   const bool allPassed = QTest::qWaitFor(
       [&] {
-        // Each line passed and is idle again (its stop button off, its bar reset).
+        // Each line passed, is idle again (its stop button off) and shows its stick ready after
+        // the final reset, its result kept: the Pass picture and a full bar.
         for (int line = 0; line < kSticks; ++line) {
           if (window->form().Hidden(control::kStatePicture[line]).bitmap != control::kBitmapPass ||
               Widget(control::kStopButton[line])->isEnabled() ||
-              Text(control::kPercent[line]) != "0%")
+              !Widget(control::kStartButton[line])->isEnabled() ||
+              Text(control::kPercent[line]) != "100%")
             return false;
         }
         return true;
@@ -122,6 +144,7 @@ TEST_F(FactoryWindowTest, StartAllUpdatesEachRowThenOneRowBacksUpItsOwnNv) {
                          << Text(control::kStatus[1]).toStdString() << " / "
                          << Text(control::kStatus[2]).toStdString();
   EXPECT_TRUE(exits.empty());  // the program goes on after each line's success
+  EXPECT_EQ(Text(control::kFactoryTally), "Passed: 3   Failed: 0");
   for (int line = 0; line < kSticks; ++line) {
     SCOPED_TRACE("line " + std::to_string(line + 1));
     EXPECT_EQ(Text(control::kStatus[line]), "The update was successful.");
@@ -140,7 +163,9 @@ TEST_F(FactoryWindowTest, StartAllUpdatesEachRowThenOneRowBacksUpItsOwnNv) {
   EXPECT_EQ(window->app().doc().lines[1].operation, kOperationNvBackup);
   ASSERT_TRUE(
       QTest::qWaitFor([&] { return Widget(control::kStartButton[1])->isEnabled(); }, kRealMs));
-  QTest::mouseClick(Widget(control::kStartButton[1]), Qt::LeftButton);
+  ASSERT_TRUE(ClickUntil(control::kStartButton[1], [&] {
+    return Text(control::kStatus[1]) != "The update was successful.";
+  }));
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return Text(control::kStatus[1]) == QString::fromUtf8("备份NV区成功"); }, kRealMs))
       << Text(control::kStatus[1]).toStdString();

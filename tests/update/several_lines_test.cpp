@@ -1,13 +1,19 @@
 // Several sticks updated at once, each on the line of its USB socket, against simulated sticks
-// in-process: each line finds its own stick, writes its own NV file and ends on its own.
+// in-process: each line finds its own stick, writes its own NV file and its own record in the
+// production log, ends on its own, and keeps its result until another stick is in its socket.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/text_format.h"
 #include "tests/support/case_names.h"
+#include "tests/support/file_contents.h"
 #include "tests/support/simulated_stick_test.h"
 #include "tests/support/update_workflow.h"
 
@@ -25,7 +31,14 @@ class SeveralLines : public ::testing::Test {
       sticks.push_back(std::make_unique<sim::Stick>(configs.back()));
       plugged.push_back(sticks.back().get());
     }
+    // A fourth stick, not plugged in yet, to go into a socket whose stick is pulled out.
+    spareConfig = sim::ConfigOfStick(sim::DefaultStickConfig(), kSticks, kSticks + 1);
+    spareConfig.initialMode = sim::StickMode::Unplugged;
+    spare = std::make_unique<sim::Stick>(spareConfig);
+    spare->Start();
     clock.sticks = plugged;
+    clock.sticks.push_back(spare.get());
+    plugged.push_back(spare.get());
     bus = std::make_unique<sim::InProcessBus>(plugged);
     for (int i = 0; i < kSticks; ++i) {
       sticks[i]->AddListener(&registry.StickListener(i));
@@ -39,12 +52,15 @@ class SeveralLines : public ::testing::Test {
     doc.nvBackupsDirectory = root.Path() + "/kept";
     view = std::make_unique<CVarnelView>(form, doc, false, root.Path() + "/Logs");
     view->exitProgram = [this](int status) { exitStatus = status; };
+    view->factoryLogPath = root.Path() + "/factory-log.csv";
     ExtractPackage(*view, connectionManager);
     for (LineSession& line : doc.lines)
       SetImagePaths(line);
   }
 
   void TearDown() override {
+    for (LineSession& line : doc.lines)
+      line.searchThread.reset();
     for (LineSession& line : doc.lines) {
       line.link.port.Close();
       line.atPort.port.Close();
@@ -95,6 +111,7 @@ class SeveralLines : public ::testing::Test {
       LineSession& session = doc.lines[static_cast<size_t>(line)];
       doc.selectedBoardTag = VersionSlot(session.versionRecord, 8);
       session.busy = 1;
+      view->NoteLineStarted(line);
       view->SetLineState(line, kLineRunning);
       workers.emplace_back([this, line] {
         workerOf[line] = std::this_thread::get_id();
@@ -113,6 +130,32 @@ class SeveralLines : public ::testing::Test {
     return static_cast<uint32_t>(bytes[4] | bytes[5] << 8 | bytes[6] << 16 | bytes[7] << 24);
   }
 
+  // Waits, at most a minute of real time, until `done` holds.
+  static bool Eventually(const std::function<bool()>& done) {
+    for (int waited = 0; waited < 6000 && !done(); ++waited)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+  }
+
+  // The production log's records (its header left out), each split at its commas.
+  std::vector<std::vector<std::string>> LogRecords() const {
+    std::vector<std::vector<std::string>> records;
+    std::istringstream log(ReadFileText(root.Path() + "/factory-log.csv"));
+    std::string line;
+    std::getline(log, line);  // the header
+    while (std::getline(log, line)) {
+      std::vector<std::string> fields(1);
+      for (char c : line) {
+        if (c == ',')
+          fields.emplace_back();
+        else
+          fields.back() += c;
+      }
+      records.push_back(fields);
+    }
+    return records;
+  }
+
   RegistryRoot root;
   fs::path installDir =
       fs::path(root.Path()) / "drive_c/Program Files/Windows Service/Tazlonewversion";
@@ -121,6 +164,8 @@ class SeveralLines : public ::testing::Test {
   std::vector<sim::StickConfig> configs;
   std::vector<std::unique_ptr<sim::Stick>> sticks;
   std::vector<std::map<uint16_t, sim::NvData>> nvBefore;
+  sim::StickConfig spareConfig;
+  std::unique_ptr<sim::Stick> spare;
   std::unique_ptr<sim::InProcessBus> bus;
   RecordingForm form;
   CVarnelDoc doc;
@@ -134,6 +179,14 @@ class SeveralLines : public ::testing::Test {
 TEST_F(SeveralLines, EachStickIsUpdatedOnItsOwnLineAndKeepsItsOwnNv) {
   ASSERT_TRUE(FindEachStickAsTheSearchDoes());
   ASSERT_NO_FATAL_FAILURE(NoteWhichStickEachLineHolds());
+  // Each line's search, parked while its line is busy, as a launch parks it.
+  for (int line = 0; line < kSticks; ++line) {
+    StartSearchThread(view->Handle(line));
+    ASSERT_TRUE(Eventually([&] { return !form.Text(control::kStatus[line]).empty(); }));
+    platform::SuspendableThread& search = *doc.lines[static_cast<size_t>(line)].searchThread;
+    search.Suspend();
+    ASSERT_TRUE(Eventually([&] { return search.WaitUntilParked(1); }));
+  }
   UpdateAllLines();
 
   EXPECT_EQ(exitStatus, -1);  // the program goes on: each line ended on its own
@@ -154,6 +207,65 @@ TEST_F(SeveralLines, EachStickIsUpdatedOnItsOwnLineAndKeepsItsOwnNv) {
   }
   // The first line to finish left the images to the others.
   EXPECT_TRUE(fs::exists(installDir / "amss.mbn"));
+
+  // One record per line in the production log, each of its own stick, in the order the lines
+  // ended.
+  const std::vector<std::vector<std::string>> records = LogRecords();
+  ASSERT_EQ(records.size(), static_cast<size_t>(kSticks));
+  std::set<std::string> lines;
+  for (const std::vector<std::string>& record : records) {
+    ASSERT_EQ(record.size(), 12u);
+    const int line = std::stoi(record[2]) - 1;
+    lines.insert(record[2]);
+    const sim::StickConfig& config = configs[stickOf[line]];
+    EXPECT_EQ(record[3], doc.lines[static_cast<size_t>(line)].socket);
+    EXPECT_EQ(record[4], Format("%08X", config.esn));
+    EXPECT_EQ(record[5], "35712345678" + std::to_string(9012 + stickOf[line]));
+    EXPECT_EQ(record[8], "update");
+    EXPECT_EQ(record[9], "pass");
+    EXPECT_EQ(record[10], "");
+  }
+  EXPECT_EQ(lines, (std::set<std::string>{"1", "2", "3"}));
+
+  // The sticks come back from their final reset: each row keeps its result, and its socket.
+  ASSERT_TRUE(
+      Eventually([&] { return view->LineReady(0) && view->LineReady(1) && view->LineReady(2); }));
+  const auto expectPassed = [&](int line) {
+    SCOPED_TRACE("line " + std::to_string(line + 1));
+    EXPECT_EQ(form.Picture(control::kStatePicture[line]), control::kBitmapPass);
+    EXPECT_EQ(form.ProgressPosition(control::kProgressBar[line]), 100);
+    EXPECT_EQ(form.Text(control::kStatus[line]), "The update was successful.");
+    const std::string& socket = doc.lines[static_cast<size_t>(line)].socket;
+    EXPECT_FALSE(socket.empty());
+    EXPECT_NE(form.Text(control::kPort[line]).find("  " + socket), std::string::npos);
+  };
+  for (int line = 0; line < kSticks; ++line)
+    expectPassed(line);
+
+  // Another stick in the second line's socket clears that row alone.
+  sim::PortListener& socket = registry.StickListener(stickOf[1]);
+  {
+    sim::Stick& pulled = *sticks[stickOf[1]];
+    std::lock_guard<std::recursive_mutex> hold(pulled.Mutex());
+    pulled.Reenumerate(sim::StickMode::Unplugged, std::nullopt, /*forever=*/true,
+                       /*immediately=*/true);
+    pulled.RemoveListener(&socket);
+  }
+  {
+    std::lock_guard<std::recursive_mutex> hold(spare->Mutex());
+    spare->AddListener(&socket);
+    spare->SetMode(sim::StickMode::Firmware);
+  }
+  EXPECT_TRUE(Eventually([&] {
+    return form.Picture(control::kStatePicture[1]) == control::kBitmapReady &&
+           form.Text(control::kStatus[1]) == "Ready to start update.";
+  })) << form.Text(control::kStatus[1]);
+  EXPECT_EQ(form.ProgressPosition(control::kProgressBar[1]), 0);
+  expectPassed(0);
+  expectPassed(2);
+  doc.lines[1].searchThread.reset();
+  std::lock_guard<std::recursive_mutex> hold(spare->Mutex());
+  spare->RemoveListener(&socket);
 }
 
 // A stick pulled out during its update and plugged into another socket is not taken by its line

@@ -50,6 +50,7 @@ bool ShownAsItIs(int controlId) {
     case control::kWarning3:
     case control::kDurationNote:
     case control::kStatus[0]:
+    case control::kFactoryTally:
       return true;
     default:
       return false;

@@ -29,6 +29,8 @@ namespace {
 using namespace orbek;
 
 constexpr uint32_t kLoopStepMs = 20;
+// How long a restore's run waits at most for the stick to answer again after its reset.
+constexpr uint64_t kStickBackMs = 60000;
 // A typed line longer than this is cut there; the rest of it is dropped as it comes.
 constexpr size_t kMaxTypedLine = 4096;
 
@@ -269,6 +271,14 @@ int OperationOfVerb(const std::string& verb) {
   return verb == "start" ? -1 : 0;
 }
 
+const char* OperationText(int operation, bool german) {
+  if (operation == kOperationNvBackup)
+    return german ? "NV sichern" : "NV backup";
+  if (operation == kOperationNvRestore)
+    return german ? "NV zurückschreiben" : "NV restore";
+  return "update";
+}
+
 // A line number as typed (1 to 8), as its index; nothing for anything else.
 std::optional<int> TypedLine(const std::string& word) {
   if (word.size() != 1 || word[0] < '1' || word[0] > '0' + kLineCount)
@@ -315,6 +325,13 @@ std::optional<int> TypedLine(const std::string& word) {
     }
     return passed >= (options.start ? options.sticks : 1) ? 0 : 1;
   };
+  // The counts since start, said as the program ends.
+  const auto end = [&](int status, bool askNothing = false) {
+    form.Say(Format(german ? "Bestanden: %d, fehlgeschlagen: %d." : "Passed: %d, failed: %d.",
+                    view.passedCount(), view.failedCount()));
+    app.DestroyWindow(askNothing);
+    EndProcess(status);
+  };
   const auto startAll = [&] {
     started = true;
     app.StartAllLines();
@@ -337,28 +354,26 @@ std::optional<int> TypedLine(const std::string& word) {
       const std::optional<int> line =
           command.size() > verb.size() ? TypedLine(command.substr(verb.size() + 1)) : std::nullopt;
       if (command.empty() || command == "start") {
-        if (ready > 0)
-          startAll();
-        else
-          form.Say(german ? "Keine Linie ist bereit." : "No line is ready: wait for a stick.");
+        startAll();
       } else if (const int operation = OperationOfVerb(verb); operation != 0 && line) {
-        const bool chosen = operation < 0 || app.SetLineOperation(*line, operation);
-        if (view.LineReady(*line) && chosen) {
-          started = true;
-          app.StartLineOperation(*line);
-        } else {
+        // A refused command leaves the line's operation as it was.
+        if (!view.LineReady(*line) || (operation > 0 && !app.SetLineOperation(*line, operation))) {
           form.Say(
               Format(german ? "Linie %d ist nicht bereit." : "Line %d is not ready.", *line + 1));
+        } else {
+          if (operation > 0)
+            form.Say(Format(german ? "Linie %d führt jetzt aus: %s." : "Line %d now runs: %s.",
+                            *line + 1, OperationText(operation, german)));
+          started = true;
+          app.StartLineOperation(*line);
         }
       } else if (verb == "stop" && line) {
         app.StopLine(*line);
       } else if (command == "stop") {
         app.StopAllLines();
       } else if (command == "quit" || command == "exit") {
-        if (app.ConfirmClose()) {
-          app.DestroyWindow();
-          EndProcess(0);
-        }
+        if (app.ConfirmClose())
+          end(0);
       } else {
         form.Say(german ? "Enter oder start startet alle bereiten Linien; start N, update N, "
                           "backup N (NV sichern), restore N (NV zurückschreiben), stop N, stop, "
@@ -370,6 +385,7 @@ std::optional<int> TypedLine(const std::string& word) {
     }
     if (options.start && !started && ready >= options.sticks)
       startAll();
+    app.StartLinesBecomingReady();
     // A stick that was not ready at the moment of start-all (a probe unanswered on a busy
     // machine) is started once it is, until as many lines ran as were asked for.
     if (options.start && started && linesThatRan() < options.sticks) {
@@ -379,30 +395,24 @@ std::optional<int> TypedLine(const std::string& word) {
       }
     }
     const bool allAskedRan = !options.start || linesThatRan() >= options.sticks;
-    if (options.once && started && allAskedRan && !app.AnyLineBusy() && !anyWorkerRunning()) {
-      const int status = endStatus();
-      app.DestroyWindow();
-      EndProcess(status);
+    if (options.once && started && allAskedRan && !app.StartAllWaiting() && !app.AnyLineBusy() &&
+        !anyWorkerRunning()) {
+      end(endStatus());
     }
     if (interrupted.exchange(false) || form.TakeCloseRequest()) {
-      if (app.ConfirmClose()) {
-        app.DestroyWindow();
-        EndProcess(0);
-      }
+      if (app.ConfirmClose())
+        end(0);
     }
-    if (!options.start && form.InputHasEnded() && !app.AnyLineBusy() && !anyWorkerRunning()) {
+    if (!options.start && form.InputHasEnded() && !app.StartAllWaiting() && !app.AnyLineBusy() &&
+        !anyWorkerRunning()) {
       form.Say(german ? "Die Eingabe ist zu Ende: niemand kann mehr starten, das Programm endet."
                       : "The input has ended: nobody can start a line any more, so the program "
                         "ends.");
       // With --once, an end with nothing done is no success.
-      const int status = started ? endStatus() : (options.once ? 1 : 0);
-      app.DestroyWindow();
-      EndProcess(status);
+      end(started ? endStatus() : (options.once ? 1 : 0));
     }
-    if (terminated) {
-      app.DestroyWindow(/*askNothing=*/true);
-      EndProcess(0);
-    }
+    if (terminated)
+      end(0, /*askNothing=*/true);
   }
 }
 
@@ -471,6 +481,20 @@ int main(int argc, char** argv) {
       EndProcess(0);
     }
   };
+  // A restore ends with the stick's reset: the run ends once the stick has gone and answers
+  // again (or after kStickBackMs), so that whatever runs next finds it ready.
+  std::optional<uint64_t> restoreEndedAt;
+  bool stickWentAway = false;
+  const auto restoredStickBack = [&] {
+    const uint64_t now = platform::TickCountMs();
+    if (!restoreEndedAt) {
+      restoreEndedAt = now;
+      form.Say(german ? "Warten, bis das Gerät nach seinem Neustart wieder antwortet."
+                      : "Waiting for the stick to answer again after its reset.");
+    }
+    stickWentAway = stickWentAway || !canPress();
+    return (stickWentAway && canPress()) || now - *restoreEndedAt >= kStickBackMs;
+  };
   for (;;) {
     platform::SleepMs(kLoopStepMs);
     const bool ready = canPress();
@@ -504,8 +528,10 @@ int main(int argc, char** argv) {
       // A successful update ends the process from the update itself; an NV operation passes
       // with its line showing Pass.
       const int status = line.state == kLinePass ? 0 : 1;
-      app.DestroyWindow();
-      EndProcess(status);
+      if (status != 0 || line.operation != kOperationNvRestore || restoredStickBack()) {
+        app.DestroyWindow();
+        EndProcess(status);
+      }
     }
     if (interrupted.exchange(false) || form.TakeCloseRequest())
       closeAsked();

@@ -24,7 +24,7 @@ namespace {
 
 constexpr int kPictureSize = 32;
 constexpr int kStatusMinimumWidth = 360;
-constexpr int kPortWidth = 60;
+constexpr int kPortWidth = 150;  // the port and the socket
 constexpr int kFirmwareWidth = 200;
 constexpr int kBarWidth = 120;
 constexpr int kPercentWidth = 36;
@@ -81,7 +81,9 @@ void QtForm::BuildFactory() {
   auto* allButtons = new QHBoxLayout();
   allButtons->addWidget(AddCommandButton(control::kStartAll, "Start all"));
   allButtons->addWidget(AddCommandButton(control::kStopAll, "Stop all"));
-  allButtons->addStretch();
+  auto* tally = new QLabel(this);
+  tally->setTextFormat(Qt::PlainText);
+  allButtons->addWidget(AddControl(control::kFactoryTally, tally), 1);
   settingsGrid->addLayout(allButtons, row, 0, 1, 4);
   page->addWidget(settings);
 

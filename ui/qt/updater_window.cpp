@@ -8,6 +8,11 @@
 #include "line/form_texts.h"
 
 namespace orbek::ui {
+namespace {
+
+constexpr int kStartAllCheckMs = 200;
+
+}  // namespace
 
 CMainFrame::CMainFrame() {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -32,6 +37,10 @@ UpdaterWindow::UpdaterWindow(std::function<void(int)> exitProgram, bool severalL
     app_.SetLineOperation(line, operation);
   };
   frame_.confirmClose = [this] { return app_.ConfirmClose(); };
+  if (severalLines) {
+    QObject::connect(&startAllTimer_, &QTimer::timeout, [this] { app_.StartLinesBecomingReady(); });
+    startAllTimer_.start(kStartAllCheckMs);
+  }
 }
 
 // The factory tool's two choices open their dialogs here; every other command is the program's.

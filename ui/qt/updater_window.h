@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -48,6 +49,8 @@ class UpdaterWindow {
   CMainFrame frame_;
   QtForm* form_;  // owned by the frame
   CVarnelApp app_;
+  // Starts the lines whose stick becomes ready soon after start-all.
+  QTimer startAllTimer_;
 };
 
 }  // namespace orbek::ui
