@@ -307,7 +307,7 @@ void CVarnelView::RecordFactoryOperation(int line, const std::string& text, int 
   record.operation = OperationName(session.operation);
   record.result = passed ? "pass" : outcome == kOutcomeStopped ? "stopped" : "fail";
   record.failure = passed ? "" : text;
-  record.backupFile = session.nvFileUsed;
+  record.backupFile = session.nvFileUsed.empty() ? "" : platform::DisplayPath(session.nvFileUsed);
   platform::CreateDirectories(platform::UserDataDirectory());
   if (!AppendFactoryRecord(factoryLogPath, record)) {
     SetLineStatus(line,

@@ -145,8 +145,14 @@ class SeveralLines : public ::testing::Test {
     std::getline(log, line);  // the header
     while (std::getline(log, line)) {
       std::vector<std::string> fields(1);
-      for (char c : line) {
-        if (c == ',')
+      bool quoted = false;
+      for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"')
+          fields.back() += line[++i];
+        else if (c == '"')
+          quoted = !quoted;
+        else if (c == ',' && !quoted)
           fields.emplace_back();
         else
           fields.back() += c;
@@ -224,6 +230,7 @@ TEST_F(SeveralLines, EachStickIsUpdatedOnItsOwnLineAndKeepsItsOwnNv) {
     EXPECT_EQ(record[8], "update");
     EXPECT_EQ(record[9], "pass");
     EXPECT_EQ(record[10], "");
+    EXPECT_EQ(record[11].rfind(root.Path() + "/kept/", 0), 0u) << record[11];
   }
   EXPECT_EQ(lines, (std::set<std::string>{"1", "2", "3"}));
 
@@ -377,6 +384,14 @@ TEST_P(OneLinesTrouble, LeavesEveryOtherLineUntouched) {
     ExpectFlashHoldsThePackageOn(*sticks[stick]);
     EXPECT_EQ(ItemsLostBy(*sticks[stick], nvBefore[stick], configs[stick]), 0u);
   }
+  // The production log has each line's end, the second line's with the text its row shows.
+  std::map<std::string, std::vector<std::string>> recordOfLine;
+  for (const std::vector<std::string>& record : LogRecords())
+    recordOfLine[record[2]] = record;
+  ASSERT_EQ(recordOfLine.size(), 3u);
+  EXPECT_EQ(recordOfLine["1"][9], "pass");
+  EXPECT_EQ(recordOfLine["2"][9], "fail");
+  EXPECT_EQ(recordOfLine["2"][10], form.Text(control::kStatus[1]));
   // Every box the trouble raised names its line.
   for (const RecordingForm::Box& box : form.Boxes())
     EXPECT_EQ(box.text.rfind("Line2: ", 0), 0u) << box.text;
