@@ -119,34 +119,44 @@ std::string OpenProblemText(const LineHandle& line) {
   return {};
 }
 
+namespace {
+
 // With several lines, a row keeps its last result until another stick is in its socket: a stick
-// that arrives is read for its identity once, so that the row can tell.
-void ReadArrivingStick(const LineHandle& line, bool& arriving) {
+// that arrives is read for its identity once, so that the row can tell. A stick swapped faster
+// than the search looks is known by its other port.
+struct Arrival {
+  bool arriving = true;
+  int32_t port = 0;  // the diagnostic port the identity was read on
+};
+
+void ReadArrivingStick(const LineHandle& line, Arrival& arrival) {
   LineSession& session = line.session();
   if (!line.choices().severalLines || session.stickState == kStickSilent) {
-    arriving = true;
+    arrival.arriving = true;
     return;
   }
-  if (!arriving)
+  if (!arrival.arriving && arrival.port == session.diagPort)
     return;
-  arriving = false;
+  arrival = {false, session.diagPort};
   if (session.stickState == kStickAnswers)
     session.identity = ReadStickIdentity(session);
   else
     session.identity = StickIdentity{std::nullopt, "", session.socket};
 }
 
+}  // namespace
+
 void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& line) {
   LineSession& session = line.session();
   PortScanner scanner;
   std::string shownProblem;
-  bool arriving = true;
+  Arrival arrival;
 
   line.SetStatus(line.Text(kSearchingText, kSearchingTextGerman), true);
   ReopenPort(session, LinePort::Diagnostic);
   while (thread.SafePoint()) {
     for (int failed = 1; !FindLinePorts(line, scanner); ++failed) {
-      arriving = true;
+      arrival.arriving = true;
       if (!thread.SafePoint())
         return;
       if (failed % kChecksBetweenClears == 0) {
@@ -199,7 +209,7 @@ void PortSearchThread(platform::SuspendableThread& thread, const LineHandle& lin
       continue;
     }
     shownProblem.clear();
-    ReadArrivingStick(line, arriving);
+    ReadArrivingStick(line, arrival);
     // The port first: the versions may make the stick ready, and what is ready follows them.
     line.ShowPort();
     ShowLineVersions(line);
