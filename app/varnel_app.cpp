@@ -168,6 +168,10 @@ bool CVarnelApp::LaunchChecksPass(int line) {
 }
 
 bool CVarnelApp::StartLineOperation(int line) {
+  return LaunchLine(line) == Launch::Started;
+}
+
+CVarnelApp::Launch CVarnelApp::LaunchLine(int line) {
   LineSession& session = view_->Line(line);
   // The line's fields and its link belong to its search thread until it has parked outside any
   // exchange: it parks before the checks read them, and goes on when a check refuses.
@@ -175,10 +179,15 @@ bool CVarnelApp::StartLineOperation(int line) {
     session.searchThread->Suspend();
     session.searchThread->WaitUntilParked(kParkWaitMs, [this] { form_.ServeWaitingCalls(); });
   }
-  if (!LaunchChecksPass(line)) {
+  // With several lines, the search's last round before it parked may have found the stick
+  // silent (a busy machine, a stick re-enumerating): its checks would then refuse a stick that
+  // was ready a moment ago, and that refusal closes the program. It waits for the next press.
+  const LineVersions versions = VersionsOf(session);
+  const bool stillReady = !doc_.severalLines || versions.ready || versions.inDownloadMode;
+  if (!stillReady || !LaunchChecksPass(line)) {
     if (session.searchThread)
       session.searchThread->Resume();
-    return false;
+    return stillReady ? Launch::Refused : Launch::NotReady;
   }
 
   EnableIdleLines(false);
@@ -196,7 +205,7 @@ bool CVarnelApp::StartLineOperation(int line) {
   StartWorker(line);
   platform::SleepMs(kLaunchSpacingMs);
   EnableIdleLines(true);
-  return true;
+  return Launch::Started;
 }
 
 // The update takes the stick out of normal operation at once: before it does, both places its
@@ -327,8 +336,9 @@ void CVarnelApp::StartReadyLinesInWindow() {
     bool& covered = startAllCovered_[static_cast<size_t>(line)];
     if (covered || !startable || session.busy != 0)
       continue;
-    covered = true;
-    if (StartLineOperation(line)) {
+    const Launch launch = LaunchLine(line);
+    covered = launch != Launch::NotReady;  // a stick silent for a moment is tried again
+    if (launch == Launch::Started) {
       if (startAllStarted_++ == 0 && doc_.severalLines)
         view_->ShowTally();
       platform::SleepMs(kLaunchSpacingMs);

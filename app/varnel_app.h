@@ -77,6 +77,8 @@ class CVarnelApp {
   bool NvBackupsWritable(const LineSession& session);
   void EnableIdleLines(bool enable);
   void StartReadyLinesInWindow();
+  enum class Launch { Started, Refused, NotReady };
+  Launch LaunchLine(int line);
 
   Form& form_;
   std::function<void(int)> exitProgram_;
