@@ -193,6 +193,12 @@ TEST_F(SeveralLines, EachStickIsUpdatedOnItsOwnLineAndKeepsItsOwnNv) {
     search.Suspend();
     ASSERT_TRUE(Eventually([&] { return search.WaitUntilParked(1); }));
   }
+  // Each line's socket, read while its search (which keeps it) is parked.
+  std::string socketOf[kSticks];
+  for (int line = 0; line < kSticks; ++line) {
+    socketOf[line] = doc.lines[static_cast<size_t>(line)].socket;
+    ASSERT_FALSE(socketOf[line].empty());
+  }
   UpdateAllLines();
 
   EXPECT_EQ(exitStatus, -1);  // the program goes on: each line ended on its own
@@ -224,7 +230,7 @@ TEST_F(SeveralLines, EachStickIsUpdatedOnItsOwnLineAndKeepsItsOwnNv) {
     const int line = std::stoi(record[2]) - 1;
     lines.insert(record[2]);
     const sim::StickConfig& config = configs[stickOf[line]];
-    EXPECT_EQ(record[3], doc.lines[static_cast<size_t>(line)].socket);
+    EXPECT_EQ(record[3], socketOf[line]);
     EXPECT_EQ(record[4], Format("%08X", config.esn));
     EXPECT_EQ(record[5], "35712345678" + std::to_string(9012 + stickOf[line]));
     EXPECT_EQ(record[8], "update");
@@ -242,9 +248,7 @@ TEST_F(SeveralLines, EachStickIsUpdatedOnItsOwnLineAndKeepsItsOwnNv) {
     EXPECT_EQ(form.Picture(control::kStatePicture[line]), control::kBitmapPass);
     EXPECT_EQ(form.ProgressPosition(control::kProgressBar[line]), 100);
     EXPECT_EQ(form.Text(control::kStatus[line]), "The update was successful.");
-    const std::string& socket = doc.lines[static_cast<size_t>(line)].socket;
-    EXPECT_FALSE(socket.empty());
-    EXPECT_NE(form.Text(control::kPort[line]).find("  " + socket), std::string::npos);
+    EXPECT_NE(form.Text(control::kPort[line]).find("  " + socketOf[line]), std::string::npos);
   };
   for (int line = 0; line < kSticks; ++line)
     expectPassed(line);
