@@ -1,10 +1,16 @@
 // Form template 101: the visible controls of the form with their ids, kinds, positions in
 // dialog units and template texts, and the dialog base units of its font (Tahoma 9 pt). The
 // window faces build the form from it; the hidden factory controls are not in it.
+// The factory template: every line's row and the NV settings, from the table the Windows
+// program's resources are made of too.
 #pragma once
 
 #include <array>
+#include <span>
 
+#include "app/factory_template_table.h"
+#include "line/control_ids.h"
+#include "line/line_session.h"
 #include "package/release_data.h"
 
 namespace orbek::form_template {
@@ -14,6 +20,14 @@ enum class Kind {
   CentredText,  // a static text, centred
   ProgressBar,  // smooth, bordered, 0..100
   FlatButton,   // a flat push button
+  // The factory template's own.
+  RightText,   // a static text, right-aligned
+  Picture,     // a state bitmap, centred
+  Button,      // a push button
+  FirstRadio,  // a radio button that begins its group
+  Radio,       // a radio button of the group before it
+  Edit,        // a read-only, single-line edit box
+  Combo,       // a drop-down list (what a line's start runs)
 };
 
 struct Control {
@@ -57,6 +71,42 @@ inline constexpr std::array<Control, 24> kControls = {{
     {1024, Kind::ProgressBar, 5, 251, 449, 14, ""},
     {1008, Kind::FlatButton, 379, 178, 67, 44, "UPDATE"},
 }};
+
+inline constexpr int kFactoryWidth = ORBEK_FACTORY_TEMPLATE_WIDTH;
+inline constexpr int kFactoryHeight = ORBEK_FACTORY_TEMPLATE_HEIGHT;
+inline constexpr Control kFactoryControls[] = {
+#define ORBEK_FACTORY_CONTROL(id, kind, x, y, width, height, caption) \
+  {id, Kind::kind, x, y, width, height, caption},
+    ORBEK_FACTORY_CONTROLS
+#undef ORBEK_FACTORY_CONTROL
+};
+
+// The template's ids are the program's control ids: every line's row, in the lines' order.
+consteval bool FactoryRowsAreTheLines() {
+  int line = 0;
+  for (const Control& control : kFactoryControls) {
+    if (control.kind != Kind::Picture)
+      continue;
+    const Control* row = &control;
+    const int ids[] = {
+        control::kStatePicture[line], control::kPort[line],        control::kFirmware[line],
+        control::kProgressBar[line],  control::kPercent[line],     control::kStatus[line],
+        control::kLineSetting[line],  control::kStartButton[line], control::kStopButton[line]};
+    for (int id : ids)
+      if ((row++)->id != id)
+        return false;
+    ++line;
+  }
+  return line == kLineCount;
+}
+static_assert(FactoryRowsAreTheLines());
+
+// The template of a face: the factory's or form template 101.
+inline std::span<const Control> ControlsOf(bool severalLines) {
+  if (severalLines)
+    return kFactoryControls;
+  return kControls;
+}
 
 // Dialog units to pixels as the dialog manager places a control of a template: x, y, width and
 // height each converted on its own, rounded to the nearest pixel.

@@ -52,6 +52,16 @@ inline constexpr int kChooseNvDirectory = 2057;
 inline constexpr int kChooseDefaultNvFile = 2058;
 inline constexpr int kStopAll = 1100;
 
+// The index of `controlId` among controls of one kind (a line's kLineSetting, kStartButton, ...,
+// or nvMode's radio button); -1 when it is none of them.
+template <int kCount>
+constexpr int IndexOf(const int (&controls)[kCount], int controlId) {
+  for (int line = 0; line < kCount; ++line)
+    if (controls[line] == controlId)
+      return line;
+  return -1;
+}
+
 // Bitmap resources of the line states.
 inline constexpr int kBitmapFail = 149;
 inline constexpr int kBitmapPass = 150;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "line/line_session.h"
+
 namespace orbek {
 
 struct LanguageText {
@@ -59,12 +61,14 @@ inline constexpr const char* kReadyTextGerman =
     "Fertig, bitte UPDATE drücken um den Prozess zu starten";
 inline constexpr const char* kApplicationTitle = "Orbek Updater";
 
-// The factory tool's NV settings: the captions of nvMode's radio buttons (values 0 to 3), the
-// buttons that choose the NV directory and the default NV file, and their dialogs.
-inline constexpr const char* kNvModeCaptions[4] = {
-    "No bakup NV", "Only restore RF NV", "Restore RF NV and IMEI", "不备份,装载缺省NV文件"};
-inline constexpr const char* kNvDirectoryButton = "nv bakup path";
-inline constexpr const char* kDefaultNvFileButton = "缺省NV文件";
+// What a factory line's start can run, in the order its setting field offers it.
+struct OperationChoice {
+  LineOperation operation;
+  const char* caption;
+};
+inline constexpr OperationChoice kOperationChoices[3] = {{kOperationUpdate, "Update"},
+                                                         {kOperationNvBackup, "NV backup"},
+                                                         {kOperationNvRestore, "NV restore"}};
 inline constexpr const char* kNvDirectoryDialogTitle = "Please choose the NV directory";
 
 }  // namespace orbek

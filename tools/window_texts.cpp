@@ -1,7 +1,8 @@
 // orbek-window-texts.exe: prints what the visible windows titled TITLE show, for tests and for
 // support on Windows: each window's title, then every control of it (and of its child dialogs)
 // as "control ID ENABLED TEXT" and "rect ID X Y WIDTH HEIGHT" (in pixels, in its parent's client
-// area), one per line, in UTF-8.
+// area), one per line, in UTF-8, and "focus ID": the control the keyboard's keys go to (0 when
+// none of them).
 //   orbek-window-texts.exe [TITLE]     (default: every visible top-level window)
 #include <windows.h>
 
@@ -49,6 +50,11 @@ BOOL CALLBACK PrintWindow(HWND window, LPARAM titleParameter) {
     return TRUE;
   std::printf("window %s\n", Utf8(caption).c_str());
   EnumChildWindows(window, PrintControl, 0);
+  GUITHREADINFO thread = {};
+  thread.cbSize = sizeof thread;
+  const bool known = GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &thread) != FALSE;
+  const bool inWindow = known && thread.hwndFocus != nullptr && IsChild(window, thread.hwndFocus);
+  std::printf("focus %d\n", inWindow ? GetDlgCtrlID(thread.hwndFocus) : 0);
   return TRUE;
 }
 

@@ -3,6 +3,7 @@
 // presses their buttons, as a person would, while the box's own event loop runs.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -124,25 +125,60 @@ class WindowTest : public ::testing::Test {
   double previousScale_;
 };
 
-TEST_F(WindowTest, EveryVisibleControlAtItsPlaceWithItsFirstText) {
-  ScopedLanguage english("C");
-  Open();
-  // The table both window faces are held to.
-  std::ifstream table(ORBEK_FORM_PIXELS);
-  ASSERT_TRUE(table) << ORBEK_FORM_PIXELS;
+// Checks every control of a table of pixel rectangles (ID X Y WIDTH HEIGHT, "-" for a height
+// left to the system) against the form; the number of controls checked.
+int ExpectControlsAt(const char* tablePath, const ui::QtForm& form) {
+  std::ifstream table(tablePath);
+  EXPECT_TRUE(table) << tablePath;
   int controls = 0;
   for (std::string line; std::getline(table, line);) {
     if (line.empty() || line[0] == '#')
       continue;
     std::istringstream fields(line);
-    int id = 0, x = 0, y = 0, width = 0, height = 0;
-    ASSERT_TRUE(fields >> id >> x >> y >> width >> height) << line;
-    QWidget* widget = window->form().findChild<QWidget*>(QString::number(id));
-    ASSERT_NE(widget, nullptr) << id;
-    EXPECT_EQ(widget->geometry(), QRect(x, y, width, height)) << id;
+    int id = 0, x = 0, y = 0, width = 0;
+    std::string height;
+    EXPECT_TRUE(fields >> id >> x >> y >> width >> height) << line;
+    const QWidget* widget = form.findChild<QWidget*>(QString::number(id));
+    if (widget == nullptr) {
+      ADD_FAILURE() << "no control " << id;
+      continue;
+    }
+    const QRect place = widget->geometry();
+    EXPECT_EQ(place.topLeft(), QPoint(x, y)) << id;
+    EXPECT_EQ(place.width(), width) << id;
+    if (height != "-") {
+      EXPECT_EQ(place.height(), std::stoi(height)) << id;
+    }
     ++controls;
   }
-  EXPECT_EQ(controls, 24);
+  return controls;
+}
+
+TEST_F(WindowTest, FactoryControlsWhereTheWindowsDialogHasThemWithTheirCaptions) {
+  ScopedLanguage english("C");
+  window = std::make_unique<ui::UpdaterWindow>([this](int status) { exits.push_back(status); },
+                                               /*severalLines=*/true);
+  ASSERT_TRUE(window->Start());
+  EXPECT_EQ(ExpectControlsAt(ORBEK_FACTORY_PIXELS, window->form()), 83);
+  EXPECT_EQ(window->form().size(), QSize(1260, 469));
+  // Written out: start-all and the last row's stop button.
+  EXPECT_EQ(Widget(control::kStartAll)->geometry(), QRect(11, 98, 88, 25));
+  EXPECT_EQ(Widget(control::kStopButton[7])->geometry(), QRect(1173, 427, 81, 25));
+  const std::pair<int, const char*> captions[] = {{2033, "不备份,装载缺省NV文件"},
+                                                  {2058, "缺省NV文件"},
+                                                  {2060, "Start all"},
+                                                  {1100, "Stop all"},
+                                                  {1015, "Start"},
+                                                  {1023, "Stop"}};
+  for (const auto& [id, caption] : captions)
+    EXPECT_EQ(qobject_cast<QAbstractButton*>(Widget(id))->text(), QString::fromUtf8(caption)) << id;
+}
+
+TEST_F(WindowTest, EveryVisibleControlAtItsPlaceWithItsFirstText) {
+  ScopedLanguage english("C");
+  Open();
+  // The table both window faces are held to.
+  EXPECT_EQ(ExpectControlsAt(ORBEK_FORM_PIXELS, window->form()), 24);
   // Written out: the instructions' first line and UPDATE, as the dialog manager places them.
   EXPECT_EQ(window->form().findChild<QWidget*>("1176")->geometry(), QRect(11, 18, 730, 21));
   EXPECT_EQ(window->form().findChild<QWidget*>("1008")->geometry(), QRect(663, 312, 117, 77));

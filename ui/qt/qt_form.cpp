@@ -1,6 +1,7 @@
 #include "ui/qt/qt_form.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <type_traits>
 
 #include "app/form_template.h"
+#include "line/control_ids.h"
 #include "line/form_texts.h"
 
 namespace orbek::ui {
@@ -61,64 +63,110 @@ QString UseFormFont() {
 }
 
 QtForm::QtForm(QWidget* frame, bool severalLines) : QWidget(frame), frame_(frame) {
-  if (severalLines)
-    BuildFactory();
-  else
-    Build();
+  Build(severalLines);
 }
 
-void QtForm::Build() {
-  const form_template::PixelRect size =
-      form_template::ToPixels(0, 0, form_template::kWidth, form_template::kHeight);
+void QtForm::Build(bool severalLines) {
+  const form_template::PixelRect size = form_template::ToPixels(
+      0, 0, severalLines ? form_template::kFactoryWidth : form_template::kWidth,
+      severalLines ? form_template::kFactoryHeight : form_template::kHeight);
   setFixedSize(size.width, size.height);
-  for (const form_template::Control& control : form_template::kControls) {
-    QWidget* widget = nullptr;
-    switch (control.kind) {
-      case form_template::Kind::Text:
-      case form_template::Kind::CentredText: {
-        auto* label = new QLabel(QString::fromUtf8(control.text), this);
-        label->setTextFormat(Qt::PlainText);
-        label->setWordWrap(false);
-        label->setAlignment(
-            (control.kind == form_template::Kind::CentredText ? Qt::AlignHCenter : Qt::AlignLeft) |
-            Qt::AlignTop);
-        if (const ControlColour* colour = ColourOf(control.id)) {
-          QPalette palette = label->palette();
-          palette.setColor(QPalette::WindowText, QColor(colour->red, colour->green, colour->blue));
-          label->setPalette(palette);
-          label->setAutoFillBackground(!colour->transparentBackground);
-        }
-        widget = label;
-        break;
-      }
-      case form_template::Kind::ProgressBar: {
-        auto* bar = new QProgressBar(this);
-        bar->setRange(0, 100);
-        bar->setValue(0);
-        bar->setTextVisible(false);
-        widget = bar;
-        break;
-      }
-      case form_template::Kind::FlatButton: {
-        auto* button = new QPushButton(QString::fromUtf8(control.text), this);
-        button->setFlat(true);
-        button->setStyleSheet(
-            "QPushButton { border: 1px solid palette(dark); background: palette(button); }"
-            "QPushButton:pressed { background: palette(mid); }"
-            "QPushButton:disabled { color: palette(mid); }");
-        const int id = control.id;
-        connect(button, &QPushButton::clicked, this, [this, id] {
-          if (onCommand)
-            onCommand(id);
-        });
-        widget = button;
-        break;
-      }
-    }
-    widget->setObjectName(QString::number(control.id));
+  // Created in the template's order, which is the order Tab follows.
+  for (const form_template::Control& control : form_template::ControlsOf(severalLines)) {
+    QWidget* widget = MakeControl(control);
     widget->setGeometry(Place(control));
+    if (control.id < 0)
+      continue;  // a row's line name
+    widget->setObjectName(QString::number(control.id));
     controls_[control.id] = widget;
   }
+}
+
+QPushButton* QtForm::MakeCommandButton(int controlId, const QString& text) {
+  auto* button = new QPushButton(text, this);
+  // Enter presses the focused button, as Space does (a window's buttons take only Space).
+  button->setAutoDefault(true);
+  connect(button, &QPushButton::clicked, this, [this, controlId] {
+    if (onCommand)
+      onCommand(controlId);
+  });
+  return button;
+}
+
+QWidget* QtForm::MakeControl(const form_template::Control& control) {
+  using form_template::Kind;
+  const QString text = QString::fromUtf8(control.text);
+  switch (control.kind) {
+    case Kind::Text:
+    case Kind::CentredText:
+    case Kind::RightText: {
+      auto* label = new QLabel(text, this);
+      label->setTextFormat(Qt::PlainText);
+      label->setWordWrap(false);
+      const Qt::Alignment across = control.kind == Kind::CentredText ? Qt::AlignHCenter
+                                   : control.kind == Kind::RightText ? Qt::AlignRight
+                                                                     : Qt::AlignLeft;
+      label->setAlignment(across | Qt::AlignTop);
+      if (const ControlColour* colour = ColourOf(control.id)) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, QColor(colour->red, colour->green, colour->blue));
+        label->setPalette(palette);
+        label->setAutoFillBackground(!colour->transparentBackground);
+      }
+      return label;
+    }
+    case Kind::Picture: {
+      auto* picture = new QLabel(this);
+      picture->setAlignment(Qt::AlignCenter);
+      return picture;
+    }
+    case Kind::ProgressBar: {
+      auto* bar = new QProgressBar(this);
+      bar->setRange(0, 100);
+      bar->setValue(0);
+      bar->setTextVisible(false);
+      return bar;
+    }
+    case Kind::FlatButton: {
+      QPushButton* button = MakeCommandButton(control.id, text);
+      button->setFlat(true);
+      button->setStyleSheet(
+          "QPushButton { border: 1px solid palette(dark); background: palette(button); }"
+          "QPushButton:pressed { background: palette(mid); }"
+          "QPushButton:disabled { color: palette(mid); }"
+          "QPushButton:focus { border: 2px solid palette(highlight); }");
+      return button;
+    }
+    case Kind::Button:
+      return MakeCommandButton(control.id, text);
+    case Kind::FirstRadio:
+    case Kind::Radio: {
+      // The radio buttons of one parent exclude each other.
+      auto* radio = new QRadioButton(text, this);
+      connect(radio, &QRadioButton::clicked, this, [this, id = control.id] {
+        if (onCommand)
+          onCommand(id);
+      });
+      return radio;
+    }
+    case Kind::Edit: {
+      auto* edit = new QLineEdit(text, this);
+      edit->setReadOnly(true);
+      return edit;
+    }
+    case Kind::Combo: {
+      auto* choice = new QComboBox(this);
+      for (const OperationChoice& offered : kOperationChoices)
+        choice->addItem(QString::fromUtf8(offered.caption), offered.operation);
+      const int line = control::IndexOf(control::kLineSetting, control.id);
+      connect(choice, &QComboBox::activated, this, [this, line, choice](int index) {
+        if (onLineOperation)
+          onLineOperation(line, choice->itemData(index).toInt());
+      });
+      return choice;
+    }
+  }
+  return new QWidget(this);
 }
 
 template <typename Call>

@@ -12,6 +12,7 @@
 
 #include "app/cross_thread_calls.h"
 #include "app/form.h"
+#include "app/form_template.h"
 #include "app/hidden_controls.h"
 
 class QLabel;
@@ -60,10 +61,9 @@ class QtForm final : public QWidget, public Form {
  private:
   template <typename Call>
   auto OnGuiThread(Call call);
-  void Build();
-  void BuildFactory();
-  QWidget* AddControl(int controlId, QWidget* widget);
-  QPushButton* AddCommandButton(int controlId, const QString& text);
+  void Build(bool severalLines);
+  QWidget* MakeControl(const form_template::Control& control);
+  QPushButton* MakeCommandButton(int controlId, const QString& text);
 
   QWidget* frame_;
   CrossThreadCalls calls_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "line/control_ids.h"
 #include "line/form_texts.h"
 #include "platform/win32/wide_text.h"
 
@@ -14,17 +15,36 @@ namespace {
 using platform::Wide;
 
 constexpr int kFormTemplate = 101;
+constexpr int kFactoryTemplate = 102;
 // A call of another thread, sent to the form: lParam points at the call.
 constexpr UINT kRunCallMessage = WM_APP + 1;
 
 }  // namespace
 
-Win32Form::Win32Form(HINSTANCE instance, HWND frame)
+Win32Form::Win32Form(HINSTANCE instance, HWND frame, bool severalLines)
     : instance_(instance), frame_(frame), uiThread_(GetCurrentThreadId()) {
-  dialog_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(kFormTemplate), frame, DialogProcedure,
-                               reinterpret_cast<LPARAM>(this));
-  if (dialog_ != nullptr)
-    ShowWindow(dialog_, SW_SHOW);
+  dialog_ = CreateDialogParamW(instance,
+                               MAKEINTRESOURCEW(severalLines ? kFactoryTemplate : kFormTemplate),
+                               frame, DialogProcedure, reinterpret_cast<LPARAM>(this));
+  if (dialog_ == nullptr)
+    return;
+  OfferOperations();
+  ShowWindow(dialog_, SW_SHOW);
+}
+
+// Each line's setting field offers what a start can run, the update first and chosen.
+void Win32Form::OfferOperations() {
+  for (int id : control::kLineSetting) {
+    HWND field = GetDlgItem(dialog_, id);
+    if (field == nullptr)
+      continue;
+    for (const OperationChoice& choice : kOperationChoices) {
+      const LRESULT index = SendMessageW(field, CB_ADDSTRING, 0,
+                                         reinterpret_cast<LPARAM>(Wide(choice.caption).c_str()));
+      SendMessageW(field, CB_SETITEMDATA, static_cast<WPARAM>(index), choice.operation);
+    }
+    SendMessageW(field, CB_SETCURSEL, 0, 0);
+  }
 }
 
 Win32Form::~Win32Form() {
@@ -58,10 +78,23 @@ INT_PTR Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       SetBkMode(context, TRANSPARENT);
       return reinterpret_cast<INT_PTR>(GetStockObject(HOLLOW_BRUSH));
     }
-    case WM_COMMAND:
-      if (HIWORD(wParam) == BN_CLICKED && onCommand)
-        onCommand(LOWORD(wParam));
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam);
+      const int settingLine = control::IndexOf(control::kLineSetting, id);
+      if (settingLine >= 0) {
+        if (HIWORD(wParam) == CBN_SELCHANGE && onLineOperation) {
+          HWND field = reinterpret_cast<HWND>(lParam);
+          const LRESULT chosen = SendMessageW(field, CB_GETCURSEL, 0, 0);
+          if (chosen != CB_ERR)
+            onLineOperation(settingLine,
+                            static_cast<int>(SendMessageW(field, CB_GETITEMDATA,
+                                                          static_cast<WPARAM>(chosen), 0)));
+        }
+      } else if (HIWORD(wParam) == BN_CLICKED && onCommand) {
+        onCommand(id);
+      }
       return TRUE;
+    }
     default:
       return FALSE;
   }
@@ -142,13 +175,23 @@ bool Win32Form::SetPicture(int controlId, int bitmapId) {
         LoadImageW(instance_, MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
     if (bitmap == nullptr)
       return false;
-    // The state pictures are factory controls: kept, not drawn.
+    // Drawn in the factory face; the product keeps its line's picture as state.
+    if (HWND picture = GetDlgItem(dialog_, controlId))
+      SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
     HBITMAP& shown = pictures_[controlId];
     if (shown != nullptr)
       DeleteObject(shown);
     shown = bitmap;
     hidden_[controlId].bitmap = bitmapId;
     return true;
+  });
+}
+
+void Win32Form::Check(int controlId) {
+  OnUiThread([&] {
+    const int* radios = control::kNvModeRadio;
+    if (control::IndexOf(control::kNvModeRadio, controlId) >= 0)
+      CheckRadioButton(dialog_, radios[0], radios[3], controlId);
   });
 }
 
