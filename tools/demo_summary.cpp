@@ -1,7 +1,8 @@
-// orbek-demo-summary REPORT PACKAGE_DIR: what the simulated stick received in an update, checked
-// against the package, and its NV items against those it held before; for a report of several
-// sticks ({"sticks": [...]}), each of them.
+// orbek-demo-summary REPORT PACKAGE_DIR [--stick I]: what the simulated stick received in an
+// update, checked against the package, and its NV items against those it held before; for a
+// report of several sticks ({"sticks": [...]}), each of them, or stick I (from 1) alone.
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -67,8 +68,11 @@ int SummariseStick(const nlohmann::json& report, const std::string& package,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: orbek-demo-summary REPORT PACKAGE_DIR\n");
+  int only = 0;  // every stick
+  if (argc == 5 && std::string(argv[3]) == "--stick")
+    only = std::atoi(argv[4]);
+  if ((argc != 3 && argc != 5) || (argc == 5 && only < 1)) {
+    std::fprintf(stderr, "usage: orbek-demo-summary REPORT PACKAGE_DIR [--stick I]\n");
     return 2;
   }
   std::ifstream reportFile(argv[1]);
@@ -82,7 +86,13 @@ int main(int argc, char** argv) {
     return SummariseStick(report, package, orbek::sim::DefaultStickConfig()) == 0 ? 0 : 1;
   int failures = 0;
   const int count = static_cast<int>(report["sticks"].size());
+  if (only > count) {
+    std::fprintf(stderr, "orbek-demo-summary: the report has %d sticks\n", count);
+    return 1;
+  }
   for (int index = 0; index < count; ++index) {
+    if (only != 0 && index + 1 != only)
+      continue;
     std::printf("Stick %d of %d:\n", index + 1, count);
     failures +=
         SummariseStick(report["sticks"][static_cast<size_t>(index)], package,

@@ -2,8 +2,9 @@
 # Runs the updater's window on the current X display and follows it as a person would: finds the
 # window by its title, watches the UPDATE button and the progress bar (by their pixels), and
 # keeps a picture of the window when the final message box is up. With --press it also acts as
-# the person: it clicks UPDATE once it is enabled and answers the final box with Enter.
-#   tools/window_session.sh UPDATER [--press] [--shot FILE] [--timeout SECONDS]
+# the person: it clicks UPDATE once it is enabled and answers the final box with Enter; with
+# --keys it uses the keyboard alone: Tab to UPDATE and Space, and Esc answers the final box.
+#   tools/window_session.sh UPDATER [--press [--keys]] [--shot FILE] [--timeout SECONDS]
 #                           [--frame LEFT,TOP] [--found-shot FILE] [--close-at PERCENT]
 #                           [--hook COMMAND]
 # --frame: where the form starts inside the window (a window that draws its own frame, as Wine
@@ -17,6 +18,7 @@ set -uo pipefail
 updater=$1
 shift
 press=0
+keys=0
 shot=""
 limit=600
 frame_left=0
@@ -27,6 +29,7 @@ hook=""
 while [[ $# -gt 0 ]]; do
   case $1 in
     --press) press=1 ;;
+    --keys) keys=1 ;;
     --shot) shot=$2; shift ;;
     --timeout) limit=$2; shift ;;
     --frame) IFS=, read -r frame_left frame_top <<<"$2"; shift ;;
@@ -138,9 +141,14 @@ while alive; do
       run_hook found
     fi
     if ((press && !clicked)); then
-      xdotool mousemove --window "$window" "${update_centre[@]}" click 1
+      if ((keys)); then
+        # UPDATE is the form's one control that takes the focus.
+        xdotool windowfocus "$window" key Tab space
+      else
+        xdotool mousemove --window "$window" "${update_centre[@]}" click 1
+      fi
       clicked=1
-      echo "UPDATE pressed."
+      echo "UPDATE pressed$( ((keys)) && echo " with Tab and Space")."
     fi
   else
     enabled=0
@@ -160,7 +168,10 @@ while alive; do
     sleep 0.5  # drawn
     [[ -n $shot ]] && shoot "$shot" && echo "Picture of the window: $shot"
     run_hook final
-    if ((press)); then
+    if ((press && keys)); then
+      xdotool windowfocus "$box" key Escape  # Esc on the box: as its close button, OK
+      echo "The final message answered with Esc."
+    elif ((press)); then
       xdotool windowfocus "$box" key Return  # Enter on the box: OK
       echo "The final message answered with Enter."
     fi

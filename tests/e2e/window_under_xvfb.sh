@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real window, orbek-updater, against the real orbek-stick-sim over ptys, on a private Xvfb
-# display, driven as a person would: the window found by its title, UPDATE clicked at its place
-# once enabled, Enter on the final message. Then the exit status, the simulator's report (every
+# display, driven as a person would: the window found by its title, then, with the keyboard alone,
+# Tab and Space once UPDATE is enabled and Esc on the final message (the rescue: UPDATE clicked
+# at its place, Enter on the final message). Then the exit status, the simulator's report (every
 # image identical to the package, the NV items back) and the install directory after success.
 # A picture of the window is kept in the build folder when it fails.
 # With `rescue CLI`, the stick's NV is first backed up with the terminal program, then the stick
@@ -34,15 +35,17 @@ if [[ $mode == rescue ]]; then
   echo '{"flashIncomplete": true}' >"$root/half-flashed.json"
   start_stick "$sim_program" "$root" --config "$root/half-flashed.json" || exit 1
   found_shot=(--found-shot "$build/window-in-download-mode.png")
+  keys=()
 else
   start_stick "$sim_program" "$root" || exit 1
+  keys=(--keys)
 fi
 
 rm -f "$shot"
 status=0
 (cd "$root" && timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" \
-  bash "$here/../../tools/window_session.sh" "$updater" --press --shot "$root/window.png" \
-  --timeout 180 "${found_shot[@]}") || status=$?
+  bash "$here/../../tools/window_session.sh" "$updater" --press "${keys[@]}" \
+  --shot "$root/window.png" --timeout 180 "${found_shot[@]}") || status=$?
 stop_stick
 if [[ $status -ne 0 ]]; then
   cp "$root/window.png" "$shot" 2>/dev/null && echo "picture of the window: $shot" >&2

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows program's resources and imports, read back from the built orbek-updater.exe (no
 # Windows or Wine needed): form template 101 with every visible control's id, class, style and
-# place, the font, icon 128, bitmaps 149-152, the version block, the manifest for the build's
+# place, the factory template 102 likewise, the font, icon 128, bitmaps 149-152, the version block, the manifest for the build's
 # processor, and nothing imported beyond Windows' own libraries (the runtime is linked in).
 #   tests/wine/program_resources.sh BUILD_DIR ARCHITECTURE     (mingw: x86, mingw64: amd64)
 set -euo pipefail
@@ -59,6 +59,61 @@ END
 FORM
 sed -n '/^101 DIALOGEX/,/^END/p' "$work/program.rc" >"$work/form"
 check "form template 101 as designed" diff -u "$work/expected" "$work/form"
+# The factory template 102: the NV settings, start-all and stop-all, then a row per line, from the
+# first row to the last. Radio buttons BS_AUTORADIOBUTTON (the first begins the group and is the
+# Tab stop); buttons BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP; read-only edits with a border; texts
+# SS_NOPREFIX (a socket's "&" shows); pictures SS_BITMAP | SS_CENTERIMAGE; the percentage
+# right-aligned; drop-down lists 60 units longer than their closed box.
+cat >"$work/expected-factory-head" <<'FORM'
+102 DIALOGEX 0, 0, 720, 268
+STYLE 0x40000440
+FONT 9, "Tahoma", 400, 0, 0
+BEGIN
+  CONTROL "No bakup NV", 2030, "BUTTON", 0x50030009, 6, 6, 170, 10
+  CONTROL "Only restore RF NV", 2031, "BUTTON", 0x50000009, 180, 6, 170, 10
+  CONTROL "Restore RF NV and IMEI", 2032, "BUTTON", 0x50000009, 354, 6, 170, 10
+  CONTROL L"\x4e0d\x5907\x4efd,\x88c5\x8f7d\x7f3a\x7701NV\x6587\x4ef6", 2033, "BUTTON", 0x50000009, 528, 6, 170, 10
+  CONTROL "nv bakup path", 2057, "BUTTON", 0x50030000, 6, 20, 170, 14
+  CONTROL "", 2055, "EDIT", 0x50830880, 180, 20, 536, 14
+  CONTROL L"\x7f3a\x7701NV\x6587\x4ef6", 2058, "BUTTON", 0x50030000, 6, 38, 170, 14
+  CONTROL "", 2056, "EDIT", 0x50830880, 180, 38, 536, 14
+  CONTROL "Start all", 2060, "BUTTON", 0x50030000, 6, 56, 50, 14
+  CONTROL "Stop all", 1100, "BUTTON", 0x50030000, 60, 56, 50, 14
+  CONTROL "", 2061, "STATIC", 0x5002008c, 116, 59, 400, 8
+  CONTROL "Line1", -1, "STATIC", 0x5002008c, 6, 79, 24, 8
+  CONTROL "", 2010, "STATIC", 0x5002020e, 32, 74, 18, 18
+  CONTROL "NULL", 1166, "STATIC", 0x5002008c, 54, 79, 84, 8
+  CONTROL "NULL", 1167, "STATIC", 0x5002008c, 142, 79, 114, 8
+  CONTROL "", 1024, "MSCTLS_PROGRESS32", 0x50800001, 260, 77, 68, 12
+  CONTROL "", 1101, "STATIC", 0x50020082, 330, 79, 22, 8
+  CONTROL "", 1168, "STATIC", 0x5002008c, 356, 79, 206, 8
+  CONTROL "", 2040, "COMBOBOX", 0x50230003, 566, 76, 50, 74
+  CONTROL "Start", 1008, "BUTTON", 0x50030000, 620, 76, 46, 14
+  CONTROL "Stop", 1016, "BUTTON", 0x50030000, 670, 76, 46, 14
+FORM
+cat >"$work/expected-factory-tail" <<'FORM'
+  CONTROL "Line8", -1, "STATIC", 0x5002008c, 6, 247, 24, 8
+  CONTROL "", 2017, "STATIC", 0x5002020e, 32, 242, 18, 18
+  CONTROL "NULL", 1007, "STATIC", 0x5002008c, 54, 247, 84, 8
+  CONTROL "NULL", 1079, "STATIC", 0x5002008c, 142, 247, 114, 8
+  CONTROL "", 2007, "MSCTLS_PROGRESS32", 0x50800001, 260, 245, 68, 12
+  CONTROL "", 1108, "STATIC", 0x50020082, 330, 247, 22, 8
+  CONTROL "", 1039, "STATIC", 0x5002008c, 356, 247, 206, 8
+  CONTROL "", 2047, "COMBOBOX", 0x50230003, 566, 244, 50, 74
+  CONTROL "Start", 1015, "BUTTON", 0x50030000, 620, 244, 46, 14
+  CONTROL "Stop", 1023, "BUTTON", 0x50030000, 670, 244, 46, 14
+END
+FORM
+sed -n '/^102 DIALOGEX/,/^END/p' "$work/program.rc" >"$work/factory"
+check "factory template 102 begins as designed" \
+  diff -u "$work/expected-factory-head" <(head -n "$(wc -l <"$work/expected-factory-head")" "$work/factory")
+check "and ends with the eighth row" \
+  diff -u "$work/expected-factory-tail" <(tail -n "$(wc -l <"$work/expected-factory-tail")" "$work/factory")
+check "eleven settings and eight rows of ten controls" test "$(grep -c ' CONTROL ' "$work/factory")" -eq 91
+for line in 2 3 4 5 6 7; do
+  check "row $line at $((72 + 24 * (line - 1))) units" \
+    has "$work/factory" "  CONTROL \"Line$line\", -1, \"STATIC\", 0x5002008c, 6, $((79 + 24 * (line - 1))), 24, 8"
+done
 check "icon 128" has "$work/program.rc" "128 14 /* RT_GROUP_ICON */"
 for bitmap in 149 150 151 152; do
   check "bitmap $bitmap" has "$work/program.rc" "$bitmap 2 /* RT_BITMAP */"
@@ -78,7 +133,7 @@ check "the package is carried" test "$(grep -c ' "SOURCEMBN"$' "$work/program.rc
 check "a $format program" has "$work/headers" "file format $format"
 grep 'DLL Name:' "$work/headers" | awk '{print toupper($3)}' | sort >"$work/imports"
 check "only Windows' own libraries imported ($(tr '\n' ' ' <"$work/imports"))" \
-  test -z "$(grep -vxE 'ADVAPI32.DLL|COMCTL32.DLL|GDI32.DLL|KERNEL32.DLL|MSVCRT.DLL|SHELL32.DLL|USER32.DLL|WINMM.DLL' "$work/imports")"
+  test -z "$(grep -vxE 'ADVAPI32.DLL|COMCTL32.DLL|COMDLG32.DLL|GDI32.DLL|KERNEL32.DLL|MSVCRT.DLL|SHELL32.DLL|USER32.DLL|WINMM.DLL' "$work/imports")"
 
 if [[ $failures -ne 0 ]]; then
   exit 1
