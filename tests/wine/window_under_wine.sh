@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows program, orbek-updater.exe, updating the simulated stick under Wine and Xvfb as a
 # person would: the stick publishes its ports into the Wine prefix, xdotool finds the window
-# "Orbek Updater", waits for UPDATE, clicks it and answers the final message. Checked: exit
+# "Orbek Updater", waits for UPDATE, presses it and answers the final message (in English with
+# the keyboard alone: Tab, Space, Esc; in German with the mouse and Enter). Checked: exit
 # status 0, every image on the stick identical to the package and the NV items restored, the
 # install directory left without images and without an action log, the dialog's size when the
 # stick is found, its English and German texts, and the close question during an update
@@ -75,8 +76,12 @@ update_run() {
   check "$name: no action log after a successful update" test ! -e "$work/$name/Logs"
 }
 
-echo "== English, a whole update"
-LC_ALL=C update_run english --found-shot "$found_shot"
+echo "== English, a whole update with the keyboard alone"
+LC_ALL=C update_run english --keys --found-shot "$found_shot"
+check "english: UPDATE pressed with Tab and Space" has "$work/english.out" \
+  "UPDATE pressed with Tab and Space."
+check "english: the final box answered with Esc" has "$work/english.out" \
+  "The final message answered with Esc."
 size=$(identify -format '%w %h' "$found_shot" 2>/dev/null || echo "0 0")
 read -r width height <<<"$size"
 echo "the window when the stick is found: ${width}x${height} ($found_shot)"
