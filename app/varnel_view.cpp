@@ -271,21 +271,6 @@ void CVarnelView::ShowTally(const std::string& note) {
   form_.SetText(control::kFactoryTally, text);
 }
 
-namespace {
-
-const char* OperationName(int operation) {
-  switch (operation) {
-    case kOperationNvBackup:
-      return "nv backup";
-    case kOperationNvRestore:
-      return "nv restore";
-    default:
-      return "update";
-  }
-}
-
-}  // namespace
-
 // One record in the production log, and the tally on the form.
 void CVarnelView::RecordFactoryOperation(int line, const std::string& text, int outcome) {
   const LineSession& session = Line(line);
@@ -304,7 +289,7 @@ void CVarnelView::RecordFactoryOperation(int line, const std::string& text, int 
   record.firmwareAfter = passed && session.operation == kOperationUpdate
                              ? std::string(ORBEK_RELEASE_FIRMWARE)
                              : start.firmware;
-  record.operation = OperationName(session.operation);
+  record.operation = ChoiceOf(session.operation).logName;
   record.result = passed ? "pass" : outcome == kOutcomeStopped ? "stopped" : "fail";
   record.failure = passed ? "" : text;
   record.backupFile = session.nvFileUsed.empty() ? "" : platform::DisplayPath(session.nvFileUsed);

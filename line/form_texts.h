@@ -61,14 +61,25 @@ inline constexpr const char* kReadyTextGerman =
     "Fertig, bitte UPDATE drücken um den Prozess zu starten";
 inline constexpr const char* kApplicationTitle = "Orbek Updater";
 
-// What a factory line's start can run, in the order its setting field offers it.
+// What a factory line's start can run, in the order its setting field offers it: the field's
+// caption (the terminal's English too), the terminal's German, and the production log's word.
 struct OperationChoice {
   LineOperation operation;
   const char* caption;
+  const char* german;
+  const char* logName;
 };
-inline constexpr OperationChoice kOperationChoices[3] = {{kOperationUpdate, "Update"},
-                                                         {kOperationNvBackup, "NV backup"},
-                                                         {kOperationNvRestore, "NV restore"}};
+inline constexpr OperationChoice kOperationChoices[3] = {
+    {kOperationUpdate, "Update", "Update", "update"},
+    {kOperationNvBackup, "NV backup", "NV sichern", "nv backup"},
+    {kOperationNvRestore, "NV restore", "NV zurückschreiben", "nv restore"}};
+// The choice of an operation; the update's for any other.
+constexpr const OperationChoice& ChoiceOf(int operation) {
+  for (const OperationChoice& choice : kOperationChoices)
+    if (choice.operation == operation)
+      return choice;
+  return kOperationChoices[0];
+}
 inline constexpr const char* kNvDirectoryDialogTitle = "Please choose the NV directory";
 
 }  // namespace orbek

@@ -15,14 +15,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 windows=$(cd "${1:?usage: factory_under_wine.sh WINDOWS_BUILD NATIVE_BUILD}" && pwd)
 native=$(cd "${2:?usage: factory_under_wine.sh WINDOWS_BUILD NATIVE_BUILD}" && pwd)
 
-# Every Wine call of the test runs inside one Xvfb session.
-if [[ -z ${ORBEK_WINE_TEST_DISPLAY:-} ]]; then
-  export ORBEK_WINE_TEST_DISPLAY=1
-  exec timeout 1200 xvfb-run -a -s "-screen 0 1400x800x24" bash "$0" "$@"
-fi
-
-work=$(mktemp -d /tmp/orbek-wine-factory-XXXXXX)
 source "$here/wine_prefix.sh"
+in_one_xvfb_session 1200 "$0" "$@"
+work=$(mktemp -d /tmp/orbek-wine-factory-XXXXXX)
 source "$here/../../tools/stick_session.sh"
 trap 'stop_stick; end_wine; rm -rf "$work"' EXIT
 make_wine_prefix "$work/prefix"
@@ -30,11 +25,7 @@ export ORBEK_TIME_SCALE=${ORBEK_TIME_SCALE:-5} LC_ALL=C
 package="$windows/package_files"
 shot="$windows/factory-under-wine.png"
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-  if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
-}
-has() { grep -qF -- "$2" "$1"; }
+source "$here/../support/checks.sh"
 
 # What the dialog shows, kept in a file; the control with the keyboard's focus printed.
 cat >"$work/look" <<LOOK

@@ -18,11 +18,7 @@ trap 'rm -rf "$work"' EXIT
 "$tools-windres" -i "$program" -J coff -O rc -o "$work/program.rc"
 "$tools-objdump" -p "$program" >"$work/headers"
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-  if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
-}
-has() { grep -qF -- "$2" "$1"; }
+source "$(dirname "$0")/../support/checks.sh"
 
 # Static: WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFTNOWORDWRAP (centred: SS_CENTER); progress
 # bar: PBS_SMOOTH | WS_BORDER; UPDATE: BS_FLAT | WS_TABSTOP.

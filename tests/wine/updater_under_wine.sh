@@ -10,10 +10,7 @@ cli="$build/ui/orbek-updater-cli.exe"
 work=$(mktemp -d /tmp/orbek-wine-XXXXXX)
 source "$(dirname "$0")/wine_prefix.sh"
 trap 'end_wine; rm -rf "$work"' EXIT
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-  if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/../support/checks.sh"
 wait_for() {  # wait_for FILE TEXT SECONDS
   for _ in $(seq $(($3 * 10))); do grep -qF "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
   return 1

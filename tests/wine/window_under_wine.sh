@@ -13,14 +13,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 windows=$(cd "${1:?usage: window_under_wine.sh WINDOWS_BUILD NATIVE_BUILD}" && pwd)
 native=$(cd "${2:?usage: window_under_wine.sh WINDOWS_BUILD NATIVE_BUILD}" && pwd)
 
-# Every Wine call of the test runs inside one Xvfb session.
-if [[ -z ${ORBEK_WINE_TEST_DISPLAY:-} ]]; then
-  export ORBEK_WINE_TEST_DISPLAY=1
-  exec timeout 900 xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" "$@"
-fi
-
-work=$(mktemp -d /tmp/orbek-wine-window-XXXXXX)
 source "$here/wine_prefix.sh"
+in_one_xvfb_session 900 "$0" "$@"
+work=$(mktemp -d /tmp/orbek-wine-window-XXXXXX)
 source "$here/../../tools/stick_session.sh"
 trap 'stop_stick; end_wine; rm -rf "$work"' EXIT
 make_wine_prefix "$work/prefix"
@@ -33,11 +28,7 @@ frame_top=22
 form_width=807
 form_height=471
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-  if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
-}
-has() { grep -qF -- "$2" "$1"; }
+source "$here/../support/checks.sh"
 
 printf '#!/bin/sh\nexec wine "%s"\n' "$windows/ui/win32/orbek-updater.exe" >"$work/updater"
 chmod +x "$work/updater"

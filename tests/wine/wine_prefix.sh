@@ -3,6 +3,9 @@
 #                           Debian's Wine fonts (and a Chinese one, linked to Tahoma) into it
 #                           and lets Wine draw its windows' frames
 #   end_wine                ends every Wine process of the prefix
+#   in_one_xvfb_session SECONDS "$0" "$@"
+#                           runs the calling test again inside one Xvfb session, bounded (every
+#                           Wine call of a test runs in it); returns when already inside
 
 make_wine_prefix() {
   export WINEPREFIX=$1 WINEDEBUG=-all
@@ -20,4 +23,10 @@ make_wine_prefix() {
 
 end_wine() {
   timeout 30 wineserver -k 2>/dev/null || true
+}
+
+in_one_xvfb_session() {
+  [[ -z ${ORBEK_WINE_TEST_DISPLAY:-} ]] || return 0
+  export ORBEK_WINE_TEST_DISPLAY=1
+  exec timeout "$1" xvfb-run -a -s "-screen 0 1400x800x24" bash "${@:2}"
 }

@@ -271,14 +271,6 @@ int OperationOfVerb(const std::string& verb) {
   return verb == "start" ? -1 : 0;
 }
 
-const char* OperationText(int operation, bool german) {
-  if (operation == kOperationNvBackup)
-    return german ? "NV sichern" : "NV backup";
-  if (operation == kOperationNvRestore)
-    return german ? "NV zurückschreiben" : "NV restore";
-  return "update";
-}
-
 // A line number as typed (1 to 8), as its index; nothing for anything else.
 std::optional<int> TypedLine(const std::string& word) {
   if (word.size() != 1 || word[0] < '1' || word[0] > '0' + kLineCount)
@@ -363,7 +355,8 @@ std::optional<int> TypedLine(const std::string& word) {
         } else {
           if (operation > 0)
             form.Say(Format(german ? "Linie %d führt jetzt aus: %s." : "Line %d now runs: %s.",
-                            *line + 1, OperationText(operation, german)));
+                            *line + 1,
+                            german ? ChoiceOf(operation).german : ChoiceOf(operation).caption));
           started = true;
           app.StartLineOperation(*line);
         }
