@@ -276,15 +276,13 @@ void CVarnelApp::ResumeReplugWhenIdle() {
 }
 
 bool CVarnelApp::OnCommand(int commandId) {
-  for (int line = 0; line < kLineCount; ++line) {
-    if (commandId == control::kStartButton[line]) {
-      StartLineOperation(line);
-      return true;
-    }
-    if (commandId == control::kStopButton[line]) {
-      StopLine(line);
-      return true;
-    }
+  if (const int line = control::IndexOf(control::kStartButton, commandId); line >= 0) {
+    StartLineOperation(line);
+    return true;
+  }
+  if (const int line = control::IndexOf(control::kStopButton, commandId); line >= 0) {
+    StopLine(line);
+    return true;
   }
   if (commandId == control::kStopAll) {
     StopAllLines();
@@ -294,11 +292,9 @@ bool CVarnelApp::OnCommand(int commandId) {
     StartAllLines();
     return true;
   }
-  for (int value = 0; value < 4; ++value) {
-    if (commandId == control::kNvModeRadio[value]) {
-      view_->SetNvMode(value);
-      return true;
-    }
+  if (const int value = control::IndexOf(control::kNvModeRadio, commandId); value >= 0) {
+    view_->SetNvMode(value);
+    return true;
   }
   return false;
 }
